@@ -1,0 +1,90 @@
+// The door between the spooler and the monitor: the library's entry point, the exported
+// InitializePrintMonitor2 and the function table it hands back.
+#include <cstddef>
+
+#include "monitor/app.h"
+#include "monitor/entries.h"
+#include "monitor/pmobj.h"
+
+#ifdef _WIN32
+#define NV_EXPORT extern "C"
+#else
+#define NV_EXPORT extern "C" __attribute__((visibility("default")))
+#include "platform/linux/include/nvplatform.h"
+#include "resources/nvtcpmon_strings.h"
+#endif
+
+// The table ends after pfnShutdown: the Windows 2000 layout without the bidirectional entry.
+static constexpr DWORD kMonitor2Size = offsetof(MONITOR2, pfnSendRecvBidiDataFromPort);
+#if defined(_WIN32) && !defined(_WIN64)
+static_assert(kMonitor2Size == 0x4C, "MONITOR2 of the Windows 2000 layout is 76 bytes on i686");
+#endif
+static_assert(kMonitor2Size == sizeof(DWORD) + 18 * sizeof(void*) ||
+                  kMonitor2Size == 2 * sizeof(void*) + 17 * sizeof(void*),
+              "cbSize covers the size field and 18 entries");
+
+static MONITOR2 gMonitor2 = {
+    kMonitor2Size,
+    MonEnumPorts,
+    MonOpenPort,
+    nullptr,  // OpenPortEx
+    MonStartDocPort,
+    MonWritePort,
+    MonReadPort,
+    MonEndDocPort,
+    MonClosePort,
+    nullptr,  // AddPort
+    MonAddPortEx,
+    nullptr,  // ConfigurePort
+    nullptr,  // DeletePort
+    MonGetPrinterDataFromPort,
+    MonSetPortTimeOuts,
+    MonXcvOpenPort,
+    MonXcvDataPort,
+    MonXcvClosePort,
+    MonShutdown,
+    nullptr,  // beyond the table's size
+    nullptr,
+    nullptr,
+};
+
+NV_EXPORT BOOL WINAPI DllEntryPoint(HINSTANCE instance, DWORD reason, LPVOID) {
+    CQornApp* app = GetApp(instance);
+    DbgPrint("DllEntryPoint(reason=%d)\n", static_cast<int>(reason));
+    if (reason == DLL_PROCESS_ATTACH) {
+        DisableThreadLibraryCalls(instance);
+    } else if (reason == DLL_PROCESS_DETACH) {
+        app->Terminate();
+    }
+    return TRUE;
+}
+
+NV_EXPORT LPMONITOR2 WINAPI InitializePrintMonitor2(PMONITORINIT init, PHANDLE monitorHandle) {
+    CQornApp* app = GetApp(nullptr);
+    if (init == nullptr || monitorHandle == nullptr || !init->bLocal) {
+        return nullptr;  // the monitor runs only in a local spooler
+    }
+    if (!app->Initialize()) {
+        return nullptr;
+    }
+    CPrintMonitor* monitor = app->CreatePrintMonitor();
+    if (monitor == nullptr) {
+        return nullptr;
+    }
+    monitor->Attach(init);
+    app->Lock();
+    monitor->LoadPorts();  // a monitor whose "Ports" key cannot be opened starts without ports
+    app->Unlock();
+    *monitorHandle = monitor;
+    return &gMonitor2;
+}
+
+#ifdef _WIN32
+// The C runtime's entry calls DllMain; the monitor's own entry point does the work.
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+    return DllEntryPoint(instance, reason, reserved);
+}
+#else
+NV_DLL_ENTRY(DllEntryPoint, u"nvtcpmon.dll", kMonitorStrings,
+             sizeof(kMonitorStrings) / sizeof(kMonitorStrings[0]))
+#endif

@@ -1,0 +1,334 @@
+#include "monitor/pmobj.h"
+
+#include <mutex>
+#include <new>
+#include <unordered_set>
+
+#include "monitor/app.h"
+#include "monitor/port.h"
+#include "monitor/xcv.h"
+#include "net/netport.h"
+#include "net/netxcv.h"
+
+// Longest port name that CreatePortEntry accepts, in characters.
+static constexpr size_t kMaxPortNameChars = 247;
+// First size of the name buffer that LoadPorts enumerates into, in characters.
+static constexpr DWORD kFirstNameBufferChars = 128;
+static const WCHAR kPortsKeyName[] = WSTR("Ports");
+
+// --- CPMObject ---
+
+namespace {
+std::mutex gLiveMutex;
+std::unordered_set<const CPMObject*>* gLive = nullptr;
+
+std::unordered_set<const CPMObject*>& Live() {
+    if (gLive == nullptr) {
+        gLive = new std::unordered_set<const CPMObject*>;  // lives as long as the process
+    }
+    return *gLive;
+}
+}  // namespace
+
+CPMObject* CPMObject::FromHandle(HANDLE handle) {
+    auto* object = static_cast<CPMObject*>(handle);
+    std::lock_guard<std::mutex> lock(gLiveMutex);
+    return Live().count(object) != 0 ? object : nullptr;
+}
+
+CPMObject::CPMObject(CPrintMonitor* monitor, LPCWSTR name)
+    : m_next(nullptr), m_signature(0), m_name(nullptr), m_monitor(nullptr) {
+    DbgPrint("CPMObject(0x%08X, size=%d)\n", TraceAddress(this),
+             static_cast<int>(sizeof(CPMObject)));
+    QORN_ASSERT(m_signature == 0);
+    QORN_ASSERT(m_next == nullptr);
+    QORN_ASSERT(m_name == nullptr);
+    QORN_ASSERT(m_monitor == nullptr);
+    QORN_ASSERT(static_cast<HKEY>(m_key) == nullptr);
+    m_name = DupString(name);  // a failed copy leaves the name null; the object is still made
+    m_monitor = monitor;
+    std::lock_guard<std::mutex> lock(gLiveMutex);
+    Live().insert(this);
+}
+
+CPMObject::~CPMObject() {
+    DbgPrint("~CPMObject(0x%08X)\n", TraceAddress(this));
+    {
+        std::lock_guard<std::mutex> lock(gLiveMutex);
+        Live().erase(this);
+    }
+    FreeMem(m_name);
+}
+
+BOOL CPMObject::HasName(LPCWSTR name) const {
+    return name != nullptr && m_name != nullptr && _wcsicmp(m_name, name) == 0;
+}
+
+BOOL CPMObject::SetName(LPCWSTR name) {
+    LPWSTR copy = DupString(name);
+    if (copy == nullptr) {
+        return FALSE;
+    }
+    FreeMem(m_name);
+    m_name = copy;
+    return TRUE;
+}
+
+// --- Lists ---
+
+BOOL AppendNode(CPMObject** head, CPMObject* object) {
+    if (object == nullptr) {
+        return FALSE;
+    }
+    object->m_next = nullptr;
+    if (*head == nullptr) {
+        DbgPrint("first node = 0x%08X\n", TraceAddress(object));
+        *head = object;
+        return TRUE;
+    }
+    CPMObject* tail = *head;
+    while (tail->m_next != nullptr) {
+        tail = tail->m_next;
+    }
+    DbgPrint("add node 0x%08X after 0x%08X\n", TraceAddress(object), TraceAddress(tail));
+    tail->m_next = object;
+    return TRUE;
+}
+
+BOOL RemoveNode(CPMObject** head, CPMObject* object) {
+    for (CPMObject** link = head; *link != nullptr; link = &(*link)->m_next) {
+        if (*link == object) {
+            *link = object->m_next;
+            object->m_next = nullptr;
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
+
+void DeleteAll(CPMObject** head) {
+    while (*head != nullptr) {
+        CPMObject* object = *head;
+        *head = object->m_next;
+        delete object;
+    }
+}
+
+// --- CPrintMonitor ---
+
+CPrintMonitor::CPrintMonitor()
+    : m_signature(0), m_ports(nullptr), m_channels(nullptr), m_init(nullptr), m_root(nullptr) {
+    DbgPrint("CPrintMonitor(0x%08X)\n", TraceAddress(this));
+    m_signature = kSignature;
+}
+
+CPrintMonitor::~CPrintMonitor() {
+    DbgPrint("~CPrintMonitor(0x%08X)\n", TraceAddress(this));
+    DeleteAll(&m_ports);
+    DeleteAll(&m_channels);
+    m_key.Detach();
+}
+
+void CPrintMonitor::Attach(PMONITORINIT init) {
+    m_init = init;
+    m_root = reinterpret_cast<HKEY>(init->hckRegistryRoot);
+    m_key.Attach(m_root);
+}
+
+// Tries to open with full access and, when that fails, creates the key.
+static BOOL OpenOrCreate(CRegKey& key, HKEY parent, LPCWSTR name) {
+    if (key.Open(parent, name, KEY_ALL_ACCESS) == ERROR_SUCCESS) {
+        return TRUE;
+    }
+    return key.Create(parent, name, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                      nullptr) == ERROR_SUCCESS;
+}
+
+// The wrapper moves from its key to the subkey; the key it held before is not closed, since
+// for the monitor that is the spooler's own root key. On failure the wrapper keeps its key.
+BOOL CPrintMonitor::OpenSubKey(CRegKey& key, LPCWSTR name) {
+    HKEY parent = key.Detach();
+    if (parent != nullptr && OpenOrCreate(key, parent, name)) {
+        return TRUE;
+    }
+    key.Attach(parent);
+    return FALSE;
+}
+
+BOOL CPrintMonitor::OpenPortsKey(CRegKey& key) {
+    if (OpenSubKey(key, kPortsKeyName)) {
+        return TRUE;
+    }
+    DbgPrint("Failed to read registry\n");
+    return FALSE;
+}
+
+DWORD CPrintMonitor::LoadPorts() {
+    if (!OpenPortsKey(m_key)) {
+        DbgPrint("Failed to read registry\n");
+        return 0;
+    }
+    DWORD capacity = kFirstNameBufferChars;
+    auto* name = static_cast<LPWSTR>(AllocMem(capacity * sizeof(WCHAR)));
+    DWORD created = 0;
+    for (DWORD index = 0; name != nullptr;) {
+        DWORD length = capacity;
+        LONG result =
+            RegEnumKeyExW(m_key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (result == ERROR_MORE_DATA) {
+            // The name does not fit: read the same index again with twice the room.
+            FreeMem(name);
+            capacity *= 2;
+            name = static_cast<LPWSTR>(AllocMem(capacity * sizeof(WCHAR)));
+            continue;
+        }
+        if (result != ERROR_SUCCESS) {
+            break;
+        }
+        ++index;
+        if (CreatePortEntry(name) != nullptr) {
+            ++created;
+        }
+    }
+    FreeMem(name);
+    return created;
+}
+
+CPort* CPrintMonitor::CreatePortEntry(LPCWSTR name) {
+    DbgPrint("CPrintMonitor::CreatePortEntry( \"%ws\" )\n", name);
+    if (name == nullptr || wcslen(name) > kMaxPortNameChars) {
+        SetLastError(ERROR_INVALID_NAME);
+        return nullptr;
+    }
+    CPort* port = CreatePort(name);
+    if (port == nullptr) {
+        return nullptr;
+    }
+    if (!OpenOrCreate(port->GetKey(), m_key, name)) {
+        delete port;
+        return nullptr;
+    }
+    AppendNode(&m_ports, port);
+    return port;
+}
+
+BOOL CPrintMonitor::DeletePortEntry(LPCWSTR name) {
+    DbgPrint("CPrintMonitor::DeletePortEntry( \"%ws\" )\n", name);
+    CPort* found = nullptr;
+    for (CPMObject* object = m_ports; object != nullptr; object = object->m_next) {
+        auto* port = static_cast<CPort*>(object);
+        if (port->HasName(name) && (port->GetState() & PORT_TEMPORARY) == 0) {
+            found = port;
+            break;
+        }
+    }
+    if (found == nullptr) {
+        return FALSE;
+    }
+    RemoveNode(&m_ports, found);
+    delete found;
+    return m_key.RecurseDeleteKey(name) == ERROR_SUCCESS;
+}
+
+BOOL CPrintMonitor::RemovePortEntry(CPort* port) {
+    if (!RemoveNode(&m_ports, port)) {
+        return FALSE;
+    }
+    delete port;
+    return TRUE;
+}
+
+CPort* CPrintMonitor::FindPort(LPCWSTR name) {
+    if (name == nullptr) {
+        return nullptr;
+    }
+    GetApp(nullptr)->CheckLocked();
+    for (CPMObject* object = m_ports; object != nullptr; object = object->m_next) {
+        if (object->HasName(name)) {
+            return static_cast<CPort*>(object);
+        }
+        if (object->m_next == m_ports) {
+            break;
+        }
+    }
+    return nullptr;
+}
+
+CXcv* CPrintMonitor::CreateXcvEntry(LPCWSTR name, ACCESS_MASK access) {
+    DbgPrint("CPrintMonitor::CreateXcvEntry( \"%ws\" )\n", name);
+    CXcv* channel = CreateXcv(name);
+    if (channel != nullptr) {
+        channel->SetGrantedAccess(access);
+        CAppLock lock;
+        AppendNode(&m_channels, channel);
+    }
+    return channel;
+}
+
+BOOL CPrintMonitor::DeleteXcvEntry(CXcv* channel) {
+    CAppLock lock;
+    if (!RemoveNode(&m_channels, channel)) {
+        return FALSE;
+    }
+    delete channel;
+    return TRUE;
+}
+
+BOOL CPrintMonitor::AddPortEx(LPWSTR server, DWORD level, LPBYTE buffer, LPWSTR) {
+    DbgPrint("AddPortEx(\"%ws\")\n", server);
+    LPWSTR name = nullptr;
+    if (level == 1 || level == 2) {
+        // PORT_INFO_1W and PORT_INFO_2W both begin with the name pointer.
+        name = buffer != nullptr ? reinterpret_cast<PORT_INFO_1W*>(buffer)->pName : nullptr;
+    } else if (level == 0xFFFFFFFF) {
+        // The buffer is the port's configuration record, which begins with the name itself.
+        name = reinterpret_cast<LPWSTR>(buffer);
+    } else {
+        SetLastError(ERROR_INVALID_LEVEL);
+        return FALSE;
+    }
+    if (name == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    CPort* port = nullptr;
+    {
+        CAppLock lock;
+        port = CreatePortEntry(name);
+    }
+    if (port == nullptr) {
+        return FALSE;
+    }
+    if (level == 0xFFFFFFFF) {
+        port->Configure(buffer);
+    }
+    return TRUE;
+}
+
+// The ports go first, then the monitor itself; the "Ports" key that the monitor opened is
+// closed with it (the spooler's root key is not).
+void CPrintMonitor::Shutdown() {
+    {
+        CAppLock lock;
+        DeleteAll(&m_ports);
+    }
+    if (static_cast<HKEY>(m_key) != m_root) {
+        m_key.Close();
+    }
+    GetApp(nullptr)->DeletePrintMonitor(this);
+}
+
+// --- CNetPrintMonitor ---
+
+CNetPrintMonitor::CNetPrintMonitor() {
+    DbgPrint("CNetPrintMonitor(0x%08X)\n", TraceAddress(this));
+}
+
+CPort* CNetPrintMonitor::CreatePort(LPCWSTR name) {
+    DbgPrint("PortName=%s", AnsiText(name).c_str());
+    return new (std::nothrow) CNetPort(this, name);
+}
+
+CXcv* CNetPrintMonitor::CreateXcv(LPCWSTR name) {
+    return new (std::nothrow) CNetXcv(this, name);
+}

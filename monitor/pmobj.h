@@ -1,0 +1,98 @@
+// The monitor object and the objects it lists (ports and Xcv channels).
+#pragma once
+
+#include "monitor/regkey.h"
+#include "monitor/template.h"
+
+class CPrintMonitor;
+class CPort;
+class CXcv;
+
+// The base of every listed object: a signature, the link to the next object of its list, an
+// owned copy of its name, the owning monitor and a registry key.
+class CPMObject : public CQornTemplate {
+  public:
+    CPMObject(CPrintMonitor* monitor, LPCWSTR name);
+    ~CPMObject() override;
+
+    LPCWSTR GetClassDescription() const override { return WSTR("QORN Object Class"); }
+    BOOL IsValid() const override { return TRUE; }
+
+    LPCWSTR GetName() const { return m_name; }
+    // Two objects have the same name when they are equal ignoring letter case.
+    BOOL HasName(LPCWSTR name) const;
+    // Replaces the name (for a change of letter case); FALSE when the copy cannot be made.
+    BOOL SetName(LPCWSTR name);
+    CPrintMonitor* GetMonitor() const { return m_monitor; }
+    CRegKey& GetKey() { return m_key; }
+
+    // The live object behind a handle that the spooler gives back, or null: handles of
+    // objects that were destroyed, or were never ours, are refused instead of dereferenced.
+    static CPMObject* FromHandle(HANDLE handle);
+
+    CPMObject* m_next;
+
+  protected:
+    DWORD m_signature;
+    LPWSTR m_name;
+    CPrintMonitor* m_monitor;
+    CRegKey m_key;
+};
+
+// The list operations shared by both lists (singly linked, appended at the tail).
+BOOL AppendNode(CPMObject** head, CPMObject* object);
+BOOL RemoveNode(CPMObject** head, CPMObject* object);
+void DeleteAll(CPMObject** head);
+
+class CPrintMonitor : public CQornTemplate {
+  public:
+    static constexpr DWORD kSignature = 0x004D4C49;  // "ILM"
+
+    CPrintMonitor();
+    ~CPrintMonitor() override;
+
+    LPCWSTR GetClassDescription() const override { return WSTR("QORN Print Monitor Class"); }
+    BOOL IsValid() const override { return TRUE; }
+    virtual CPort* CreatePort(LPCWSTR name) = 0;
+    virtual CXcv* CreateXcv(LPCWSTR name) = 0;
+    // Opens "Ports" below the key that the wrapper holds, into the same wrapper.
+    virtual BOOL OpenPortsKey(CRegKey& key);
+    // Opens the name below the key that the wrapper holds, into the same wrapper.
+    virtual BOOL OpenSubKey(CRegKey& key, LPCWSTR name);
+
+    // Takes the spooler's MONITORINIT and its registry root.
+    void Attach(PMONITORINIT init);
+
+    // The caller holds the monitor-wide lock for these, except DeleteXcvEntry.
+    DWORD LoadPorts();
+    CPort* CreatePortEntry(LPCWSTR name);
+    BOOL DeletePortEntry(LPCWSTR name);
+    BOOL RemovePortEntry(CPort* port);
+    CPort* FindPort(LPCWSTR name);
+    CXcv* CreateXcvEntry(LPCWSTR name, ACCESS_MASK access);
+    BOOL DeleteXcvEntry(CXcv* channel);
+
+    // The function-table entries that work on the monitor as a whole.
+    BOOL EnumPorts(LPWSTR server, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed,
+                   LPDWORD returned);
+    BOOL AddPortEx(LPWSTR server, DWORD level, LPBYTE buffer, LPWSTR monitorName);
+    void Shutdown();
+
+  private:
+    DWORD PackPorts(DWORD level, LPBYTE buffer, DWORD size, LPCWSTR monitorName,
+                    LPCWSTR description, LPDWORD returned);
+
+    DWORD m_signature;
+    CPMObject* m_ports;
+    CPMObject* m_channels;
+    CRegKey m_key;
+    PMONITORINIT m_init;
+    HKEY m_root;  // the spooler's key: the monitor never closes it
+};
+
+class CNetPrintMonitor : public CPrintMonitor {
+  public:
+    CNetPrintMonitor();
+    CPort* CreatePort(LPCWSTR name) override;
+    CXcv* CreateXcv(LPCWSTR name) override;
+};

@@ -1,0 +1,80 @@
+// CPort: what the spooler holds between OpenPort and ClosePort and drives through one print
+// job after another. Everything that moves job data goes through its virtual operations, which
+// the network port implements.
+#pragma once
+
+#include "monitor/pmobj.h"
+
+// Port state bits (guarded by the monitor-wide lock).
+#define PORT_DEVICE_OPEN 0x1  // the port opened a local DOS device through its alias
+#define PORT_TEMPORARY 0x4    // a "FILE:" port made by OpenPort, destroyed by ClosePort
+#define PORT_IN_JOB 0x8       // between a successful StartDocPort start and EndDocPort
+
+class CPort : public CPMObject {
+  public:
+    static constexpr DWORD kSignature = 0x5450;  // "PT"
+
+    CPort(CPrintMonitor* monitor, LPCWSTR name);
+    ~CPort() override;
+
+    LPCWSTR GetClassDescription() const override { return WSTR("QORN Port Class"); }
+    BOOL IsValid() const override { return m_signature == kSignature; }
+    virtual BOOL ReadConfig() = 0;
+    virtual BOOL WriteConfig() = 0;
+    virtual BOOL StartDoc() = 0;
+    virtual BOOL Write(LPBYTE data, DWORD size, LPDWORD written) = 0;
+    virtual BOOL Read(LPBYTE data, DWORD size, LPDWORD read) = 0;
+    virtual BOOL DeviceControl(DWORD code, LPBYTE in, DWORD inSize, LPBYTE out, DWORD outSize,
+                               LPDWORD returned) = 0;
+    virtual BOOL EndDoc() = 0;
+    virtual BOOL Configure(LPBYTE config) = 0;
+
+    DWORD GetState() const { return m_state; }
+    void SetState(DWORD bits) { m_state |= bits; }
+    void ClearState(DWORD bits) { m_state &= ~bits; }
+    HANDLE GetOutput() const { return m_output; }
+    void SetOutput(HANDLE output) { m_output = output; }
+    HANDLE GetPrinter() const { return m_printer; }
+    DWORD GetJobId() const { return m_jobId; }
+    DWORD GetDocLevel() const { return m_docLevel; }
+    DWORD GetJobInfoLevel() const { return m_jobInfoLevel; }
+
+    // The job's printer: opened at StartDocPort, closed at EndDocPort.
+    BOOL OpenJobPrinter(LPWSTR printerName);
+    void CloseJobPrinter();
+    // Sends a job command (JOB_CONTROL_...) for the port's job to the spooler.
+    BOOL SetJobCommand(DWORD command);
+    // Redirects and opens the local DOS device that the port name stands for, if there is
+    // one ("NONSPOOLED_" alias); TRUE also when there is nothing to redirect.
+    BOOL OpenDosDevice();
+    BOOL RemoveDosDevice();
+    void ForgetDeviceName();
+    LPCWSTR GetDeviceName() const { return m_deviceName; }
+    void SetJob(DWORD jobId, DWORD level) {
+        m_jobId = jobId;
+        m_docLevel = level;
+        m_jobInfoLevel = level;
+    }
+
+  protected:
+    DWORD m_state;
+    HANDLE m_output;
+    LPWSTR m_deviceName;
+    HANDLE m_printer;
+    LPWSTR m_printerName;
+    DWORD m_jobId;
+    DWORD m_docLevel;
+    DWORD m_jobInfoLevel;
+    LPBYTE m_buffer1;
+    LPBYTE m_buffer2;
+};
+
+// Names built by the port code hold 260 characters and the terminator.
+inline constexpr DWORD kPortNameBufferChars = 261;
+
+// Copies the null-terminated list of sources one after another into dest. 0 on success;
+// ERROR_INVALID_PARAMETER for no destination or no room; ERROR_BUFFER_OVERFLOW (dest then
+// empty) when they do not fit. A failure is also set as the last error.
+DWORD ConcatStrings(LPWSTR dest, DWORD capacity, ...);
+// Removes one trailing ':'.
+void StripColon(LPWSTR name);

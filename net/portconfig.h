@@ -1,0 +1,33 @@
+// Reading and writing a port's values with the monitor's rules: DWORDs of 4 bytes, strings read
+// into 128 bytes and held as 8-bit text in the ANSI code page.
+#pragma once
+
+#include "monitor/regkey.h"
+#include "net/portentry.h"
+
+namespace portcfg {
+
+// The value, or `fallback` when it cannot be read.
+DWORD ReadDword(CRegKey& key, LPCWSTR name, DWORD fallback);
+
+// Reads a string value (REG_SZ; REG_EXPAND_SZ unexpanded; the first string of REG_MULTI_SZ)
+// of at most `maxChars` characters and converts it into the field. FALSE when the value is
+// missing, unreadable, longer than 63 characters or longer than maxChars.
+BOOL ReadText(CRegKey& key, LPCWSTR name, char* field, size_t fieldBytes, size_t maxChars = 63);
+
+// 8-bit text into a fixed field; a text that does not fit is cut at a character boundary.
+// Returns FALSE when it was cut. The field is always terminated.
+BOOL ToField(char* field, size_t fieldBytes, const char* text);
+// UTF-16 text into an 8-bit field (ANSI code page), cut as ToField does.
+BOOL WideToField(char* field, size_t fieldBytes, LPCWSTR text);
+// 8-bit text into a UTF-16 field of `fieldChars` units, cut at a character boundary.
+BOOL AnsiToWideField(WCHAR* field, size_t fieldChars, const char* text);
+
+// Writes a DWORD or an 8-bit text (as REG_SZ UTF-16); results are ignored by the callers.
+void WriteDword(CRegKey& key, LPCWSTR name, DWORD value);
+void WriteText(CRegKey& key, LPCWSTR name, const char* text);
+
+// A WCHAR field of a record has its terminator inside the field.
+BOOL IsTerminated(const WCHAR* field, size_t fieldChars);
+
+}  // namespace portcfg

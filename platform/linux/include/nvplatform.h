@@ -1,0 +1,86 @@
+// What the Linux platform layer offers beyond the Windows API: the hooks that a spooler host,
+// the tools and the tests use to stand in for Windows itself. Not part of the Windows build.
+//
+// Environment:
+//   NORVA_REGISTRY  path of the registry store (default /var/lib/norva/registry.db)
+//   NORVA_TRACE     debugger output: a file path (appended), or "-" for standard error
+//   NORVA_FAULT     test faults at start-up: "Call=code[,Call=code...]" (see NvFaultSet)
+#pragma once
+
+#include <string>
+
+#include "platform/linux/include/windows_api.h"
+
+// --- Debugger output ---
+// Receives every DbgPrint text. A sink set here replaces the NORVA_TRACE destination; null
+// restores it.
+typedef void (*NvTraceSink)(const char* text, void* context);
+void NvTraceSetSink(NvTraceSink sink, void* context);
+
+// --- Modules ---
+struct NvStringResource {
+    UINT id;
+    const WCHAR* text;
+};
+// Registers a loaded library under its Windows name, so that GetModuleHandleW finds it and
+// LoadStringW reads its string table. addressInside is any address inside the library.
+HMODULE NvRegisterModule(const WCHAR* windowsName, const void* addressInside,
+                         const NvStringResource* strings, size_t stringCount);
+void NvUnregisterModule(HMODULE module);
+
+// Runs a library's DllEntryPoint as Windows' loader would: process attach when the library is
+// loaded, process detach when it is unloaded.
+#define NV_DLL_ENTRY(entry, windowsName, strings, count)                                   \
+    namespace {                                                                            \
+    struct NvDllEntryCaller {                                                              \
+        HMODULE module;                                                                    \
+        NvDllEntryCaller()                                                                 \
+            : module(NvRegisterModule(windowsName, (const void*)&entry, strings, count)) { \
+            entry(module, DLL_PROCESS_ATTACH, nullptr);                                    \
+        }                                                                                  \
+        ~NvDllEntryCaller() {                                                              \
+            entry(module, DLL_PROCESS_DETACH, nullptr);                                    \
+            NvUnregisterModule(module);                                                    \
+        }                                                                                  \
+    } nvDllEntryCaller;                                                                    \
+    }
+
+// --- Spooler services ---
+// The spooler host implements these; OpenPrinterW and the rest forward to the registered
+// provider, and LoadLibraryW("SPOOLSS.DLL") succeeds only while one is registered.
+class NvSpoolerServices {
+  public:
+    virtual ~NvSpoolerServices() = default;
+    virtual BOOL OpenPrinter(LPWSTR name, LPHANDLE printer, LPPRINTER_DEFAULTSW defaults) = 0;
+    virtual BOOL ClosePrinter(HANDLE printer) = 0;
+    virtual BOOL GetJob(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD size,
+                        LPDWORD needed) = 0;
+    virtual BOOL SetJob(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD command) = 0;
+    virtual BOOL EnumPorts(LPWSTR name, DWORD level, LPBYTE ports, DWORD size, LPDWORD needed,
+                           LPDWORD returned) = 0;
+    virtual BOOL XcvData(HANDLE xcv, PCWSTR dataName, PBYTE input, DWORD inputSize, PBYTE output,
+                         DWORD outputSize, PDWORD needed, PDWORD status) = 0;
+};
+void NvSetSpoolerServices(NvSpoolerServices* services);
+
+// --- Test faults ---
+// Makes the named platform call ("RegCreateKeyExW", "EnumPortsW", "WSASend", "LoadLibraryW",
+// "socket", ...) fail with the given Win32 or Winsock code: after `skip` successful calls,
+// for `times` calls (-1: until cleared).
+void NvFaultSet(const char* call, DWORD code, int times = -1, int skip = 0);
+void NvFaultClear(const char* call = nullptr);
+
+// --- Errors ---
+// The system's text for a Win32 or Winsock error code, without a trailing line end.
+std::string NvErrorText(DWORD code);
+
+// --- Registry store ---
+// The path of the store that the registry functions use (NORVA_REGISTRY or the default).
+std::string NvRegistryPath();
+// Closes the store so that the next registry call opens it again (after NORVA_REGISTRY
+// changed, for instance). Open key handles become invalid.
+void NvRegistryReset();
+
+// --- Text ---
+std::string NvToUtf8(const WCHAR* text);
+std::u16string NvFromUtf8(const char* text);

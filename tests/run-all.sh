@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Every test of the project: the Linux build with its tests, the AddressSanitizer+UBSan and
+# ThreadSanitizer builds with theirs, the Windows cross builds with their export check, the
+# Win32 programs under Wine's spooler, and the fuzzers for a bounded time.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+
+section() { printf '\n===== %s =====\n' "$*"; }
+
+for preset in default asan tsan; do
+  section "Linux build and tests: $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+  ctest --preset "$preset" -j "$jobs" --timeout 600
+done
+
+for arch in i686 x86_64; do
+  section "Windows build: $arch"
+  cmake --preset "mingw-$arch" >/dev/null
+  cmake --build --preset "mingw-$arch"
+  tests/win32/check-exports.sh "build-mingw-$arch"
+done
+
+section "Wine spooler"
+tests/win32/run-wine.sh build-mingw-i686 build-mingw-x86_64
+
+if [ -x tests/fuzz/run-fuzzers.sh ]; then
+  section "Fuzzers"
+  tests/fuzz/run-fuzzers.sh
+fi
+
+section "All tests passed"

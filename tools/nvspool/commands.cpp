@@ -1,0 +1,127 @@
+#include "tools/nvspool/commands.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "tools/nvspool/common.h"
+
+namespace nvspool {
+
+// One clear line: what failed, the Win32 code and its meaning.
+int Fail(const std::string& what, DWORD code) {
+    fprintf(stderr, "nvspool: %s: error %u: %s\n", what.c_str(), static_cast<unsigned>(code),
+            NvErrorText(code).c_str());
+    return 1;
+}
+
+int Usage(const char* text) {
+    fprintf(stderr, "nvspool: %s (see nvspool --help)\n", text);
+    return 2;
+}
+
+bool LoadMonitor(SpoolerHost& host, const Options& options, int* exitCode) {
+    std::string message;
+    DWORD error = host.LoadMonitor(options.monitorPath, kNorvaMonitorName, true, &message);
+    if (error != ERROR_SUCCESS) {
+        *exitCode = Fail(message.empty() ? "cannot load the monitor" : message, error);
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+std::string TypeText(DWORD type) {
+    std::string text;
+    if (type & PORT_TYPE_WRITE)
+        text += "write";
+    if (type & PORT_TYPE_READ)
+        text += text.empty() ? "read" : ",read";
+    if (type & PORT_TYPE_REDIRECTED)
+        text += text.empty() ? "redirected" : ",redirected";
+    if (type & PORT_TYPE_NET_ATTACHED)
+        text += text.empty() ? "network" : ",network";
+    return text.empty() ? "-" : text;
+}
+
+int Ports(const std::vector<std::string>& args, const Options& options) {
+    DWORD level = 2;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--level" && i + 1 < args.size()) {
+            level = static_cast<DWORD>(strtoul(args[++i].c_str(), nullptr, 10));
+        } else {
+            return Usage(("unknown option for ports: " + args[i]).c_str());
+        }
+    }
+    SpoolerHost host;
+    int exitCode = 0;
+    if (!LoadMonitor(host, options, &exitCode)) {
+        return exitCode;
+    }
+    DWORD needed = 0;
+    DWORD returned = 0;
+    std::vector<BYTE> buffer;
+    BOOL ok = EnumPortsW(nullptr, level, nullptr, 0, &needed, &returned);
+    while (!ok && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+        buffer.assign(needed, 0);
+        ok = EnumPortsW(nullptr, level, buffer.data(), needed, &needed, &returned);
+    }
+    if (!ok) {
+        return Fail("EnumPortsW", GetLastError());
+    }
+    if (level == 1) {
+        for (DWORD i = 0; i < returned; ++i) {
+            PORT_INFO_1W info;
+            memcpy(&info, buffer.data() + i * sizeof info, sizeof info);
+            printf("%s\n", NvToUtf8(info.pName).c_str());
+        }
+        return 0;
+    }
+    printf("%-24s %-20s %-20s %s\n", "PORT", "MONITOR", "DESCRIPTION", "TYPE");
+    for (DWORD i = 0; i < returned; ++i) {
+        PORT_INFO_2W info;
+        memcpy(&info, buffer.data() + i * sizeof info, sizeof info);
+        printf("%-24s %-20s %-20s %s\n", NvToUtf8(info.pPortName).c_str(),
+               NvToUtf8(info.pMonitorName).c_str(), NvToUtf8(info.pDescription).c_str(),
+               TypeText(info.fPortType).c_str());
+    }
+    return 0;
+}
+
+int AddPort(const std::vector<std::string>& args, const Options& options) {
+    if (args.size() != 1) {
+        return Usage("add-port takes one port name");
+    }
+    SpoolerHost host;
+    int exitCode = 0;
+    if (!LoadMonitor(host, options, &exitCode)) {
+        return exitCode;
+    }
+    std::u16string name = NvFromUtf8(args[0].c_str());
+    PORT_INFO_1W info{name.data()};
+    const MONITOR2* table = host.Table();
+    if (!table->pfnAddPortEx(host.MonitorHandle(), nullptr, 1, reinterpret_cast<LPBYTE>(&info),
+                             const_cast<LPWSTR>(kNorvaMonitorName))) {
+        return Fail("AddPortEx " + args[0], GetLastError());
+    }
+    printf("Added port %s.\n", args[0].c_str());
+    return 0;
+}
+
+}  // namespace
+
+int RunCommand(const std::string& command, const std::vector<std::string>& args,
+               const Options& options) {
+    if (command == "ports") {
+        return Ports(args, options);
+    }
+    if (command == "add-port") {
+        return AddPort(args, options);
+    }
+    if (command == "print") {
+        return Print(args, options);
+    }
+    return Usage(("unknown command: " + command).c_str());
+}
+
+}  // namespace nvspool

@@ -1,0 +1,70 @@
+// nvspool: a spooler host on the command line. It loads the print monitor exactly as the
+// Windows spooler does and drives it through its function table.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tools/nvspool/commands.h"
+
+namespace {
+
+const char kUsage[] =
+    "Usage: nvspool [--monitor PATH] COMMAND [ARGS...]\n"
+    "\n"
+    "Loads the NORVA TCP/IP Port monitor as the Windows spooler does and drives it.\n"
+    "\n"
+    "Commands:\n"
+    "  ports [--level 1|2]      list the ports of every loaded monitor and the host's own\n"
+    "  add-port NAME            add a port (AddPortEx, level 1)\n"
+    "  print --port NAME FILE   print a file through the port (see print --help)\n"
+    "\n"
+    "Options:\n"
+    "  --monitor PATH           the monitor library (default: $NORVA_MONITOR, else\n"
+    "                           libnvtcpmon.so in the lib directory beside nvspool)\n"
+    "  -h, --help               show this help\n"
+    "\n"
+    "Environment: NORVA_REGISTRY (registry store), NORVA_TRACE (monitor trace: file or -).\n";
+
+std::string DefaultMonitorPath(const char* argv0) {
+    if (const char* env = getenv("NORVA_MONITOR")) {
+        return env;
+    }
+    char self[4096];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string dir = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string(argv0);
+    dir = dir.substr(0, dir.find_last_of('/') + 1);
+    return dir + "../lib/libnvtcpmon.so";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    nvspool::Options options;
+    options.monitorPath = DefaultMonitorPath(argv[0]);
+    size_t i = 0;
+    for (; i < args.size(); ++i) {
+        if (args[i] == "-h" || args[i] == "--help") {
+            fputs(kUsage, stdout);
+            return 0;
+        }
+        if (args[i] == "--monitor" && i + 1 < args.size()) {
+            options.monitorPath = args[++i];
+        } else if (args[i].rfind("--monitor=", 0) == 0) {
+            options.monitorPath = args[i].substr(10);
+        } else {
+            break;
+        }
+    }
+    if (i == args.size()) {
+        fputs(kUsage, stderr);
+        return 2;
+    }
+    std::string command = args[i];
+    std::vector<std::string> rest(args.begin() + static_cast<long>(i) + 1, args.end());
+    return nvspool::RunCommand(command, rest, options);
+}

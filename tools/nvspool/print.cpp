@@ -1,0 +1,358 @@
+// nvspool print: drives one job through the monitor exactly as the spooler drives a port:
+// OpenPort, StartDocPort, WritePort..., EndDocPort, ClosePort. When the monitor asks for a job
+// restart (SetJobW with JOB_CONTROL_RESTART), the job is ended and printed again from its
+// start, a bounded number of times.
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tools/nvspool/commands.h"
+#include "tools/nvspool/common.h"
+
+namespace nvspool {
+
+namespace {
+
+struct PrintOptions {
+    std::string port;
+    std::string printer = "NORVA Printer";
+    DWORD jobId = 0;
+    std::string user;
+    std::string machine;
+    std::string document;
+    DWORD level = 1;
+    size_t block = 16 * 1024;
+    std::string outputFile;
+    int restarts = 3;
+    int retries = 3;
+    bool quiet = false;
+    std::string file;
+};
+
+const char kPrintUsage[] =
+    "Usage: nvspool print --port NAME [options] FILE|-\n"
+    "  --printer P        printer name of the job (default \"NORVA Printer\")\n"
+    "  --job-id N         job id (default: the next free one)\n"
+    "  --user U           user name (default: the caller)\n"
+    "  --machine M        machine name (default: \\\\ and this host's name)\n"
+    "  --document T       document name (default: the file's name)\n"
+    "  --level 1|2        DOC_INFO level given to StartDocPort (default 1)\n"
+    "  --block BYTES      bytes per WritePort (default 16384)\n"
+    "  --output-file PATH output file of a FILE: job (DOC_INFO pOutputFile)\n"
+    "  --restarts N       job restarts allowed before giving up (default 3)\n"
+    "  --retries N        WritePort retries after a failure, per attempt (default 3)\n"
+    "  --quiet            no progress and no summary\n";
+
+bool ParseNumber(const std::string& text, unsigned long long* value) {
+    char* end = nullptr;
+    errno = 0;
+    *value = strtoull(text.c_str(), &end, 0);
+    return errno == 0 && end != nullptr && *end == 0 && !text.empty();
+}
+
+int ParseOptions(const std::vector<std::string>& args, PrintOptions* o) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string* out) {
+            if (i + 1 >= args.size()) {
+                return false;
+            }
+            *out = args[++i];
+            return true;
+        };
+        auto number = [&](unsigned long long* out) {
+            std::string text;
+            return value(&text) && ParseNumber(text, out);
+        };
+        unsigned long long n = 0;
+        if (a == "-h" || a == "--help") {
+            fputs(kPrintUsage, stdout);
+            return 0;
+        } else if (a == "--port") {
+            if (!value(&o->port))
+                return Usage("--port needs a name");
+        } else if (a == "--printer") {
+            if (!value(&o->printer))
+                return Usage("--printer needs a name");
+        } else if (a == "--job-id") {
+            if (!number(&n) || n == 0 || n > 0xffffffffULL)
+                return Usage("bad --job-id");
+            o->jobId = static_cast<DWORD>(n);
+        } else if (a == "--user") {
+            if (!value(&o->user))
+                return Usage("--user needs a name");
+        } else if (a == "--machine") {
+            if (!value(&o->machine))
+                return Usage("--machine needs a name");
+        } else if (a == "--document") {
+            if (!value(&o->document))
+                return Usage("--document needs a title");
+        } else if (a == "--level") {
+            if (!number(&n) || (n != 1 && n != 2))
+                return Usage("--level is 1 or 2");
+            o->level = static_cast<DWORD>(n);
+        } else if (a == "--block") {
+            if (!number(&n) || n == 0 || n > (1ULL << 30))
+                return Usage("bad --block");
+            o->block = static_cast<size_t>(n);
+        } else if (a == "--output-file") {
+            if (!value(&o->outputFile))
+                return Usage("--output-file needs a path");
+        } else if (a == "--restarts") {
+            if (!number(&n) || n > 1000)
+                return Usage("bad --restarts");
+            o->restarts = static_cast<int>(n);
+        } else if (a == "--retries") {
+            if (!number(&n) || n > 1000)
+                return Usage("bad --retries");
+            o->retries = static_cast<int>(n);
+        } else if (a == "--quiet" || a == "-q") {
+            o->quiet = true;
+        } else if (a.size() > 1 && a[0] == '-' && a != "-") {
+            return Usage(("unknown option for print: " + a).c_str());
+        } else if (o->file.empty()) {
+            o->file = a;
+        } else {
+            return Usage("print takes one file");
+        }
+    }
+    if (o->port.empty() || o->file.empty()) {
+        return Usage("print needs --port NAME and a file (or - for standard input)");
+    }
+    return -1;
+}
+
+std::string CallerName() {
+    if (const char* user = getenv("USER")) {
+        return user;
+    }
+    struct passwd* pw = getpwuid(getuid());
+    return pw != nullptr ? pw->pw_name : "unknown";
+}
+
+std::string HostName() {
+    char name[256] = {};
+    ::gethostname(name, sizeof name - 1);
+    return name;
+}
+
+// Standard input is spooled to a temporary file first, so that a restart can read it again.
+FILE* OpenInput(const std::string& file, std::string* error) {
+    if (file != "-") {
+        FILE* f = fopen(file.c_str(), "rb");
+        if (f == nullptr) {
+            *error = "cannot open " + file + ": " + strerror(errno);
+        }
+        return f;
+    }
+    FILE* spool = tmpfile();
+    if (spool == nullptr) {
+        *error = std::string("cannot create a temporary file: ") + strerror(errno);
+        return nullptr;
+    }
+    std::vector<char> buffer(1 << 16);
+    size_t n;
+    while ((n = fread(buffer.data(), 1, buffer.size(), stdin)) > 0) {
+        if (fwrite(buffer.data(), 1, n, spool) != n) {
+            *error = std::string("cannot spool standard input: ") + strerror(errno);
+            fclose(spool);
+            return nullptr;
+        }
+    }
+    return spool;
+}
+
+class Progress {
+  public:
+    Progress(long long total, bool enabled)
+        : total_(total),
+          enabled_(enabled && isatty(STDERR_FILENO) && total > (4LL << 20)),
+          start_(std::chrono::steady_clock::now()) {}
+    void Update(long long done, bool force = false) {
+        if (!enabled_) {
+            return;
+        }
+        auto now = std::chrono::steady_clock::now();
+        if (!force && now - last_ < std::chrono::milliseconds(200)) {
+            return;
+        }
+        last_ = now;
+        double seconds = std::chrono::duration<double>(now - start_).count();
+        double rate = seconds > 0 ? done / seconds / (1 << 20) : 0;
+        int width = 30;
+        int filled = total_ > 0 ? static_cast<int>(width * done / total_) : width;
+        fprintf(stderr, "\r[%-*s] %7.1f of %.1f MiB  %6.1f MiB/s", width,
+                std::string(static_cast<size_t>(filled), '#').c_str(), done / 1048576.0,
+                total_ / 1048576.0, rate);
+        fflush(stderr);
+    }
+    void Finish() {
+        if (enabled_) {
+            fputc('\n', stderr);
+        }
+    }
+
+  private:
+    long long total_;
+    bool enabled_;
+    std::chrono::steady_clock::time_point start_;
+    std::chrono::steady_clock::time_point last_{};
+};
+
+enum class Outcome { kPrinted, kRestart, kFailed };
+
+// One pass over the data: StartDocPort, the writes, EndDocPort.
+Outcome PrintOnce(SpoolerHost& host, HANDLE port, const PrintOptions& o, DWORD jobId, FILE* input,
+                  long long size, std::string* failure, DWORD* error) {
+    const MONITOR2* table = host.Table();
+    std::u16string printer = NvFromUtf8(o.printer.c_str());
+    std::u16string document = NvFromUtf8(o.document.c_str());
+    std::u16string outputFile = NvFromUtf8(o.outputFile.c_str());
+    std::u16string datatype = u"RAW";
+    DOC_INFO_2W info{};
+    info.pDocName = document.data();
+    info.pOutputFile = o.outputFile.empty() ? nullptr : outputFile.data();
+    info.pDatatype = datatype.data();
+    info.JobId = jobId;
+    size_t commandsBefore = host.JobCommands(jobId).size();
+    if (!table->pfnStartDocPort(port, printer.data(), jobId, o.level,
+                                reinterpret_cast<LPBYTE>(&info))) {
+        *error = GetLastError();
+        *failure = "StartDocPort";
+        return Outcome::kFailed;
+    }
+    rewind(input);
+    std::vector<BYTE> block(o.block);
+    Progress progress(size, !o.quiet);
+    long long done = 0;
+    int retries = 0;
+    size_t n;
+    while ((n = fread(block.data(), 1, block.size(), input)) > 0) {
+        size_t offset = 0;
+        while (offset < n) {
+            DWORD written = 0;
+            if (table->pfnWritePort(port, block.data() + offset, static_cast<DWORD>(n - offset),
+                                    &written)) {
+                offset += written;
+                done += written;
+                progress.Update(done);
+                continue;
+            }
+            *error = GetLastError();
+            std::vector<DWORD> commands = host.JobCommands(jobId);
+            for (size_t i = commandsBefore; i < commands.size(); ++i) {
+                if (commands[i] == JOB_CONTROL_RESTART) {
+                    progress.Finish();
+                    table->pfnEndDocPort(port);
+                    return Outcome::kRestart;
+                }
+            }
+            if (++retries > o.retries) {
+                progress.Finish();
+                table->pfnEndDocPort(port);
+                *failure = "WritePort";
+                return Outcome::kFailed;
+            }
+        }
+    }
+    progress.Update(done, true);
+    progress.Finish();
+    if (!table->pfnEndDocPort(port)) {
+        *error = GetLastError();
+        *failure = "EndDocPort";
+        return Outcome::kFailed;
+    }
+    return Outcome::kPrinted;
+}
+
+}  // namespace
+
+int Print(const std::vector<std::string>& args, const Options& options) {
+    PrintOptions o;
+    int parsed = ParseOptions(args, &o);
+    if (parsed >= 0) {
+        return parsed;
+    }
+    if (o.user.empty())
+        o.user = CallerName();
+    if (o.machine.empty())
+        o.machine = "\\\\" + HostName();
+    if (o.document.empty()) {
+        o.document =
+            o.file == "-" ? "(standard input)" : o.file.substr(o.file.find_last_of('/') + 1);
+    }
+    std::string error;
+    FILE* input = OpenInput(o.file, &error);
+    if (input == nullptr) {
+        fprintf(stderr, "nvspool: %s\n", error.c_str());
+        return 1;
+    }
+    fseeko(input, 0, SEEK_END);
+    long long size = ftello(input);
+
+    SpoolerHost host;
+    int exitCode = 0;
+    if (!LoadMonitor(host, options, &exitCode)) {
+        fclose(input);
+        return exitCode;
+    }
+    Job job;
+    job.id = o.jobId;
+    job.printer = NvFromUtf8(o.printer.c_str());
+    job.machine = NvFromUtf8(o.machine.c_str());
+    job.user = NvFromUtf8(o.user.c_str());
+    job.document = NvFromUtf8(o.document.c_str());
+    DWORD jobId = host.AddJob(job);
+
+    const MONITOR2* table = host.Table();
+    std::u16string portName = NvFromUtf8(o.port.c_str());
+    HANDLE port = nullptr;
+    SetLastError(ERROR_SUCCESS);
+    if (!table->pfnOpenPort(host.MonitorHandle(), portName.data(), &port)) {
+        fclose(input);
+        DWORD code = GetLastError();
+        if (code == ERROR_SUCCESS) {
+            fprintf(stderr, "nvspool: OpenPort %s: the monitor has no such port\n", o.port.c_str());
+            return 1;
+        }
+        return Fail("OpenPort " + o.port, code);
+    }
+    Outcome outcome = Outcome::kFailed;
+    std::string failure;
+    DWORD code = ERROR_SUCCESS;
+    int attempt = 0;
+    for (;; ++attempt) {
+        outcome = PrintOnce(host, port, o, jobId, input, size, &failure, &code);
+        if (outcome != Outcome::kRestart) {
+            break;
+        }
+        if (attempt >= o.restarts) {
+            failure = "WritePort (after " + std::to_string(attempt) + " job restarts)";
+            outcome = Outcome::kFailed;
+            break;
+        }
+        if (!o.quiet) {
+            fprintf(stderr, "nvspool: the monitor asked for a job restart; printing again\n");
+        }
+    }
+    table->pfnClosePort(port);
+    fclose(input);
+    if (outcome != Outcome::kPrinted) {
+        return Fail(failure + " on " + o.port, code);
+    }
+    if (!o.quiet) {
+        printf("Printed %lld bytes to %s (job %u).\n", size, o.port.c_str(),
+               static_cast<unsigned>(jobId));
+    }
+    return 0;
+}
+
+}  // namespace nvspool
