@@ -1,0 +1,920 @@
+// The registry store: SQLite, one file per machine (NORVA_REGISTRY, by default
+// /var/lib/norva/registry.db).
+//
+// Schema (version 1, application_id "NVRG"):
+//   keys(id, parent, name, fold, class, written)  one row per key; the four roots have parent 0
+//   vals(id, key, name, fold, type, data)          one row per value
+// Names are kept exactly as given, as UTF-16LE blobs, so that the case (and any odd code unit)
+// survives. `fold` is the name upper-cased code unit by code unit with towupper16, as UTF-16BE:
+// UNIQUE(parent, fold) makes names case-insensitive, and ordering by the blob orders subkeys
+// case-insensitively, as Windows enumerates them. Values enumerate in creation order: vals.id
+// is AUTOINCREMENT, and an overwrite is an UPDATE of the same row, so the value keeps its place.
+//
+// Transactions: every registry call is one transaction, BEGIN IMMEDIATE for a write, so that it
+// is atomic; synchronous=FULL with a rollback journal makes a committed write durable. The journal
+// mode is TRUNCATE rather than WAL: a WAL store needs its -shm file written even to read, and a
+// store that the caller may not write must still read. TRUNCATE (rather than DELETE) commits by
+// truncating and syncing the journal, which needs no directory update per write.
+//
+// Several processes: SQLite's file locks serialize them. A call that finds the store locked
+// waits (the busy timeout) and starts its transaction again, for up to 30 seconds in all before
+// it gives up with ERROR_BUSY.
+#include "platform/linux/src/registry_store.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+namespace nvregistry {
+namespace {
+
+constexpr char kDefaultPath[] = "/var/lib/norva/registry.db";
+constexpr int64_t kSchemaVersion = 1;
+constexpr int64_t kApplicationId = 0x4E565247;  // "NVRG": this file is a registry store
+constexpr int kBusyTimeoutMs = 1000;            // one wait inside SQLite for a lock
+constexpr auto kBusyLimit = std::chrono::seconds(30);
+
+// Seconds between 1601-01-01 (FILETIME's epoch) and 1970-01-01, in 100 ns units.
+constexpr int64_t kUnixEpochAsFileTime = 116444736000000000LL;
+
+const char kCreateSchema[] =
+    "CREATE TABLE keys("
+    "  id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    "  parent INTEGER NOT NULL,"
+    "  name BLOB NOT NULL,"
+    "  fold BLOB NOT NULL,"
+    "  class BLOB NOT NULL,"
+    "  written INTEGER NOT NULL,"
+    "  UNIQUE(parent, fold));"
+    "CREATE TABLE vals("
+    "  id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    "  key INTEGER NOT NULL,"
+    "  name BLOB NOT NULL,"
+    "  fold BLOB NOT NULL,"
+    "  type INTEGER NOT NULL,"
+    "  data BLOB NOT NULL,"
+    "  UNIQUE(key, fold));"
+    "CREATE INDEX vals_in_order ON vals(key, id);";
+
+const char kInsertRoot[] =
+    "INSERT INTO keys(id, parent, name, fold, class, written) VALUES(?1, 0, ?2, ?3, x'', ?4)";
+const char kApplicationIdQuery[] = "PRAGMA application_id";
+const char kUserVersionQuery[] = "PRAGMA user_version";
+const char kObjectCount[] = "SELECT count(*) FROM sqlite_master";
+const char kKeyExists[] = "SELECT 1 FROM keys WHERE id = ?1";
+const char kFindChild[] = "SELECT id FROM keys WHERE parent = ?1 AND fold = ?2";
+const char kInsertKey[] =
+    "INSERT INTO keys(parent, name, fold, class, written) VALUES(?1, ?2, ?3, ?4, ?5)";
+const char kTouchKey[] = "UPDATE keys SET written = ?2 WHERE id = ?1";
+const char kParentOf[] = "SELECT parent FROM keys WHERE id = ?1";
+const char kHasChild[] = "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1";
+const char kDeleteValuesOf[] = "DELETE FROM vals WHERE key = ?1";
+const char kDeleteKey[] = "DELETE FROM keys WHERE id = ?1";
+const char kSelectValue[] = "SELECT name, type, data FROM vals WHERE key = ?1 AND fold = ?2";
+// An overwrite updates the row in place: the value keeps its name as first written and its
+// position in the enumeration, as on Windows.
+const char kUpsertValue[] =
+    "INSERT INTO vals(key, name, fold, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
+    "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data";
+const char kDeleteValue[] = "DELETE FROM vals WHERE key = ?1 AND fold = ?2";
+const char kEnumKey[] =
+    "SELECT name, class, written FROM keys WHERE parent = ?1 ORDER BY fold LIMIT 1 OFFSET ?2";
+const char kEnumValue[] =
+    "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY id LIMIT 1 OFFSET ?2";
+const char kKeyRecord[] = "SELECT class, written FROM keys WHERE id = ?1";
+const char kSubKeyStats[] =
+    "SELECT count(*), coalesce(max(length(name)), 0), coalesce(max(length(class)), 0) "
+    "FROM keys WHERE parent = ?1";
+const char kValueStats[] =
+    "SELECT count(*), coalesce(max(length(name)), 0), coalesce(max(length(data)), 0) "
+    "FROM vals WHERE key = ?1";
+
+struct Root {
+    KeyId id;
+    const char16_t* name;
+};
+constexpr Root kRoots[] = {
+    {kClassesRoot, u"HKEY_CLASSES_ROOT"},
+    {kCurrentUser, u"HKEY_CURRENT_USER"},
+    {kLocalMachine, u"HKEY_LOCAL_MACHINE"},
+    {kUsers, u"HKEY_USERS"},
+};
+
+// The exact name as stored: UTF-16LE.
+std::string Utf16Le(const std::u16string& text) {
+    std::string bytes;
+    bytes.reserve(text.size() * 2);
+    for (char16_t c : text) {
+        bytes.push_back(static_cast<char>(c & 0xFF));
+        bytes.push_back(static_cast<char>(c >> 8));
+    }
+    return bytes;
+}
+
+std::u16string FromUtf16Le(const void* data, int bytes) {
+    std::u16string text;
+    const auto* p = static_cast<const unsigned char*>(data);
+    for (int i = 0; p != nullptr && i + 1 < bytes; i += 2) {
+        text.push_back(static_cast<char16_t>(p[i] | (p[i + 1] << 8)));
+    }
+    return text;
+}
+
+// The name for comparisons: upper-cased as Windows compares names, big-endian so that the
+// byte order of the blob is the order of the code units.
+std::string Fold(const std::u16string& text) {
+    std::string bytes;
+    bytes.reserve(text.size() * 2);
+    for (char16_t c : text) {
+        char16_t upper = towupper16(c);
+        bytes.push_back(static_cast<char>(upper >> 8));
+        bytes.push_back(static_cast<char>(upper & 0xFF));
+    }
+    return bytes;
+}
+
+int64_t NowAsFileTime() {
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<int64_t>(now.tv_sec) * 10000000 + now.tv_nsec / 100 + kUnixEpochAsFileTime;
+}
+
+FILETIME ToFileTime(int64_t value) {
+    FILETIME time;
+    time.dwLowDateTime = static_cast<DWORD>(static_cast<uint64_t>(value) & 0xFFFFFFFFu);
+    time.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(value) >> 32);
+    return time;
+}
+
+DWORD ClampToDword(int64_t value) {
+    return value < 0 ? 0 : (value > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<DWORD>(value));
+}
+
+std::string DirectoryOf(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The default store's directory is ours to create; a path chosen through NORVA_REGISTRY must
+// lead to an existing directory.
+void CreateDirectories(const std::string& dir) {
+    for (size_t slash = dir.find('/', 1);; slash = dir.find('/', slash + 1)) {
+        std::string part = dir.substr(0, slash);
+        if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
+            return;  // opening the store reports the failure
+        }
+        if (slash == std::string::npos) {
+            return;
+        }
+    }
+}
+
+// Whether this process may write the store: the file, and its directory, where SQLite creates
+// the rollback journal. Root passes every permission check, so a store file without any write
+// permission bit counts as read-only for root too: that is how an administrator makes the
+// registry read-only for everyone.
+bool MayWrite(const std::string& path, const struct stat* file) {
+    if (faccessat(AT_FDCWD, DirectoryOf(path).c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+        return false;
+    }
+    if (file == nullptr) {
+        return true;  // not created yet: the directory decides
+    }
+    if ((file->st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+        return false;
+    }
+    return faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
+bool IsBusy(int rc) {
+    int primary = rc & 0xFF;
+    return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
+}
+
+}  // namespace
+
+// A prepared statement borrowed from the cache for one use: reset and unbound when it goes.
+class Store::Statement {
+  public:
+    Statement() = default;
+    ~Statement() {
+        if (statement_ != nullptr) {
+            sqlite3_reset(statement_);
+            sqlite3_clear_bindings(statement_);
+        }
+    }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    void Attach(sqlite3_stmt* statement) { statement_ = statement; }
+
+    void Bind(int index, int64_t value) { Check(sqlite3_bind_int64(statement_, index, value)); }
+    // A zero-length blob must still be a blob: bound from a null pointer it would be NULL.
+    void Bind(int index, const std::string& bytes) { Bind(index, bytes.data(), bytes.size()); }
+    void Bind(int index, const void* data, size_t size) {
+        if (size == 0) {
+            Check(sqlite3_bind_zeroblob(statement_, index, 0));
+        } else {
+            Check(sqlite3_bind_blob64(statement_, index, data, size, SQLITE_TRANSIENT));
+        }
+    }
+
+    // SQLITE_ROW, SQLITE_DONE, or the error (a failed bind included).
+    int Step() { return bindError_ != SQLITE_OK ? bindError_ : sqlite3_step(statement_); }
+
+    int64_t Int(int column) { return sqlite3_column_int64(statement_, column); }
+    std::u16string Name(int column) {
+        const void* data = sqlite3_column_blob(statement_, column);
+        return FromUtf16Le(data, sqlite3_column_bytes(statement_, column));
+    }
+    std::vector<BYTE> Bytes(int column) {
+        const auto* data = static_cast<const BYTE*>(sqlite3_column_blob(statement_, column));
+        int size = sqlite3_column_bytes(statement_, column);
+        return data == nullptr ? std::vector<BYTE>() : std::vector<BYTE>(data, data + size);
+    }
+
+  private:
+    void Check(int rc) {
+        if (rc != SQLITE_OK && bindError_ == SQLITE_OK) {
+            bindError_ = rc;
+        }
+    }
+
+    sqlite3_stmt* statement_ = nullptr;
+    int bindError_ = SQLITE_OK;
+};
+
+Store::~Store() {
+    Close();
+}
+
+void Store::Close() {
+    if (db_ != nullptr && pid_ != getpid()) {
+        Abandon();
+        return;
+    }
+    for (auto& entry : statements_) {
+        sqlite3_finalize(entry.second);
+    }
+    statements_.clear();
+    if (db_ != nullptr) {
+        sqlite3_close_v2(db_);
+        db_ = nullptr;
+    }
+    path_.clear();
+}
+
+// A child of fork() inherits the parent's connection, which it must not use nor close: SQLite's
+// locks belong to the parent process. The child leaves it alone and opens its own.
+void Store::Abandon() {
+    db_ = nullptr;
+    statements_.clear();
+    path_.clear();
+}
+
+LONG Store::Connect() {
+    if (db_ != nullptr && pid_ != getpid()) {
+        Abandon();
+    }
+    std::string path = NvRegistryPath();
+    struct stat file;
+    bool exists = stat(path.c_str(), &file) == 0;
+    if (db_ != nullptr) {
+        // Still the same file? A store that was replaced or removed is opened afresh.
+        if (path == path_ && exists && file.st_dev == device_ && file.st_ino == inode_) {
+            return ERROR_SUCCESS;
+        }
+        Close();
+    }
+    if (path == kDefaultPath) {
+        CreateDirectories(DirectoryOf(path));
+        exists = stat(path.c_str(), &file) == 0;
+    }
+    path_ = path;
+    if (exists && S_ISDIR(file.st_mode)) {
+        DbgPrint("Registry store %s: is a directory\n", path.c_str());
+        path_.clear();
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+    if (exists && faccessat(AT_FDCWD, path.c_str(), R_OK, AT_EACCESS) != 0) {
+        DbgPrint("Registry store %s: not readable: %s\n", path.c_str(), strerror(errno));
+        path_.clear();
+        return ERROR_ACCESS_DENIED;
+    }
+    readOnly_ = !MayWrite(path, exists ? &file : nullptr);
+    if (!exists && readOnly_) {
+        DbgPrint("Registry store %s: does not exist and cannot be created here\n", path.c_str());
+        path_.clear();
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+    int flags = SQLITE_OPEN_NOMUTEX |
+                (readOnly_ ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
+    pid_ = getpid();
+    if (rc != SQLITE_OK) {
+        LONG result = Fail(rc, Access::kRead, "open");
+        Close();
+        return result == ERROR_BUSY ? ERROR_BUSY : ERROR_REGISTRY_IO_FAILED;
+    }
+    if (stat(path.c_str(), &file) == 0) {
+        device_ = file.st_dev;
+        inode_ = file.st_ino;
+    }
+    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    LONG result = Initialize();
+    if (result != ERROR_SUCCESS) {
+        Close();
+    }
+    return result;
+}
+
+// Sets the connection up and checks that the file is a registry store of our version; a new,
+// empty file gets the schema and the four roots.
+LONG Store::Initialize() {
+    if (!readOnly_) {
+        // Setting the journal mode reads the file header, so it too may find the store locked.
+        int rc = ExecWhileBusy("PRAGMA journal_mode = TRUNCATE");
+        if (rc != SQLITE_OK) {
+            return Fail(rc, Access::kRead, "journal mode");
+        }
+    }
+    int rc = Exec("PRAGMA synchronous = FULL");
+    if (rc != SQLITE_OK) {
+        return Fail(rc, Access::kRead, "synchronous mode");
+    }
+    return Run(readOnly_ ? Access::kRead : Access::kWrite, [&](LONG* outcome) -> int {
+        int64_t numbers[3] = {};
+        const char* queries[3] = {kApplicationIdQuery, kUserVersionQuery, kObjectCount};
+        for (int i = 0; i < 3; ++i) {
+            Statement query;
+            if (int rc2 = Prepare(queries[i], &query)) {
+                return rc2;
+            }
+            int step = query.Step();
+            if (step != SQLITE_ROW) {
+                return step == SQLITE_DONE ? SQLITE_CORRUPT : step;
+            }
+            numbers[i] = query.Int(0);
+        }
+        const int64_t applicationId = numbers[0];
+        const int64_t version = numbers[1];
+        const int64_t objects = numbers[2];
+        if (applicationId == kApplicationId && version == kSchemaVersion) {
+            return SQLITE_OK;
+        }
+        if (applicationId != 0 || version != 0 || objects != 0) {
+            DbgPrint(
+                "Registry store %s: not a registry store of this version "
+                "(application id 0x%X, version %d)\n",
+                path_.c_str(), static_cast<unsigned>(applicationId), static_cast<int>(version));
+            *outcome = ERROR_BADDB;
+            return SQLITE_OK;
+        }
+        if (readOnly_) {
+            DbgPrint("Registry store %s: empty, and read-only\n", path_.c_str());
+            *outcome = ERROR_REGISTRY_IO_FAILED;
+            return SQLITE_OK;
+        }
+        if (int rc2 = Exec(kCreateSchema)) {
+            return rc2;
+        }
+        int64_t now = NowAsFileTime();
+        for (const Root& root : kRoots) {
+            Statement insert;
+            if (int rc2 = Prepare(kInsertRoot, &insert)) {
+                return rc2;
+            }
+            insert.Bind(1, root.id);
+            insert.Bind(2, Utf16Le(root.name));
+            insert.Bind(3, Fold(root.name));
+            insert.Bind(4, now);
+            if (int step = insert.Step(); step != SQLITE_DONE) {
+                return step;
+            }
+        }
+        std::string pragmas = "PRAGMA application_id = " + std::to_string(kApplicationId) +
+                              "; PRAGMA user_version = " + std::to_string(kSchemaVersion);
+        return Exec(pragmas.c_str());
+    });
+}
+
+// Before every write: the store may have become read-only since it was opened (or writable:
+// then it is opened again for writing).
+LONG Store::CheckWritable() {
+    struct stat file;
+    if (stat(path_.c_str(), &file) != 0 || !MayWrite(path_, &file)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if (readOnly_) {
+        Close();
+        LONG result = Connect();
+        if (result != ERROR_SUCCESS) {
+            return result;
+        }
+        if (readOnly_) {
+            return ERROR_ACCESS_DENIED;
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+// Maps a SQLite failure to the code Windows gives for the same trouble, and traces the detail.
+// A damaged or failing file is closed, so that the next call opens it afresh.
+LONG Store::Fail(int rc, Access access, const char* what) {
+    DbgPrint("Registry store %s: %s failed: %s (SQLite %d)\n", path_.c_str(), what,
+             db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc), rc);
+    switch (rc & 0xFF) {
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return ERROR_BUSY;
+        case SQLITE_READONLY:
+        case SQLITE_PERM:
+        case SQLITE_AUTH:
+            return ERROR_ACCESS_DENIED;
+        case SQLITE_CANTOPEN:
+            // During a write: the journal could not be created beside the store.
+            if (access == Access::kWrite) {
+                return ERROR_ACCESS_DENIED;
+            }
+            Close();
+            return ERROR_REGISTRY_IO_FAILED;
+        case SQLITE_CORRUPT:
+        case SQLITE_NOTADB:
+        case SQLITE_FORMAT:
+            Close();
+            return ERROR_BADDB;
+        case SQLITE_FULL:
+            return ERROR_DISK_FULL;
+        case SQLITE_NOMEM:
+        case SQLITE_TOOBIG:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        default:
+            Close();
+            return ERROR_REGISTRY_IO_FAILED;
+    }
+}
+
+int Store::Exec(const char* sql) {
+    return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
+}
+
+int Store::Prepare(const char* sql, Statement* statement) {
+    auto it = statements_.find(sql);
+    if (it == statements_.end()) {
+        sqlite3_stmt* prepared = nullptr;
+        int rc = sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &prepared, nullptr);
+        if (rc != SQLITE_OK) {
+            return rc;
+        }
+        it = statements_.emplace(sql, prepared).first;
+    }
+    statement->Attach(it->second);
+    return SQLITE_OK;
+}
+
+// Runs body as one transaction, again from the start while the store is locked by another
+// process, up to the busy limit. The body returns SQLITE_OK with the call's Win32 outcome in
+// *outcome, or the SQLite error that stopped it; an outcome other than success rolls back.
+template <class Body>
+LONG Store::Run(Access access, Body&& body) {
+    const auto deadline = std::chrono::steady_clock::now() + kBusyLimit;
+    for (unsigned attempt = 0;; ++attempt) {
+        LONG outcome = ERROR_SUCCESS;
+        int rc = Exec(access == Access::kWrite ? "BEGIN IMMEDIATE" : "BEGIN");
+        if (rc == SQLITE_OK) {
+            rc = body(&outcome);
+            if (rc == SQLITE_OK) {
+                rc = Exec(outcome == ERROR_SUCCESS ? "COMMIT" : "ROLLBACK");
+            }
+            if (rc != SQLITE_OK && sqlite3_get_autocommit(db_) == 0) {
+                Exec("ROLLBACK");
+            }
+        }
+        if (rc == SQLITE_OK) {
+            return outcome;
+        }
+        if (!IsBusy(rc) || std::chrono::steady_clock::now() >= deadline) {
+            return Fail(rc, access, access == Access::kWrite ? "write" : "read");
+        }
+        Pause(attempt);
+    }
+}
+
+// One statement outside a transaction, again while the store is locked, up to the busy limit.
+int Store::ExecWhileBusy(const char* sql) {
+    const auto deadline = std::chrono::steady_clock::now() + kBusyLimit;
+    for (unsigned attempt = 0;; ++attempt) {
+        int rc = Exec(sql);
+        if (!IsBusy(rc) || std::chrono::steady_clock::now() >= deadline) {
+            return rc;
+        }
+        Pause(attempt);
+    }
+}
+
+// Before another attempt: SQLite has waited its busy timeout already, or saw that waiting could
+// not help. A short pause that differs between processes keeps two of them from retrying in
+// step.
+void Store::Pause(unsigned attempt) const {
+    usleep(500 + (static_cast<unsigned>(pid_) * 7919u + attempt * 104729u) % 2000u);
+}
+
+template <class Body>
+LONG Store::Transact(Access access, Body&& body) {
+    LONG result = Connect();
+    if (result == ERROR_SUCCESS && access == Access::kWrite) {
+        result = CheckWritable();
+    }
+    if (result != ERROR_SUCCESS) {
+        return result;
+    }
+    return Run(access, body);
+}
+
+int Store::KeyExists(KeyId key, bool* exists) {
+    Statement query;
+    if (int rc = Prepare(kKeyExists, &query)) {
+        return rc;
+    }
+    query.Bind(1, key);
+    int rc = query.Step();
+    *exists = rc == SQLITE_ROW;
+    return rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
+int Store::FindChild(KeyId parent, const std::u16string& name, KeyId* child) {
+    Statement query;
+    if (int rc = Prepare(kFindChild, &query)) {
+        return rc;
+    }
+    query.Bind(1, parent);
+    query.Bind(2, Fold(name));
+    int rc = query.Step();
+    *child = rc == SQLITE_ROW ? query.Int(0) : 0;
+    return rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
+// Follows path down from parent; *outcome says why it stopped short.
+int Store::Walk(KeyId parent, const KeyPath& path, KeyId* key, LONG* outcome) {
+    bool exists = false;
+    if (int rc = KeyExists(parent, &exists)) {
+        return rc;
+    }
+    if (!exists) {
+        *outcome = ERROR_KEY_DELETED;
+        return SQLITE_OK;
+    }
+    KeyId current = parent;
+    for (const std::u16string& name : path) {
+        KeyId child = 0;
+        if (int rc = FindChild(current, name, &child)) {
+            return rc;
+        }
+        if (child == 0) {
+            *outcome = ERROR_FILE_NOT_FOUND;
+            return SQLITE_OK;
+        }
+        current = child;
+    }
+    *key = current;
+    return SQLITE_OK;
+}
+
+// A key's last write time follows changes to its values and to its list of subkeys.
+int Store::Touch(KeyId key) {
+    Statement update;
+    if (int rc = Prepare(kTouchKey, &update)) {
+        return rc;
+    }
+    update.Bind(1, key);
+    update.Bind(2, NowAsFileTime());
+    int rc = update.Step();
+    return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
+LONG Store::OpenKey(KeyId parent, const KeyPath& path, KeyId* key) {
+    return Transact(Access::kRead, [&](LONG* outcome) { return Walk(parent, path, key, outcome); });
+}
+
+LONG Store::CreateKey(KeyId parent, const KeyPath& path, const std::u16string& keyClass, KeyId* key,
+                      bool* created) {
+    LONG result = Connect();
+    if (result != ERROR_SUCCESS) {
+        return result;
+    }
+    // Opening a key that exists is no write: a read-only store still allows it.
+    Access access = Access::kWrite;
+    result = CheckWritable();
+    if (result == ERROR_ACCESS_DENIED && db_ != nullptr) {
+        access = Access::kRead;
+    } else if (result != ERROR_SUCCESS) {
+        return result;
+    }
+    return Run(access, [&](LONG* outcome) -> int {
+        *created = false;
+        bool exists = false;
+        if (int rc = KeyExists(parent, &exists)) {
+            return rc;
+        }
+        if (!exists) {
+            *outcome = ERROR_KEY_DELETED;
+            return SQLITE_OK;
+        }
+        KeyId current = parent;
+        for (size_t i = 0; i < path.size(); ++i) {
+            KeyId child = 0;
+            if (int rc = FindChild(current, path[i], &child)) {
+                return rc;
+            }
+            if (child == 0) {
+                if (access == Access::kRead) {
+                    *outcome = ERROR_ACCESS_DENIED;
+                    return SQLITE_OK;
+                }
+                const bool last = i + 1 == path.size();
+                Statement insert;
+                if (int rc = Prepare(kInsertKey, &insert)) {
+                    return rc;
+                }
+                insert.Bind(1, current);
+                insert.Bind(2, Utf16Le(path[i]));
+                insert.Bind(3, Fold(path[i]));
+                insert.Bind(4, Utf16Le(last ? keyClass : std::u16string()));
+                insert.Bind(5, NowAsFileTime());
+                if (int rc = insert.Step(); rc != SQLITE_DONE) {
+                    return rc;
+                }
+                child = sqlite3_last_insert_rowid(db_);
+                if (int rc = Touch(current)) {
+                    return rc;
+                }
+                *created = last;
+            }
+            current = child;
+        }
+        *key = current;
+        return SQLITE_OK;
+    });
+}
+
+LONG Store::DeleteKey(KeyId parent, const KeyPath& path) {
+    return Transact(Access::kWrite, [&](LONG* outcome) -> int {
+        KeyId target = 0;
+        if (int rc = Walk(parent, path, &target, outcome); rc != SQLITE_OK || *outcome) {
+            return rc;
+        }
+        // The roots are no one's to delete; a key with subkeys neither, as on Windows.
+        bool hasChild = false;
+        if (target > kLastRoot) {
+            Statement query;
+            if (int rc = Prepare(kHasChild, &query)) {
+                return rc;
+            }
+            query.Bind(1, target);
+            int rc = query.Step();
+            if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+                return rc;
+            }
+            hasChild = rc == SQLITE_ROW;
+        }
+        if (target <= kLastRoot || hasChild) {
+            *outcome = ERROR_ACCESS_DENIED;
+            return SQLITE_OK;
+        }
+        KeyId targetParent = 0;
+        {
+            Statement query;
+            if (int rc = Prepare(kParentOf, &query)) {
+                return rc;
+            }
+            query.Bind(1, target);
+            int rc = query.Step();
+            if (rc != SQLITE_ROW) {
+                return rc == SQLITE_DONE ? SQLITE_CORRUPT : rc;
+            }
+            targetParent = query.Int(0);
+        }
+        for (const char* sql : {kDeleteValuesOf, kDeleteKey}) {
+            Statement remove;
+            if (int rc = Prepare(sql, &remove)) {
+                return rc;
+            }
+            remove.Bind(1, target);
+            if (int rc = remove.Step(); rc != SQLITE_DONE) {
+                return rc;
+            }
+        }
+        return Touch(targetParent);
+    });
+}
+
+LONG Store::QueryValue(KeyId key, const std::u16string& name, Value* value) {
+    return Transact(Access::kRead, [&](LONG* outcome) -> int {
+        bool exists = false;
+        if (int rc = KeyExists(key, &exists)) {
+            return rc;
+        }
+        if (!exists) {
+            *outcome = ERROR_KEY_DELETED;
+            return SQLITE_OK;
+        }
+        Statement query;
+        if (int rc = Prepare(kSelectValue, &query)) {
+            return rc;
+        }
+        query.Bind(1, key);
+        query.Bind(2, Fold(name));
+        int rc = query.Step();
+        if (rc == SQLITE_DONE) {
+            *outcome = ERROR_FILE_NOT_FOUND;
+            return SQLITE_OK;
+        }
+        if (rc != SQLITE_ROW) {
+            return rc;
+        }
+        value->name = query.Name(0);
+        value->type = static_cast<DWORD>(query.Int(1));
+        value->data = query.Bytes(2);
+        return SQLITE_OK;
+    });
+}
+
+LONG Store::SetValue(KeyId key, const std::u16string& name, DWORD type, const BYTE* data,
+                     DWORD size) {
+    return Transact(Access::kWrite, [&](LONG* outcome) -> int {
+        bool exists = false;
+        if (int rc = KeyExists(key, &exists)) {
+            return rc;
+        }
+        if (!exists) {
+            *outcome = ERROR_KEY_DELETED;
+            return SQLITE_OK;
+        }
+        Statement upsert;
+        if (int rc = Prepare(kUpsertValue, &upsert)) {
+            return rc;
+        }
+        upsert.Bind(1, key);
+        upsert.Bind(2, Utf16Le(name));
+        upsert.Bind(3, Fold(name));
+        upsert.Bind(4, static_cast<int64_t>(type));
+        upsert.Bind(5, data, size);
+        if (int rc = upsert.Step(); rc != SQLITE_DONE) {
+            return rc;
+        }
+        return Touch(key);
+    });
+}
+
+LONG Store::DeleteValue(KeyId key, const std::u16string& name) {
+    return Transact(Access::kWrite, [&](LONG* outcome) -> int {
+        bool exists = false;
+        if (int rc = KeyExists(key, &exists)) {
+            return rc;
+        }
+        if (!exists) {
+            *outcome = ERROR_KEY_DELETED;
+            return SQLITE_OK;
+        }
+        Statement remove;
+        if (int rc = Prepare(kDeleteValue, &remove)) {
+            return rc;
+        }
+        remove.Bind(1, key);
+        remove.Bind(2, Fold(name));
+        if (int rc = remove.Step(); rc != SQLITE_DONE) {
+            return rc;
+        }
+        if (sqlite3_changes(db_) == 0) {
+            *outcome = ERROR_FILE_NOT_FOUND;
+            return SQLITE_OK;
+        }
+        return Touch(key);
+    });
+}
+
+LONG Store::EnumKey(KeyId key, DWORD index, SubKey* subKey) {
+    return Transact(Access::kRead, [&](LONG* outcome) -> int {
+        bool exists = false;
+        if (int rc = KeyExists(key, &exists)) {
+            return rc;
+        }
+        if (!exists) {
+            *outcome = ERROR_KEY_DELETED;
+            return SQLITE_OK;
+        }
+        Statement query;
+        if (int rc = Prepare(kEnumKey, &query)) {
+            return rc;
+        }
+        query.Bind(1, key);
+        query.Bind(2, static_cast<int64_t>(index));
+        int rc = query.Step();
+        if (rc == SQLITE_DONE) {
+            *outcome = ERROR_NO_MORE_ITEMS;
+            return SQLITE_OK;
+        }
+        if (rc != SQLITE_ROW) {
+            return rc;
+        }
+        subKey->name = query.Name(0);
+        subKey->keyClass = query.Name(1);
+        subKey->lastWrite = ToFileTime(query.Int(2));
+        return SQLITE_OK;
+    });
+}
+
+LONG Store::EnumValue(KeyId key, DWORD index, Value* value) {
+    return Transact(Access::kRead, [&](LONG* outcome) -> int {
+        bool exists = false;
+        if (int rc = KeyExists(key, &exists)) {
+            return rc;
+        }
+        if (!exists) {
+            *outcome = ERROR_KEY_DELETED;
+            return SQLITE_OK;
+        }
+        Statement query;
+        if (int rc = Prepare(kEnumValue, &query)) {
+            return rc;
+        }
+        query.Bind(1, key);
+        query.Bind(2, static_cast<int64_t>(index));
+        int rc = query.Step();
+        if (rc == SQLITE_DONE) {
+            *outcome = ERROR_NO_MORE_ITEMS;
+            return SQLITE_OK;
+        }
+        if (rc != SQLITE_ROW) {
+            return rc;
+        }
+        value->name = query.Name(0);
+        value->type = static_cast<DWORD>(query.Int(1));
+        value->data = query.Bytes(2);
+        return SQLITE_OK;
+    });
+}
+
+LONG Store::QueryInfo(KeyId key, KeyInfo* info) {
+    return Transact(Access::kRead, [&](LONG* outcome) -> int {
+        {
+            Statement query;
+            if (int rc = Prepare(kKeyRecord, &query)) {
+                return rc;
+            }
+            query.Bind(1, key);
+            int rc = query.Step();
+            if (rc == SQLITE_DONE) {
+                *outcome = ERROR_KEY_DELETED;
+                return SQLITE_OK;
+            }
+            if (rc != SQLITE_ROW) {
+                return rc;
+            }
+            info->keyClass = query.Name(0);
+            info->lastWrite = ToFileTime(query.Int(1));
+        }
+        int64_t subKeys[3] = {};
+        int64_t values[3] = {};
+        for (auto [sql, out] : {std::pair{kSubKeyStats, subKeys}, std::pair{kValueStats, values}}) {
+            Statement query;
+            if (int rc = Prepare(sql, &query)) {
+                return rc;
+            }
+            query.Bind(1, key);
+            int rc = query.Step();
+            if (rc != SQLITE_ROW) {
+                return rc == SQLITE_DONE ? SQLITE_CORRUPT : rc;
+            }
+            for (int i = 0; i < 3; ++i) {
+                out[i] = query.Int(i);
+            }
+        }
+        // Names are stored as UTF-16: two bytes a character.
+        info->subKeys = ClampToDword(subKeys[0]);
+        info->maxSubKeyLength = ClampToDword(subKeys[1] / 2);
+        info->maxClassLength = ClampToDword(subKeys[2] / 2);
+        info->values = ClampToDword(values[0]);
+        info->maxValueNameLength = ClampToDword(values[1] / 2);
+        info->maxValueLength = ClampToDword(values[2]);
+        return SQLITE_OK;
+    });
+}
+
+}  // namespace nvregistry
+
+std::string NvRegistryPath() {
+    const char* path = getenv("NORVA_REGISTRY");
+    return path != nullptr && *path != '\0' ? path : nvregistry::kDefaultPath;
+}

@@ -1,0 +1,117 @@
+// The registry's store: one SQLite database file per machine, shared by every process that uses
+// the registry (spooler host, installer, tools). registry.cpp keeps the handles and the Windows
+// rules for parameters and buffers; this layer keeps keys and values, and makes every registry
+// call one transaction.
+//
+// Not thread-safe by itself: registry.cpp serializes every call under its lock.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/linux/src/internal.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace nvregistry {
+
+using KeyId = int64_t;
+
+// The predefined roots are rows with fixed ids, so that a predefined HKEY needs no look-up.
+// Every other key gets a fresh id from AUTOINCREMENT: an id is never given out twice, so a
+// handle to a deleted key can never reach a newer key that happens to have the same name.
+constexpr KeyId kClassesRoot = 1;
+constexpr KeyId kCurrentUser = 2;
+constexpr KeyId kLocalMachine = 3;
+constexpr KeyId kUsers = 4;
+constexpr KeyId kLastRoot = kUsers;
+
+// Windows' limits on names: 255 characters for a key name, 16383 for a value name.
+constexpr size_t kMaxKeyNameLength = 255;
+constexpr size_t kMaxValueNameLength = 16383;
+
+// A subkey path split into its key names, each checked already (not empty, not too long).
+using KeyPath = std::vector<std::u16string>;
+
+struct Value {
+    std::u16string name;
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+};
+
+struct SubKey {
+    std::u16string name;
+    std::u16string keyClass;
+    FILETIME lastWrite = {};
+};
+
+struct KeyInfo {
+    std::u16string keyClass;
+    DWORD subKeys = 0;
+    DWORD maxSubKeyLength = 0;  // characters, without the terminator
+    DWORD maxClassLength = 0;   // characters, without the terminator
+    DWORD values = 0;
+    DWORD maxValueNameLength = 0;  // characters, without the terminator
+    DWORD maxValueLength = 0;      // bytes
+    FILETIME lastWrite = {};
+};
+
+// Every member returns a Win32 code. A key id that no longer exists answers ERROR_KEY_DELETED.
+class Store {
+  public:
+    Store() = default;
+    ~Store();
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    LONG OpenKey(KeyId parent, const KeyPath& path, KeyId* key);
+    LONG CreateKey(KeyId parent, const KeyPath& path, const std::u16string& keyClass, KeyId* key,
+                   bool* created);
+    LONG DeleteKey(KeyId parent, const KeyPath& path);
+    LONG QueryValue(KeyId key, const std::u16string& name, Value* value);
+    LONG SetValue(KeyId key, const std::u16string& name, DWORD type, const BYTE* data, DWORD size);
+    LONG DeleteValue(KeyId key, const std::u16string& name);
+    LONG EnumKey(KeyId key, DWORD index, SubKey* subKey);
+    LONG EnumValue(KeyId key, DWORD index, Value* value);
+    LONG QueryInfo(KeyId key, KeyInfo* info);
+
+    // Closes the connection; the next call opens the store again from NvRegistryPath().
+    void Close();
+
+  private:
+    enum class Access { kRead, kWrite };
+    class Statement;
+    template <class Body>
+    LONG Transact(Access access, Body&& body);
+    template <class Body>
+    LONG Run(Access access, Body&& body);
+
+    LONG Connect();
+    LONG Initialize();
+    LONG CheckWritable();
+    void Abandon();
+    LONG Fail(int rc, Access access, const char* what);
+    int Exec(const char* sql);
+    int ExecWhileBusy(const char* sql);
+    void Pause(unsigned attempt) const;
+    int Prepare(const char* sql, Statement* statement);
+    int KeyExists(KeyId key, bool* exists);
+    int FindChild(KeyId parent, const std::u16string& name, KeyId* child);
+    int Walk(KeyId parent, const KeyPath& path, KeyId* key, LONG* outcome);
+    int Touch(KeyId key);
+
+    sqlite3* db_ = nullptr;
+    std::map<const char*, sqlite3_stmt*> statements_;  // keyed by the SQL text's address
+    std::string path_;
+    pid_t pid_ = 0;     // the process that opened db_ (a child of fork() must not use it)
+    dev_t device_ = 0;  // the file opened, so that a replaced store file is noticed
+    ino_t inode_ = 0;
+    bool readOnly_ = false;
+};
+
+}  // namespace nvregistry
