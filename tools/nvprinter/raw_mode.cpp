@@ -1,0 +1,362 @@
+// nvprinter raw: a printer's raw TCP port (9100-style). Each connection is one job, stored as a
+// file of its own, with the faults a real printer shows on demand: refusing connections,
+// stalling, resetting, reading slowly, closing early.
+//
+// One thread serves every connection with poll(), so fifty jobs at once cost fifty sockets and
+// nothing more.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <getopt.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/nvprinter/modes.h"
+#include "tools/nvprinter/options.h"
+#include "tools/nvprinter/stop_signals.h"
+
+namespace nvprinter {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char kRawUsage[] =
+    "Usage: nvprinter raw --listen ADDR:PORT (--out DIR | --discard) [options]\n"
+    "\n"
+    "A printer's raw TCP port: every connection is one job, stored as DIR/job-NNNN.prn.\n"
+    "Prints 'listening on ADDR:PORT' on stdout once ready, one line per job on stderr, and\n"
+    "stops cleanly on SIGTERM or SIGINT.\n"
+    "\n"
+    "  --listen ADDR:PORT   TCP address to listen on (port 0: any free port)\n"
+    "  --out DIR            directory for the job files (created if missing)\n"
+    "  --discard            count the bytes of each job but keep nothing\n"
+    "  --once               stop after the first job\n"
+    "  --quiet              no line per job\n"
+    "\n"
+    "Faults:\n"
+    "  --refuse             hold the port without listening: connections are refused\n"
+    "  --stall-after N      stop reading a job after N bytes, keeping the connection open\n"
+    "  --reset-after N      reset the connection (RST) after N bytes\n"
+    "  --close-early N      close the connection normally after N bytes\n"
+    "  --slow BPS           read at most BPS bytes per second of each job\n"
+    "  -h, --help           show this help\n";
+
+struct RawOptions {
+    Endpoint listen;
+    bool haveListen = false;
+    std::string out;
+    bool discard = false;
+    bool once = false;
+    bool quiet = false;
+    bool refuse = false;
+    long long stallAfter = -1;
+    long long resetAfter = -1;
+    long long closeEarly = -1;
+    long long slow = 0;
+};
+
+struct Connection {
+    int fd = -1;
+    int file = -1;
+    int number = 0;
+    std::string peer;
+    std::string path;
+    long long bytes = 0;
+    Clock::time_point started;
+};
+
+std::optional<long long> ParseCount(const char* text) {
+    char* end = nullptr;
+    errno = 0;
+    long long value = strtoll(text, &end, 10);
+    if (errno != 0 || end == text || *end != 0 || value < 0) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+int ParseRawOptions(int argc, char** argv, RawOptions* o) {
+    enum { kListen = 1000, kOut, kDiscard, kOnce, kQuiet, kRefuse, kStall, kReset, kClose, kSlow };
+    static const option kLongOptions[] = {
+        {"listen", required_argument, nullptr, kListen},
+        {"out", required_argument, nullptr, kOut},
+        {"discard", no_argument, nullptr, kDiscard},
+        {"once", no_argument, nullptr, kOnce},
+        {"quiet", no_argument, nullptr, kQuiet},
+        {"refuse", no_argument, nullptr, kRefuse},
+        {"stall-after", required_argument, nullptr, kStall},
+        {"reset-after", required_argument, nullptr, kReset},
+        {"close-early", required_argument, nullptr, kClose},
+        {"slow", required_argument, nullptr, kSlow},
+        {"help", no_argument, nullptr, 'h'},
+        {nullptr, 0, nullptr, 0},
+    };
+    opterr = 0;
+    optind = 1;
+    int id;
+    while ((id = getopt_long(argc, argv, ":h", kLongOptions, nullptr)) != -1) {
+        std::optional<long long> count;
+        switch (id) {
+            case 'h':
+                fputs(kRawUsage, stdout);
+                return kExitOk;
+            case kListen: {
+                auto endpoint = ParseEndpoint(optarg);
+                if (!endpoint) {
+                    fprintf(stderr, "%s: bad --listen '%s' (ADDR:PORT)\n", argv[0], optarg);
+                    return kExitUsage;
+                }
+                o->listen = *endpoint;
+                o->haveListen = true;
+                break;
+            }
+            case kOut: o->out = optarg; break;
+            case kDiscard: o->discard = true; break;
+            case kOnce: o->once = true; break;
+            case kQuiet: o->quiet = true; break;
+            case kRefuse: o->refuse = true; break;
+            case kStall:
+            case kReset:
+            case kClose:
+            case kSlow:
+                count = ParseCount(optarg);
+                if (!count || (id == kSlow && *count == 0)) {
+                    fprintf(stderr, "%s: bad number '%s'\n", argv[0], optarg);
+                    return kExitUsage;
+                }
+                (id == kStall ? o->stallAfter
+                 : id == kReset ? o->resetAfter
+                 : id == kClose ? o->closeEarly
+                                : o->slow) = *count;
+                break;
+            default:
+                fprintf(stderr, "%s: unknown or incomplete option '%s'\n", argv[0],
+                        argv[optind - 1]);
+                return kExitUsage;
+        }
+    }
+    if (!o->haveListen || (o->out.empty() && !o->discard && !o->refuse)) {
+        fprintf(stderr, "%s: --listen ADDR:PORT and --out DIR (or --discard) are needed\n",
+                argv[0]);
+        return kExitUsage;
+    }
+    return -1;
+}
+
+// The number of bytes this connection may read now (0: none, fault or pacing).
+long long Allowance(const RawOptions& o, const Connection& c) {
+    long long limit = 1 << 20;
+    for (long long fault : {o.stallAfter, o.resetAfter, o.closeEarly}) {
+        if (fault >= 0) {
+            limit = std::min(limit, fault - c.bytes);
+        }
+    }
+    if (o.slow > 0) {
+        double seconds = std::chrono::duration<double>(Clock::now() - c.started).count();
+        long long budget = static_cast<long long>(seconds * static_cast<double>(o.slow)) + 1;
+        limit = std::min(limit, budget - c.bytes);
+    }
+    return std::max(0LL, limit);
+}
+
+class RawPrinter {
+public:
+    explicit RawPrinter(const RawOptions& options) : o_(options) {}
+
+    int Run(const char* program) {
+        program_ = program;
+        if (!o_.out.empty() && mkdir(o_.out.c_str(), 0755) != 0 && errno != EEXIST) {
+            fprintf(stderr, "%s: cannot create %s: %s\n", program, o_.out.c_str(), strerror(errno));
+            return kExitFailure;
+        }
+        if (!Open()) {
+            return kExitFailure;
+        }
+        printf("listening on %s\n", FormatEndpoint(bound_).c_str());
+        fflush(stdout);
+        int result = Serve();
+        for (auto& c : connections_) {
+            Finish(c.get(), "stopped");
+        }
+        close(listener_);
+        return result;
+    }
+
+private:
+    bool Open() {
+        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        int one = 1;
+        setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(o_.listen.port);
+        memcpy(&address.sin_addr, o_.listen.address.data(), 4);
+        if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            (!o_.refuse && listen(listener_, 128) != 0)) {
+            fprintf(stderr, "%s: cannot listen on %s: %s\n", program_,
+                    FormatEndpoint(o_.listen).c_str(), strerror(errno));
+            return false;
+        }
+        socklen_t length = sizeof address;
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        bound_ = o_.listen;
+        bound_.port = ntohs(address.sin_port);
+        return true;
+    }
+
+    int Serve() {
+        StopSignals stop;
+        std::vector<char> buffer(1 << 20);
+        while (!stop.stopRequested() && !(o_.once && jobs_ > 0 && connections_.empty())) {
+            std::vector<pollfd> fds;
+            fds.push_back(pollfd{listener_, static_cast<short>(o_.refuse ? 0 : POLLIN), 0});
+            int waitMs = -1;
+            for (auto& c : connections_) {
+                bool reading = Allowance(o_, *c) > 0;
+                fds.push_back(pollfd{c->fd, static_cast<short>(reading ? POLLIN : 0), 0});
+                if (!reading && o_.slow > 0) {
+                    waitMs = 20;  // the pace allows more soon
+                }
+            }
+            timespec timeout{0, static_cast<long>(waitMs) * 1000000L};
+            if (ppoll(fds.data(), fds.size(), waitMs < 0 ? nullptr : &timeout,
+                      stop.waitMask()) < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                fprintf(stderr, "%s: poll: %s\n", program_, strerror(errno));
+                return kExitFailure;
+            }
+            if (fds[0].revents & POLLIN) {
+                Accept();
+            }
+            for (size_t i = 1; i < fds.size(); ++i) {
+                if (fds[i].revents != 0) {
+                    Read(connections_[i - 1].get(), fds[i].revents, &buffer);
+                }
+            }
+            ApplyFaults();
+            Reap();
+        }
+        return kExitOk;
+    }
+
+    void Accept() {
+        for (;;) {
+            sockaddr_in peer{};
+            socklen_t length = sizeof peer;
+            int fd = accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &length,
+                             SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (fd < 0) {
+                return;
+            }
+            auto c = std::make_unique<Connection>();
+            c->fd = fd;
+            c->number = ++jobs_;
+            char text[INET_ADDRSTRLEN] = {};
+            inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
+            c->peer = std::string(text) + ":" + std::to_string(ntohs(peer.sin_port));
+            c->started = Clock::now();
+            if (!o_.discard) {
+                char name[32];
+                snprintf(name, sizeof name, "/job-%04d.prn", c->number);
+                c->path = o_.out + name;
+                c->file = open(c->path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            }
+            connections_.push_back(std::move(c));
+        }
+    }
+
+    void Read(Connection* c, short events, std::vector<char>* buffer) {
+        long long allowed = Allowance(o_, *c);
+        if (allowed == 0) {
+            if (events & (POLLHUP | POLLERR)) {
+                Finish(c, "closed by the sender");  // while the printer was not reading
+            }
+            return;
+        }
+        ssize_t n = recv(c->fd, buffer->data(), std::min<size_t>(buffer->size(), allowed), 0);
+        if (n > 0) {
+            if (c->file >= 0 && write(c->file, buffer->data(), static_cast<size_t>(n)) != n) {
+                fprintf(stderr, "%s: job %d: cannot write %s\n", program_, c->number,
+                        c->path.c_str());
+            }
+            c->bytes += n;
+        } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+            Finish(c, n == 0 ? "done" : strerror(errno));
+        }
+    }
+
+    void ApplyFaults() {
+        for (auto& c : connections_) {
+            if (c->fd < 0) {
+                continue;
+            }
+            if (o_.resetAfter >= 0 && c->bytes >= o_.resetAfter) {
+                linger reset{1, 0};
+                setsockopt(c->fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+                Finish(c.get(), "reset by the printer");
+            } else if (o_.closeEarly >= 0 && c->bytes >= o_.closeEarly) {
+                Finish(c.get(), "closed early by the printer");
+            }
+        }
+    }
+
+    void Finish(Connection* c, const char* how) {
+        if (c->fd < 0) {
+            return;
+        }
+        close(c->fd);
+        c->fd = -1;
+        if (c->file >= 0) {
+            close(c->file);
+        }
+        if (!o_.quiet) {
+            fprintf(stderr, "job %d: %lld bytes from %s (%s)%s%s\n", c->number, c->bytes,
+                    c->peer.c_str(), how, c->path.empty() ? "" : " -> ", c->path.c_str());
+        }
+    }
+
+    void Reap() {
+        std::vector<std::unique_ptr<Connection>> open;
+        for (auto& c : connections_) {
+            if (c->fd >= 0) {
+                open.push_back(std::move(c));
+            }
+        }
+        connections_.swap(open);
+    }
+
+    const RawOptions& o_;
+    const char* program_ = "nvprinter raw";
+    int listener_ = -1;
+    Endpoint bound_;
+    int jobs_ = 0;
+    std::vector<std::unique_ptr<Connection>> connections_;
+};
+
+}  // namespace
+
+int RunRaw(int argc, char** argv) {
+    RawOptions options;
+    int parsed = ParseRawOptions(argc, argv, &options);
+    if (parsed >= 0) {
+        return parsed;
+    }
+    RawPrinter printer(options);
+    return printer.Run(argv[0]);
+}
+
+}  // namespace nvprinter
