@@ -50,7 +50,7 @@ class CPort : public CPMObject {
     BOOL RemoveDosDevice();
     void ForgetDeviceName();
     LPCWSTR GetDeviceName() const { return m_deviceName; }
-    void SetJob(DWORD jobId, DWORD level) {
+    void SetJobIds(DWORD jobId, DWORD level) {
         m_jobId = jobId;
         m_docLevel = level;
         m_jobInfoLevel = level;

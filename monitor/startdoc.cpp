@@ -112,7 +112,7 @@ BOOL WINAPI MonStartDocPort(HANDLE portHandle, LPWSTR printerName, DWORD jobId, 
     }
     DWORD pendingError = ERROR_SUCCESS;
     if (port->OpenJobPrinter(printerName)) {
-        port->SetJob(jobId, level);
+        port->SetJobIds(jobId, level);
         if (IsFilePort(port->GetName())) {
             port->SetOutput(PrintToFile(level, docInfo, &pendingError));
         } else if ((port->GetState() & PORT_DEVICE_OPEN) == 0) {

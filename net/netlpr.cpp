@@ -1,14 +1,394 @@
 #include "net/netlpr.h"
 
-CLpr::CLpr() {
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "net/netport.h"
+#include "net/portconfig.h"
+#include "platform/private_temp.h"
+
+// RFC 1179 command and subcommand codes.
+static constexpr char kReceiveJob = '\x02';
+static constexpr char kReceiveControlFile = '\x02';
+static constexpr char kReceiveDataFile = '\x03';
+static constexpr char kAcknowledge = '\x00';
+static const WCHAR kSpoolPrefix[] = WSTR("nvlpr-");
+
+// --- Names ---
+
+// A name for the control file: no control characters (a line feed would start a line of its
+// own), cut at a character boundary to `maxBytes`.
+static char* ControlFileName(LPCWSTR text, size_t maxBytes) {
+    if (text == nullptr) {
+        return nullptr;
+    }
+    auto* name = static_cast<char*>(AllocMem(maxBytes + 1));
+    if (name == nullptr) {
+        return nullptr;
+    }
+    portcfg::WideToField(name, maxBytes + 1, text);
+    for (char* p = name; *p != 0; ++p) {
+        if (static_cast<unsigned char>(*p) < 0x20 || *p == 0x7F) {
+            *p = '_';
+        }
+    }
+    return name;
+}
+
+static void CleanInPlace(char* text) {
+    for (; *text != 0; ++text) {
+        if (static_cast<unsigned char>(*text) < 0x20 || *text == 0x7F) {
+            *text = '_';
+        }
+    }
+}
+
+// Cuts 8-bit text to at most maxBytes at a character boundary.
+static void CutText(char* text, size_t maxBytes) {
+    if (strlen(text) <= maxBytes) {
+        return;
+    }
+    int units = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, text, -1, nullptr, 0);
+    if (units <= 0) {
+        text[maxBytes] = 0;
+        return;
+    }
+    std::vector<WCHAR> wide(static_cast<size_t>(units));
+    MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, text, -1, wide.data(), units);
+    portcfg::WideToField(text, maxBytes + 1, wide.data());
+}
+
+// --- CLpr ---
+
+CLpr::CLpr()
+    : m_socket(INVALID_SOCKET),
+      m_portNumber(portcfg::kDefaultLprPortNumber),
+      m_localPortFirst(kLocalPortFirst),
+      m_localPortLast(kLocalPortLast),
+      m_address(INADDR_NONE),
+      m_doubleSpool(0),
+      m_readChunk(kReadChunk),
+      m_timeOut(portcfg::kDefaultTimeOut),
+      m_spoolFileName{},
+      m_spoolFile(INVALID_HANDLE_VALUE),
+      m_queueName{},
+      m_jobHost(nullptr),
+      m_jobUser(nullptr),
+      m_jobTitle(nullptr),
+      m_mailAlert{} {
     DbgPrint("CLpr(0x%08X, size=%d)\n", TraceAddress(this), static_cast<int>(sizeof(CLpr)));
 }
 
 CLpr::~CLpr() {
     DbgPrint("~CLpr(0x%08X)\n", TraceAddress(this));
+    FreeMem(m_jobHost);
+    FreeMem(m_jobUser);
+    FreeMem(m_jobTitle);
+    Close();
+    ReleaseSpoolFile();
 }
 
-BOOL CLpr::StartDoc(CNetPort*) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return FALSE;
+void CLpr::ReleaseSpoolFile() {
+    if (m_spoolFile != INVALID_HANDLE_VALUE) {
+        CloseHandle(m_spoolFile);
+        m_spoolFile = INVALID_HANDLE_VALUE;
+    }
+    if (m_spoolFileName[0] != 0) {
+        DeletePrivateTempFile(m_spoolFileName);
+        m_spoolFileName[0] = 0;
+    }
+}
+
+void CLpr::SetDefaults() {
+    m_portNumber = portcfg::kDefaultLprPortNumber;
+    m_localPortFirst = kLocalPortFirst;
+    m_localPortLast = kLocalPortLast;
+    m_doubleSpool = 0;
+    m_readChunk = kReadChunk;
+    m_timeOut = portcfg::kDefaultTimeOut;
+    m_snmpEnabled = portcfg::kDefaultSnmpEnabled;
+    m_snmpIndex = portcfg::kDefaultSnmpIndex;
+    m_snmpVersion = portcfg::kDefaultSnmpVersion;
+}
+
+BOOL CLpr::ReadConfig(CNetPort* port) {
+    m_address = inet_addr(port->m_ipAddress);
+    if (m_address == INADDR_NONE) {
+        SetLastError(ERROR_REGISTRY_CORRUPT);
+        return FALSE;
+    }
+    CRegKey& key = port->GetKey();
+    m_portNumber = portcfg::ReadDword(key, portcfg::kPortNumber, portcfg::kDefaultLprPortNumber);
+    m_timeOut = portcfg::ReadDword(key, portcfg::kSnmpTimeOut, portcfg::kDefaultTimeOut);
+    if (!portcfg::ReadText(key, portcfg::kQueueName, m_queueName, sizeof m_queueName,
+                           portcfg::kQueueNameMaxChars)) {
+        const auto* octets = reinterpret_cast<const BYTE*>(&m_address);
+        snprintf(m_queueName, sizeof m_queueName, portcfg::kDefaultQueueFormat, octets[0],
+                 octets[1], octets[2], octets[3]);
+    }
+    if (!portcfg::ReadText(key, portcfg::kMailAlert, m_mailAlert, sizeof m_mailAlert,
+                           portcfg::kMailAlertMaxChars)) {
+        m_mailAlert[0] = 0;
+    }
+    ReadSnmpSettings(key);
+    return TRUE;
+}
+
+BOOL CLpr::WriteConfig(CNetPort* port) {
+    CRegKey& key = port->GetKey();
+    portcfg::WriteDword(key, portcfg::kPortNumber, m_portNumber);
+    portcfg::WriteText(key, portcfg::kQueueName, m_queueName);
+    m_doubleSpool = 0;
+    portcfg::WriteDword(key, portcfg::kDoubleSpool, m_doubleSpool);
+    portcfg::WriteDword(key, portcfg::kSnmpEnabled, m_snmpEnabled);
+    portcfg::WriteText(key, portcfg::kSnmpCommunity, m_snmpCommunity);
+    portcfg::WriteDword(key, portcfg::kSnmpIndex, m_snmpIndex);
+    portcfg::WriteDword(key, portcfg::kSnmpVersion, m_snmpVersion);
+    portcfg::WriteText(key, portcfg::kMailAlert, m_mailAlert);
+    portcfg::WriteDword(key, portcfg::kSnmpTimeOut, m_timeOut);
+    return TRUE;
+}
+
+// Takes the job's names from the spooler and creates the spool file; no connection yet.
+BOOL CLpr::StartDoc(CNetPort* port) {
+    LPBYTE block = port->GetJobInfo();
+    if (block != nullptr) {
+        // JOB_INFO_1W and JOB_INFO_2W both begin with JobId, pPrinterName, pMachineName,
+        // pUserName and pDocument.
+        auto* info = reinterpret_cast<JOB_INFO_1W*>(block);
+        FreeMem(m_jobHost);
+        m_jobHost = ControlFileName(info->pMachineName, kHostMaxBytes);
+        FreeMem(m_jobUser);
+        m_jobUser = ControlFileName(info->pUserName, kUserMaxBytes);
+        FreeMem(m_jobTitle);
+        m_jobTitle = ControlFileName(info->pDocument, kTitleMaxBytes);
+        FreeMem(block);
+    }
+    ReleaseSpoolFile();
+    m_spoolFile = CreatePrivateTempFile(kSpoolPrefix, m_spoolFileName, MAX_PATH + 1);
+    if (m_spoolFile == INVALID_HANDLE_VALUE) {
+        m_spoolFileName[0] = 0;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CLpr::Write(CNetPort*, LPBYTE data, DWORD size, LPDWORD written) {
+    if (m_spoolFile == INVALID_HANDLE_VALUE) {
+        return FALSE;
+    }
+    return WriteFile(m_spoolFile, data, size, written, nullptr);
+}
+
+// A blocking socket from a reserved local port. Sends and the waits for acknowledgements are
+// bounded by TimeOut, so a printer that never answers fails the job.
+BOOL CLpr::Connect(CNetPort*) {
+    m_socket = socket(AF_INET, SOCK_STREAM, 0);
+    if (m_socket == INVALID_SOCKET) {
+        return FALSE;
+    }
+    DWORD reuse = 1;
+    if (setsockopt(m_socket, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse),
+                   sizeof reuse) == SOCKET_ERROR) {
+        return FALSE;
+    }
+    LINGER reset = {1, 0};  // closing resets the connection at once
+    if (setsockopt(m_socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset),
+                   sizeof reset) == SOCKET_ERROR) {
+        return FALSE;
+    }
+    DWORD timeOut = m_timeOut;
+    if (setsockopt(m_socket, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeOut),
+                   sizeof timeOut) == SOCKET_ERROR ||
+        setsockopt(m_socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeOut),
+                   sizeof timeOut) == SOCKET_ERROR) {
+        return FALSE;
+    }
+    char host[128];
+    if (gethostname(host, sizeof host) == SOCKET_ERROR) {
+        return FALSE;
+    }
+    hostent* entry = gethostbyname(host);
+    if (entry == nullptr || entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr) {
+        return FALSE;
+    }
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    memcpy(&local.sin_addr, entry->h_addr_list[0], sizeof local.sin_addr);
+    BOOL bound = FALSE;
+    for (SHORT p = static_cast<SHORT>(m_localPortFirst);
+         p <= static_cast<SHORT>(m_localPortLast) && !bound; ++p) {
+        local.sin_port = htons(static_cast<USHORT>(p));
+        bound = bind(m_socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+    }
+    if (!bound) {
+        return FALSE;
+    }
+    sockaddr_in destination{};
+    destination.sin_family = AF_INET;
+    destination.sin_port = htons(LOWORD(m_portNumber));
+    destination.sin_addr.s_addr = m_address;
+    ULONG blocking = 0;
+    ioctlsocket(m_socket, FIONBIO, &blocking);
+    if (connect(m_socket, reinterpret_cast<const sockaddr*>(&destination), sizeof destination) ==
+        SOCKET_ERROR) {
+        if (WSAGetLastError() != WSAEWOULDBLOCK) {
+            return FALSE;
+        }
+        DbgPrint("Non-blocking connect\n");
+    }
+    return TRUE;
+}
+
+BOOL CLpr::Close() {
+    if (m_socket != INVALID_SOCKET) {
+        shutdown(m_socket, SD_SEND);
+        closesocket(m_socket);
+        m_socket = INVALID_SOCKET;
+    }
+    return TRUE;
+}
+
+int CLpr::SendAll(const char* buffer, int length) {
+    if (length == 0) {
+        send(m_socket, buffer, 0, 0);
+        return 0;
+    }
+    int total = 0;
+    while (total < length) {
+        int n = send(m_socket, buffer + total, length - total, 0);
+        if (n == SOCKET_ERROR) {
+            break;
+        }
+        total += n;
+    }
+    return total;
+}
+
+BOOL CLpr::ReadAck(BOOL sendZeroFirst) {
+    if (sendZeroFirst) {
+        char zero = kAcknowledge;
+        if (send(m_socket, &zero, 1, 0) != 1) {
+            return FALSE;
+        }
+    }
+    char answer = 1;
+    int n = recv(m_socket, &answer, 1, 0);
+    return n == 1 && answer == kAcknowledge;
+}
+
+BOOL CLpr::SendCommand(const char* command, int length) {
+    return length > 0 && SendAll(command, length) == length && ReadAck(FALSE);
+}
+
+// The lines in their order: H, P, J, T, M, the data file's name, U, N. The names were cut when
+// they were taken, and the title is cut further here so that everything fits the buffer.
+int CLpr::BuildControlFile(char* buffer, size_t size, DWORD jobId) {
+    if (m_jobHost == nullptr || m_jobTitle == nullptr) {
+        return -1;
+    }
+    CleanInPlace(m_mailAlert);
+    size_t fixed = 64;  // letters, line ends and the job numbers (up to ten digits each)
+    size_t others = 4 * strlen(m_jobHost) + (m_jobUser != nullptr ? strlen(m_jobUser) : 0) +
+                    strlen(m_mailAlert);
+    size_t titleRoom = size > fixed + others ? (size - 1 - fixed - others) / 3 : 0;
+    CutText(m_jobTitle, titleRoom);
+    int length = snprintf(buffer, size, "H%s\n", m_jobHost);
+    auto append = [&](const char* format, auto... args) {
+        if (length >= 0 && static_cast<size_t>(length) < size) {
+            int n = snprintf(buffer + length, size - static_cast<size_t>(length), format, args...);
+            length = n < 0 ? -1 : length + n;
+        }
+    };
+    if (m_jobUser != nullptr) {
+        append("P%s\n", m_jobUser);
+    }
+    append("J%s\n", m_jobTitle);
+    append("T%s\n", m_jobTitle);
+    if (m_mailAlert[0] != 0) {
+        append("M%s\n", m_mailAlert);
+    }
+    append("dfA%03lu%s\nUdfA%03lu%s\nN%s\n", static_cast<unsigned long>(jobId), m_jobHost,
+           static_cast<unsigned long>(jobId), m_jobHost, m_jobTitle);
+    QORN_ASSERT(length >= 0 && static_cast<size_t>(length) < size);
+    return length >= 0 && static_cast<size_t>(length) < size ? length : -1;
+}
+
+// The data file from the spool file, in ReadChunk pieces. A read that returns nothing before
+// the announced size is reached ends the transfer as a failure.
+BOOL CLpr::SendData(LONGLONG size) {
+    std::vector<char> chunk(m_readChunk);
+    LONGLONG read = 0;
+    LONGLONG sent = 0;
+    while (read < size) {
+        DWORD n = 0;
+        if (!ReadFile(m_spoolFile, chunk.data(), m_readChunk, &n, nullptr) || n == 0) {
+            break;
+        }
+        read += n;
+        if (SendAll(chunk.data(), static_cast<int>(n)) < static_cast<int>(n)) {
+            break;
+        }
+        sent += n;
+    }
+    return sent == size;
+}
+
+BOOL CLpr::EndDoc(CNetPort* port) {
+    BOOL result = FALSE;
+    LARGE_INTEGER zero{};
+    LARGE_INTEGER end{};
+    auto* command = static_cast<char*>(AllocMem(kBufferBytes));
+    auto* control = static_cast<char*>(AllocMem(kBufferBytes));
+    DWORD jobId = port->GetJobId();
+    CleanInPlace(m_queueName);
+    if (m_spoolFile == INVALID_HANDLE_VALUE || command == nullptr || control == nullptr) {
+        goto done;
+    }
+    FlushFileBuffers(m_spoolFile);
+    SetEndOfFile(m_spoolFile);
+    if (!SetFilePointerEx(m_spoolFile, zero, &end, FILE_CURRENT) ||
+        !SetFilePointerEx(m_spoolFile, zero, nullptr, FILE_BEGIN)) {
+        goto done;
+    }
+    if (!Connect(port)) {
+        goto done;
+    }
+    {
+        // The receive-job command, then the control file and its subcommand.
+        int n = snprintf(command, kBufferBytes, "%c%s\n", kReceiveJob, m_queueName);
+        if (!SendCommand(command, n)) {
+            goto done;
+        }
+        int length = BuildControlFile(control, kBufferBytes, jobId);
+        if (length < 0) {
+            goto done;
+        }
+        n = snprintf(command, kBufferBytes, "%c%d cfa%03lu%s\n", kReceiveControlFile, length,
+                     static_cast<unsigned long>(jobId), m_jobHost);
+        if (!SendCommand(command, n) || SendAll(control, length) != length || !ReadAck(TRUE)) {
+            goto done;
+        }
+        // The data file: its true size, whatever it is.
+        n = snprintf(command, kBufferBytes, "%c%lld dfA%03lu%s\n", kReceiveDataFile,
+                     static_cast<long long>(end.QuadPart), static_cast<unsigned long>(jobId),
+                     m_jobHost);
+        if (!SendCommand(command, n)) {
+            goto done;
+        }
+        if (end.QuadPart == 0) {
+            // An empty job: no data, no terminating zero, no acknowledgement.
+            LINGER reset = {1, 0};
+            result = setsockopt(m_socket, SOL_SOCKET, SO_LINGER,
+                                reinterpret_cast<const char*>(&reset), sizeof reset) == 0;
+        } else {
+            result = SendData(end.QuadPart) && ReadAck(TRUE);
+        }
+    }
+done:
+    FreeMem(control);
+    FreeMem(command);
+    Close();
+    return result;
 }

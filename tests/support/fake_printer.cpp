@@ -17,6 +17,11 @@ FakeRawPrinter::FakeRawPrinter(Options options) : options_(std::move(options)) {
     listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int one = 1;
     setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (options_.receiveBuffer > 0) {
+        // Accepted connections inherit it, so a stalled printer holds little data.
+        setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &options_.receiveBuffer,
+                   sizeof options_.receiveBuffer);
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(options_.port);

@@ -21,6 +21,7 @@ class FakeRawPrinter {
         long long stallAfter = -1;  // stop reading after this many bytes of a job
         long long resetAfter = -1;  // reset the connection after this many bytes
         bool listen = true;         // false: bound but not listening (connections refused)
+        int receiveBuffer = 0;      // SO_RCVBUF of the connections (0: the system's)
     };
 
     explicit FakeRawPrinter(Options options);

@@ -122,11 +122,21 @@ int ParseRawOptions(int argc, char** argv, RawOptions* o) {
                 o->haveListen = true;
                 break;
             }
-            case kOut: o->out = optarg; break;
-            case kDiscard: o->discard = true; break;
-            case kOnce: o->once = true; break;
-            case kQuiet: o->quiet = true; break;
-            case kRefuse: o->refuse = true; break;
+            case kOut:
+                o->out = optarg;
+                break;
+            case kDiscard:
+                o->discard = true;
+                break;
+            case kOnce:
+                o->once = true;
+                break;
+            case kQuiet:
+                o->quiet = true;
+                break;
+            case kRefuse:
+                o->refuse = true;
+                break;
             case kStall:
             case kReset:
             case kClose:
@@ -136,7 +146,7 @@ int ParseRawOptions(int argc, char** argv, RawOptions* o) {
                     fprintf(stderr, "%s: bad number '%s'\n", argv[0], optarg);
                     return kExitUsage;
                 }
-                (id == kStall ? o->stallAfter
+                (id == kStall   ? o->stallAfter
                  : id == kReset ? o->resetAfter
                  : id == kClose ? o->closeEarly
                                 : o->slow) = *count;
@@ -172,7 +182,7 @@ long long Allowance(const RawOptions& o, const Connection& c) {
 }
 
 class RawPrinter {
-public:
+  public:
     explicit RawPrinter(const RawOptions& options) : o_(options) {}
 
     int Run(const char* program) {
@@ -194,7 +204,7 @@ public:
         return result;
     }
 
-private:
+  private:
     bool Open() {
         listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         int one = 1;
@@ -231,8 +241,8 @@ private:
                 }
             }
             timespec timeout{0, static_cast<long>(waitMs) * 1000000L};
-            if (ppoll(fds.data(), fds.size(), waitMs < 0 ? nullptr : &timeout,
-                      stop.waitMask()) < 0) {
+            if (ppoll(fds.data(), fds.size(), waitMs < 0 ? nullptr : &timeout, stop.waitMask()) <
+                0) {
                 if (errno == EINTR) {
                     continue;
                 }

@@ -1,0 +1,272 @@
+// Print jobs by LPR, end to end through the monitor's table, against an in-process LPD.
+#include <filesystem>
+#include <thread>
+
+#include "net/netlpr.h"
+#include "net/netport.h"
+#include "tests/monitor/job_fixture.h"
+#include "tests/support/fake_lpd.h"
+
+namespace nvtest {
+namespace {
+
+class LprJob : public JobTest {
+  protected:
+    void SetUp() override {
+        if (!CanBindReservedPorts()) {
+            GTEST_SKIP() << "binding the local ports 721..731 needs root";
+        }
+        setenv("TMPDIR", spool_.path().c_str(), 1);
+    }
+    void TearDown() override {
+        JobTest::TearDown();
+        unsetenv("TMPDIR");
+    }
+
+    static void AddLprPort(const std::u16string& name, const FakeLpd& lpd,
+                           const std::u16string& queue = u"lp") {
+        AddRegistryPort(name, W(lpd.address()));
+        SetPortValue(name, u"Protocol", 2u);
+        SetPortValue(name, u"PortNumber", lpd.port());
+        if (!queue.empty()) {
+            SetPortValue(name, u"QueueName", queue);
+        }
+    }
+
+    DWORD LprJobId(DWORD id, const std::u16string& document, const std::u16string& user) {
+        nvspool::Job job;
+        job.id = id;
+        job.printer = kPrinter;
+        job.machine = u"pc7";
+        job.user = user;
+        job.document = document;
+        return host_->AddJob(job);
+    }
+
+    // One job: StartDocPort, the data in one WritePort (if any), EndDocPort.
+    void Print(const std::u16string& port, DWORD id, const std::string& data) {
+        HANDLE handle = OpenPort(port);
+        ASSERT_NE(nullptr, handle);
+        ASSERT_TRUE(StartDoc(handle, id));
+        if (!data.empty()) {
+            ASSERT_TRUE(Write(handle, data));
+        }
+        EXPECT_TRUE(table_->pfnEndDocPort(handle));
+        table_->pfnClosePort(handle);
+    }
+
+    bool SpoolDirectoryIsEmpty() const { return std::filesystem::is_empty(spool_.path()); }
+
+    TempDir spool_;
+};
+
+TEST_F(LprJob, TheConversationIsByteForByte) {
+    FakeLpd lpd;
+    AddLprPort(u"LPR", lpd);
+    ASSERT_EQ(ERROR_SUCCESS, Load());
+    DWORD id = LprJobId(7, u"Report", u"alice");
+    Print(u"LPR", id, "hello lpd");
+    ASSERT_TRUE(lpd.WaitForJobs(1));
+    auto job = lpd.Jobs()[0];
+    EXPECT_TRUE(job.errors.empty()) << job.errors[0];
+    EXPECT_TRUE(job.complete);
+    EXPECT_GE(job.sourcePort, 721);
+    EXPECT_LE(job.sourcePort, 731);
+    EXPECT_EQ("lp", job.queue);
+    EXPECT_EQ("cfa007pc7", job.controlName);
+    EXPECT_EQ("Hpc7\nPalice\nJReport\nTReport\ndfA007pc7\nUdfA007pc7\nNReport\n", job.control);
+    EXPECT_EQ(static_cast<long long>(job.control.size()), job.controlSize);
+    EXPECT_EQ("dfA007pc7", job.dataName);
+    EXPECT_EQ(9, job.dataSize);
+    EXPECT_EQ("hello lpd", job.data);
+    EXPECT_EQ((std::vector<DWORD>{JOB_CONTROL_SENT_TO_PRINTER}), host_->JobCommands(id));
+    EXPECT_TRUE(SpoolDirectoryIsEmpty()) << "the spool file is removed with the transport";
+}
+
+TEST_F(LprJob, AnEmptyJobAnnouncesNothingAndCountsAsSent) {
+    FakeLpd lpd;
+    AddLprPort(u"EMPTY", lpd);
+    ASSERT_EQ(ERROR_SUCCESS, Load());
+    Print(u"EMPTY", LprJobId(8, u"Nothing", u"bob"), "");
+    ASSERT_TRUE(lpd.WaitForJobs(1));
+    auto job = lpd.Jobs()[0];
+    EXPECT_TRUE(job.errors.empty());
+    EXPECT_EQ(0, job.dataSize);
+    EXPECT_TRUE(job.complete);
+}
+
+TEST_F(LprJob, JobIdsOfFourDigitsAreWrittenWhole) {
+    FakeLpd lpd;
+    AddLprPort(u"BIG", lpd);
+    ASSERT_EQ(ERROR_SUCCESS, Load());
+    Print(u"BIG", LprJobId(1234, u"T", u"u"), "x");
+    ASSERT_TRUE(lpd.WaitForJobs(1));
+    auto job = lpd.Jobs()[0];
+    EXPECT_EQ("cfa1234pc7", job.controlName);
+    EXPECT_EQ("dfA1234pc7", job.dataName);
+}
+
+TEST_F(LprJob, NoUserMeansNoPLine) {
+    FakeLpd lpd;
+    AddLprPort(u"NOUSER", lpd);
+    ASSERT_EQ(ERROR_SUCCESS, Load());
+    nvspool::Job record;
+    record.id = 9;
+    record.printer = kPrinter;
+    record.machine = u"pc7";
+    record.document = u"Doc";
+    host_->AddJob(record);
+    Print(u"NOUSER", 9, "x");
+    ASSERT_TRUE(lpd.WaitForJobs(1));
+    EXPECT_EQ("Hpc7\nP\nJDoc\nTDoc\ndfA009pc7\nUdfA009pc7\nNDoc\n", lpd.Jobs()[0].control)
+        << "an empty user name is a user name";
+}
+
+TEST_F(LprJob, AMissingQueueNameIsQAndTheAddress) {
+    FakeLpd lpd;
+    AddLprPort(u"NOQUEUE", lpd, u"");
+    ASSERT_EQ(ERROR_SUCCESS, Load());
+    Print(u"NOQUEUE", LprJobId(3, u"T", u"u"), "x");
+    ASSERT_TRUE(lpd.WaitForJobs(1));
+    EXPECT_EQ("q_127.0.0.1", lpd.Jobs()[0].queue);
+}
+
+TEST_F(LprJob, MailAlertAddsAnMLineAfterT) {
+    FakeLpd lpd;
+    AddLprPort(u"MAIL", lpd);
+    SetPortValue(u"MAIL", u"MailAlert", u"ops@example.com");
+    ASSERT_EQ(ERROR_SUCCESS, Load());
+    Print(u"MAIL", LprJobId(4, u"T", u"u"), "x");
+    ASSERT_TRUE(lpd.WaitForJobs(1));
+    EXPECT_EQ("Hpc7\nPu\nJT\nTT\nMops@example.com\ndfA004pc7\nUdfA004pc7\nNT\n",
+              lpd.Jobs()[0].control);
+}
+
+TEST_F(LprJob, ControlCharactersInNamesCannotAddLines) {
+    FakeLpd lpd;
+    AddLprPort(u"INJECT", lpd);
+    ASSERT_EQ(ERROR_SUCCESS, Load());
+    Print(u"INJECT", LprJobId(5, u"a\nLroot\rb", u"eve\n"), "x");
+    ASSERT_TRUE(lpd.WaitForJobs(1));
+    EXPECT_EQ("Hpc7\nPeve_\nJa_Lroot_b\nTa_Lroot_b\ndfA005pc7\nUdfA005pc7\nNa_Lroot_b\n",
+              lpd.Jobs()[0].control);
+}
+
+TEST_F(LprJob, LongNamesAreCutSoTheControlFileFits) {
+    FakeLpd lpd;
+    AddLprPort(u"LONG", lpd);
+    ASSERT_EQ(ERROR_SUCCESS, Load());
+    std::u16string title(5000, u'\u00e9');  // two bytes each in UTF-8
+    Print(u"LONG", LprJobId(6, title, std::u16string(400, u'u')), "x");
+    ASSERT_TRUE(lpd.WaitForJobs(1));
+    auto job = lpd.Jobs()[0];
+    EXPECT_TRUE(job.errors.empty());
+    EXPECT_TRUE(job.complete);
+    EXPECT_LT(job.control.size(), 4096u);
+    // The title is cut between characters, never inside one.
+    size_t j = job.control.find("\nJ") + 2;
+    std::string cut = job.control.substr(j, job.control.find('\n', j) - j);
+    EXPECT_EQ(0u, cut.size() % 2);
+    EXPECT_GT(cut.size(), 1000u);
+}
+
+TEST_F(LprJob, ANegativeAnswerToTheQueueCommandEndsTheJob) {
+    FakeLpd::Options options;
+    options.nakAt = FakeLpd::kReceiveJob;
+    FakeLpd lpd(options);
+    AddLprPort(u"NAK", lpd);
+    ASSERT_EQ(ERROR_SUCCESS, Load());
+    HANDLE port = OpenPort(u"NAK");
+    DWORD id = LprJobId(11, u"T", u"u");
+    ASSERT_TRUE(StartDoc(port, id));
+    ASSERT_TRUE(Write(port, "data"));
+    EXPECT_TRUE(table_->pfnEndDocPort(port)) << "EndDocPort reports nothing to the spooler";
+    ASSERT_TRUE(lpd.WaitForJobs(1));
+    auto job = lpd.Jobs()[0];
+    EXPECT_TRUE(job.controlName.empty()) << "no control file after the refusal";
+    EXPECT_FALSE(job.complete);
+    EXPECT_TRUE(SpoolDirectoryIsEmpty());
+}
+
+TEST_F(LprJob, APrinterThatNeverAnswersFailsWithinTheTimeOut) {
+    FakeLpd::Options options;
+    options.silentAt = FakeLpd::kControlFile;
+    FakeLpd lpd(options);
+    AddLprPort(u"SILENT", lpd);
+    SetPortValue(u"SILENT", u"SnmpTimeOut", 400u);
+    ASSERT_EQ(ERROR_SUCCESS, Load());
+    auto start = std::chrono::steady_clock::now();
+    Print(u"SILENT", LprJobId(12, u"T", u"u"), "data");
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(elapsed, std::chrono::seconds(10));
+    ASSERT_TRUE(lpd.WaitForJobs(1));
+    EXPECT_FALSE(lpd.Jobs()[0].complete);
+    EXPECT_TRUE(SpoolDirectoryIsEmpty());
+}
+
+TEST_F(LprJob, EveryLocalPortBusyFailsTheJobAtItsEnd) {
+    FakeLpd lpd;
+    AddLprPort(u"BUSY", lpd);
+    ASSERT_EQ(ERROR_SUCCESS, Load());
+    HANDLE port = OpenPort(u"BUSY");
+    ASSERT_TRUE(StartDoc(port, LprJobId(13, u"T", u"u")));
+    ASSERT_TRUE(Write(port, "data"));
+    {
+        ReservedPortsTaken taken;
+        EXPECT_TRUE(table_->pfnEndDocPort(port));
+    }
+    EXPECT_FALSE(lpd.WaitForJobs(1, 300)) << "no connection was made";
+    EXPECT_TRUE(SpoolDirectoryIsEmpty());
+}
+
+TEST_F(LprJob, TwoJobsOnTwoPortsAtOnceSpoolSeparately) {
+    FakeLpd lpd;
+    AddLprPort(u"A", lpd);
+    AddLprPort(u"B", lpd);
+    ASSERT_EQ(ERROR_SUCCESS, Load());
+    HANDLE a = OpenPort(u"A");
+    HANDLE b = OpenPort(u"B");
+    ASSERT_TRUE(StartDoc(a, LprJobId(21, u"TA", u"u")));
+    ASSERT_TRUE(StartDoc(b, LprJobId(22, u"TB", u"u")));
+    std::string dataA = Pattern(300000);
+    std::string dataB(200000, 'b');
+    std::thread writerA([&] { Write(a, dataA); });
+    std::thread writerB([&] { Write(b, dataB); });
+    writerA.join();
+    writerB.join();
+    EXPECT_EQ(2u, std::distance(std::filesystem::directory_iterator(spool_.path()),
+                                std::filesystem::directory_iterator()));
+    EXPECT_TRUE(table_->pfnEndDocPort(a));
+    EXPECT_TRUE(table_->pfnEndDocPort(b));
+    ASSERT_TRUE(lpd.WaitForJobs(2));
+    for (const auto& job : lpd.Jobs()) {
+        EXPECT_TRUE(job.data == (job.dataName == "dfA021pc7" ? dataA : dataB)) << job.dataName;
+    }
+    EXPECT_TRUE(SpoolDirectoryIsEmpty());
+}
+
+// The data file of a job of 4 GiB and more announces its true size. A sparse spool file
+// stands in for the data; the printer hangs up after the announcement.
+TEST_F(LprJob, JobsOfFourGibibytesAnnounceTheirTrueSize) {
+    FakeLpd::Options options;
+    options.closeAt = FakeLpd::kDataCommand;
+    FakeLpd lpd(options);
+    AddLprPort(u"HUGE", lpd);
+    ASSERT_EQ(ERROR_SUCCESS, Load());
+    DWORD id = LprJobId(31, u"T", u"u");
+    HANDLE handle = OpenPort(u"HUGE");
+    ASSERT_TRUE(StartDoc(handle, id));
+    auto* port = static_cast<CNetPort*>(static_cast<CPMObject*>(handle));
+    auto* lpr = dynamic_cast<CLpr*>(port->GetTransport());
+    ASSERT_NE(nullptr, lpr);
+    LARGE_INTEGER offset;
+    offset.QuadPart = (4LL << 30) + 4;
+    ASSERT_TRUE(SetFilePointerEx(lpr->m_spoolFile, offset, nullptr, FILE_BEGIN));
+    ASSERT_TRUE(Write(handle, "end"));
+    EXPECT_TRUE(table_->pfnEndDocPort(handle));
+    ASSERT_TRUE(lpd.WaitForJobs(1));
+    EXPECT_EQ((4LL << 30) + 7, lpd.Jobs()[0].dataSize);
+}
+
+}  // namespace
+}  // namespace nvtest
