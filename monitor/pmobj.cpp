@@ -135,13 +135,19 @@ void CPrintMonitor::Attach(PMONITORINIT init) {
     m_key.Attach(m_root);
 }
 
-// Tries to open with full access and, when that fails, creates the key.
+// Tries to open with full access and, when that fails, creates the key. A failure leaves the
+// registry's code as the last error, so that callers never report it as success.
 static BOOL OpenOrCreate(CRegKey& key, HKEY parent, LPCWSTR name) {
     if (key.Open(parent, name, KEY_ALL_ACCESS) == ERROR_SUCCESS) {
         return TRUE;
     }
-    return key.Create(parent, name, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                      nullptr) == ERROR_SUCCESS;
+    LONG result = key.Create(parent, name, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                             nullptr, nullptr);
+    if (result != ERROR_SUCCESS) {
+        SetLastError(static_cast<DWORD>(result));
+        return FALSE;
+    }
+    return TRUE;
 }
 
 // The wrapper moves from its key to the subkey; the key it held before is not closed, since
@@ -212,16 +218,19 @@ CPort* CPrintMonitor::CreatePortEntry(LPCWSTR name) {
     return port;
 }
 
-BOOL CPrintMonitor::DeletePortEntry(LPCWSTR name) {
-    DbgPrint("CPrintMonitor::DeletePortEntry( \"%ws\" )\n", name);
-    CPort* found = nullptr;
+CPort* CPrintMonitor::FindPermanentPort(LPCWSTR name) {
     for (CPMObject* object = m_ports; object != nullptr; object = object->m_next) {
         auto* port = static_cast<CPort*>(object);
         if (port->HasName(name) && (port->GetState() & PORT_TEMPORARY) == 0) {
-            found = port;
-            break;
+            return port;
         }
     }
+    return nullptr;
+}
+
+BOOL CPrintMonitor::DeletePortEntry(LPCWSTR name) {
+    DbgPrint("CPrintMonitor::DeletePortEntry( \"%ws\" )\n", name);
+    CPort* found = FindPermanentPort(name);
     if (found == nullptr) {
         return FALSE;
     }

@@ -69,6 +69,8 @@ class CPrintMonitor : public CQornTemplate {
     BOOL DeletePortEntry(LPCWSTR name);
     BOOL RemovePortEntry(CPort* port);
     CPort* FindPort(LPCWSTR name);
+    // The first port of that name that is not temporary (the one DeletePortEntry takes).
+    CPort* FindPermanentPort(LPCWSTR name);
     CXcv* CreateXcvEntry(LPCWSTR name, ACCESS_MASK access);
     BOOL DeleteXcvEntry(CXcv* channel);
 

@@ -20,7 +20,8 @@ CPort::CPort(CPrintMonitor* monitor, LPCWSTR name)
       m_docLevel(0),
       m_jobInfoLevel(0),
       m_buffer1(nullptr),
-      m_buffer2(nullptr) {
+      m_buffer2(nullptr),
+      m_pins(0) {
     DbgPrint("CPort(0x%08X, size=%d)\n", TraceAddress(this), static_cast<int>(sizeof(CPort)));
     m_signature = kSignature;
 }

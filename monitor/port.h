@@ -30,6 +30,11 @@ class CPort : public CPMObject {
     virtual BOOL Configure(LPBYTE config) = 0;
 
     DWORD GetState() const { return m_state; }
+    // A port in a job, or pinned by a request that works on it, is busy and is not deleted.
+    // The pins change under the monitor-wide lock.
+    BOOL IsBusy() const { return (m_state & PORT_IN_JOB) != 0 || m_pins > 0; }
+    void Pin() { ++m_pins; }
+    void Unpin() { --m_pins; }
     void SetState(DWORD bits) { m_state |= bits; }
     void ClearState(DWORD bits) { m_state &= ~bits; }
     HANDLE GetOutput() const { return m_output; }
@@ -67,6 +72,7 @@ class CPort : public CPMObject {
     DWORD m_jobInfoLevel;
     LPBYTE m_buffer1;
     LPBYTE m_buffer2;
+    int m_pins;
 };
 
 // Names built by the port code hold 260 characters and the terminator.

@@ -1,5 +1,6 @@
 // CXcv: one open Xcv channel of the spooler, through which a port user interface sends named
-// requests to the monitor.
+// requests to the monitor. The base handlers are here; the network channel adds its own and
+// dispatches requests by name.
 #pragma once
 
 #include "monitor/pmobj.h"
@@ -14,11 +15,35 @@ class CXcv : public CPMObject {
 
     LPCWSTR GetClassDescription() const override { return WSTR("QORN Xcv Class"); }
     BOOL IsValid() const override { return m_signature == kSignature; }
+    // Every request: (input, input bytes, output, output bytes, out: output bytes needed) and a
+    // Win32 code, 0 for success.
+    virtual DWORD DataXfer(LPCWSTR name, PBYTE input, DWORD inputSize, PBYTE output,
+                           DWORD outputSize, PDWORD needed);
+    virtual DWORD _MonitorUI(PBYTE input, DWORD inputSize, PBYTE output, DWORD outputSize,
+                             PDWORD needed);
+    virtual DWORD _AddPort(PBYTE input, DWORD inputSize, PBYTE output, DWORD outputSize,
+                           PDWORD needed);
+    virtual DWORD _DeletePort(PBYTE input, DWORD inputSize, PBYTE output, DWORD outputSize,
+                              PDWORD needed);
+    virtual DWORD _PortExists(PBYTE input, DWORD inputSize, PBYTE output, DWORD outputSize,
+                              PDWORD needed);
+    virtual DWORD _PortIsValid(PBYTE input, DWORD inputSize, PBYTE output, DWORD outputSize,
+                               PDWORD needed);
+    virtual DWORD _ExistPort(PBYTE input, DWORD inputSize, PBYTE output, DWORD outputSize,
+                             PDWORD needed);
 
     ACCESS_MASK GetGrantedAccess() const { return m_granted; }
     void SetGrantedAccess(ACCESS_MASK access) { m_granted = access; }
+
+    // The channel behind a handle, or null for anything that is not a live channel.
+    static CXcv* FromHandle(HANDLE handle);
 
   protected:
     ACCESS_MASK m_granted;
     WCHAR m_uiLibrary[kUiLibraryChars + 1];
 };
+
+// A name given as request input: a terminated wide string inside the input's bytes, or null.
+LPCWSTR XcvInputName(PBYTE input, DWORD inputSize);
+// The last error, or `fallback` when a failure left none: a failure is never reported as 0.
+DWORD LastErrorOr(DWORD fallback);

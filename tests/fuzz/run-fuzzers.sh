@@ -13,6 +13,7 @@ set -euo pipefail
 # The fuzz targets, one per line. A new target is added here and in tests/fuzz/CMakeLists.txt.
 FUZZERS=(
     snmp_decode_fuzz
+    xcv_data_fuzz
 )
 
 SECONDS_PER_TARGET=${1:-60}

@@ -57,5 +57,10 @@ for arch in x86_64 i686; do
     echo "FAILED: EnumPortsW ($arch)"
     status=1
   fi
+  echo "== XcvDataW ($arch)"
+  if ! "$loader" "$dir/bin/xcv_test.exe"; then
+    echo "FAILED: XcvDataW ($arch)"
+    status=1
+  fi
 done
 exit $status

@@ -88,26 +88,6 @@ int Ports(const std::vector<std::string>& args, const Options& options) {
     return 0;
 }
 
-int AddPort(const std::vector<std::string>& args, const Options& options) {
-    if (args.size() != 1) {
-        return Usage("add-port takes one port name");
-    }
-    SpoolerHost host;
-    int exitCode = 0;
-    if (!LoadMonitor(host, options, &exitCode)) {
-        return exitCode;
-    }
-    std::u16string name = NvFromUtf8(args[0].c_str());
-    PORT_INFO_1W info{name.data()};
-    const MONITOR2* table = host.Table();
-    if (!table->pfnAddPortEx(host.MonitorHandle(), nullptr, 1, reinterpret_cast<LPBYTE>(&info),
-                             const_cast<LPWSTR>(kNorvaMonitorName))) {
-        return Fail("AddPortEx " + args[0], GetLastError());
-    }
-    printf("Added port %s.\n", args[0].c_str());
-    return 0;
-}
-
 }  // namespace
 
 int RunCommand(const std::string& command, const std::vector<std::string>& args,
@@ -116,7 +96,22 @@ int RunCommand(const std::string& command, const std::vector<std::string>& args,
         return Ports(args, options);
     }
     if (command == "add-port") {
-        return AddPort(args, options);
+        return AddPortCommand(args, options);
+    }
+    if (command == "config-port") {
+        return ConfigPortCommand(args, options);
+    }
+    if (command == "show-port") {
+        return ShowPortCommand(args, options);
+    }
+    if (command == "delete-port") {
+        return DeletePortCommand(args, options);
+    }
+    if (command == "port-exists") {
+        return PortExistsCommand(args, options);
+    }
+    if (command == "xcv") {
+        return XcvCommand(args, options);
     }
     if (command == "print") {
         return Print(args, options);

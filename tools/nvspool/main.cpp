@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/nvspool/commands.h"
+#include "tools/nvspool/common.h"
 
 namespace {
 
@@ -19,8 +19,17 @@ const char kUsage[] =
     "\n"
     "Commands:\n"
     "  ports [--level 1|2]      list the ports of every loaded monitor and the host's own\n"
-    "  add-port NAME            add a port (AddPortEx, level 1)\n"
-    "  print --port NAME FILE   print a file through the port (see print --help)\n"
+    "  add-port NAME --ip ADDR [settings]   add a port (Xcv AddPort, then ConfigPort)\n"
+    "  config-port NAME [settings]          change a port's settings (ReadConfigInf, ConfigPort)\n"
+    "  show-port NAME [--json]              a port's settings (ReadConfigInf)\n"
+    "  delete-port NAME                     delete a port (DeletePort)\n"
+    "  port-exists NAME                     whether the spooler knows the port (exit 0/1)\n"
+    "  xcv REQUEST [--input-string S | --input-file F] [--output-size N]\n"
+    "                                       any Xcv request, output as hex\n"
+    "  print --port NAME FILE               print a file through the port (print --help)\n"
+    "\n"
+    "Settings of add-port and config-port:\n"
+    "%s"
     "\n"
     "Options:\n"
     "  --monitor PATH           the monitor library (default: $NORVA_MONITOR, else\n"
@@ -49,7 +58,7 @@ int main(int argc, char** argv) {
     size_t i = 0;
     for (; i < args.size(); ++i) {
         if (args[i] == "-h" || args[i] == "--help") {
-            fputs(kUsage, stdout);
+            printf(kUsage, nvspool::PortOptionsHelp());
             return 0;
         }
         if (args[i] == "--monitor" && i + 1 < args.size()) {
@@ -61,7 +70,7 @@ int main(int argc, char** argv) {
         }
     }
     if (i == args.size()) {
-        fputs(kUsage, stderr);
+        fprintf(stderr, kUsage, nvspool::PortOptionsHelp());
         return 2;
     }
     std::string command = args[i];

@@ -1,14 +1,14 @@
 #include "tools/spoolhost/spooler_host.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 
 namespace nvspool {
 
 namespace {
-
-typedef LPMONITOR2(WINAPI* InitializeProc)(PMONITORINIT init, PHANDLE monitor);
 
 std::u16string KeyPathOf(const std::u16string& name) {
     return std::u16string(kMonitorsKey) + u"\\" + name;
@@ -54,9 +54,26 @@ DWORD SpoolerHost::LoadMonitor(const std::string& path, const std::u16string& na
     return ERROR_SUCCESS;
 }
 
+DWORD SpoolerHost::LoadMonitorEntry(InitializeProc initialize, const std::u16string& name) {
+    auto monitor = std::make_unique<Monitor>();
+    monitor->path = "(linked)";
+    monitor->name = name;
+    monitor->initialize = initialize;
+    DWORD error = Initialize(monitor.get(), nullptr);
+    if (error != ERROR_SUCCESS) {
+        return error;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    monitors_.push_back(std::move(monitor));
+    return ERROR_SUCCESS;
+}
+
 DWORD SpoolerHost::Initialize(Monitor* monitor, std::string* message) {
-    auto initialize =
-        reinterpret_cast<InitializeProc>(dlsym(monitor->library, "InitializePrintMonitor2"));
+    InitializeProc initialize = monitor->initialize;
+    if (initialize == nullptr) {
+        initialize =
+            reinterpret_cast<InitializeProc>(dlsym(monitor->library, "InitializePrintMonitor2"));
+    }
     if (initialize == nullptr) {
         if (message != nullptr) {
             *message = monitor->path + " has no InitializePrintMonitor2";
@@ -114,6 +131,7 @@ void SpoolerHost::ShutdownMonitors() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         monitors.swap(monitors_);
+        channels_.clear();  // the monitor destroys the channels still open with itself
     }
     for (auto& monitor : monitors) {
         Shutdown(monitor.get());
@@ -122,6 +140,7 @@ void SpoolerHost::ShutdownMonitors() {
 
 DWORD SpoolerHost::ReloadMonitors(std::string* message) {
     std::lock_guard<std::mutex> lock(mutex_);
+    channels_.clear();
     DWORD first = ERROR_SUCCESS;
     for (auto& monitor : monitors_) {
         Shutdown(monitor.get());
@@ -264,14 +283,77 @@ size_t SpoolerHost::OpenPrinterCount() const {
     return printers_.size();
 }
 
+bool SpoolerHost::CallerMayAdminister() {
+    std::string path = NvRegistryPath();
+    std::string dir = path.substr(0, path.find_last_of('/') + 1);
+    if (dir.empty()) {
+        dir = ".";
+    }
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0) {
+        // A store without any write permission is read-only for everyone, root included.
+        return (st.st_mode & 0222) != 0 && access(path.c_str(), W_OK) == 0 &&
+               access(dir.c_str(), W_OK) == 0;
+    }
+    return access(dir.c_str(), W_OK) == 0;
+}
+
+// ",XcvMonitor NAME" opens a channel to the monitor of that name, ",XcvPort NAME" one to the
+// monitor that owns the port; the monitor receives the access granted.
+BOOL SpoolerHost::OpenXcv(const std::u16string& name, LPHANDLE printer,
+                          LPPRINTER_DEFAULTSW defaults) {
+    static const std::u16string kMonitorPrefix = u",XcvMonitor ";
+    static const std::u16string kPortPrefix = u",XcvPort ";
+    bool byMonitor = name.compare(0, kMonitorPrefix.size(), kMonitorPrefix) == 0;
+    std::u16string object = name.substr(byMonitor ? kMonitorPrefix.size() : kPortPrefix.size());
+    ACCESS_MASK access = defaults != nullptr ? defaults->DesiredAccess : SERVER_ACCESS_ENUMERATE;
+    if ((access & SERVER_ACCESS_ADMINISTER) != 0) {
+        bool allowed = administerOverride_ >= 0 ? administerOverride_ != 0 : CallerMayAdminister();
+        if (!allowed) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+    }
+    const MONITOR2* table = nullptr;
+    HANDLE monitorHandle = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const auto& monitor : monitors_) {
+            if (monitor->table != nullptr &&
+                (!byMonitor || lstrcmpiW(monitor->name.c_str(), object.c_str()) == 0)) {
+                table = monitor->table;
+                monitorHandle = monitor->handle;
+                break;
+            }
+        }
+    }
+    if (table == nullptr || table->pfnXcvOpenPort == nullptr) {
+        SetLastError(ERROR_INVALID_PRINTER_NAME);
+        return FALSE;
+    }
+    HANDLE xcv = nullptr;
+    if (!table->pfnXcvOpenPort(monitorHandle, object.c_str(), access, &xcv)) {
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    ULONG_PTR handle = nextPrinterHandle_;
+    nextPrinterHandle_ += 4;
+    channels_.push_back(XcvChannel{handle, table, xcv});
+    *printer = reinterpret_cast<HANDLE>(handle);
+    return TRUE;
+}
+
 // A printer of the job table opens; any other name is no printer.
-BOOL SpoolerHost::OpenPrinter(LPWSTR name, LPHANDLE printer, LPPRINTER_DEFAULTSW) {
+BOOL SpoolerHost::OpenPrinter(LPWSTR name, LPHANDLE printer, LPPRINTER_DEFAULTSW defaults) {
     if (printer == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    std::lock_guard<std::mutex> lock(mutex_);
     std::u16string wanted = name != nullptr ? name : u"";
+    if (wanted.rfind(u",Xcv", 0) == 0) {
+        return OpenXcv(wanted, printer, defaults);
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
     for (const auto& job : jobs_) {
         if (!wanted.empty() && lstrcmpiW(job.printer.c_str(), wanted.c_str()) == 0) {
             ULONG_PTR handle = nextPrinterHandle_;
@@ -286,7 +368,15 @@ BOOL SpoolerHost::OpenPrinter(LPWSTR name, LPHANDLE printer, LPPRINTER_DEFAULTSW
 }
 
 BOOL SpoolerHost::ClosePrinter(HANDLE printer) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (auto it = channels_.begin(); it != channels_.end(); ++it) {
+        if (it->handle == reinterpret_cast<ULONG_PTR>(printer)) {
+            XcvChannel channel = *it;
+            channels_.erase(it);
+            lock.unlock();
+            return channel.table->pfnXcvClosePort(channel.xcv);
+        }
+    }
     for (auto it = printers_.begin(); it != printers_.end(); ++it) {
         if (it->first == reinterpret_cast<ULONG_PTR>(printer)) {
             printers_.erase(it);
@@ -399,9 +489,33 @@ BOOL SpoolerHost::SetJob(HANDLE printer, DWORD jobId, DWORD, LPBYTE, DWORD comma
     return TRUE;
 }
 
-BOOL SpoolerHost::XcvData(HANDLE, PCWSTR, PBYTE, DWORD, PBYTE, DWORD, PDWORD, PDWORD) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
+// The request goes to the monitor's XcvDataPort; its result comes back in *status, and the
+// call itself succeeds whenever the request was delivered.
+BOOL SpoolerHost::XcvData(HANDLE xcv, PCWSTR dataName, PBYTE input, DWORD inputSize, PBYTE output,
+                          DWORD outputSize, PDWORD needed, PDWORD status) {
+    XcvChannel channel{};
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        bool found = false;
+        for (const auto& c : channels_) {
+            if (c.handle == reinterpret_cast<ULONG_PTR>(xcv)) {
+                channel = c;
+                found = true;
+            }
+        }
+        if (!found) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+    }
+    if (status == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    DWORD ignored = 0;
+    *status = channel.table->pfnXcvDataPort(channel.xcv, dataName, input, inputSize, output,
+                                            outputSize, needed != nullptr ? needed : &ignored);
+    return TRUE;
 }
 
 }  // namespace nvspool

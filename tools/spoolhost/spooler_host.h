@@ -55,6 +55,10 @@ class SpoolerHost : public NvSpoolerServices {
     // InitializePrintMonitor2. Returns 0 or a Win32 code; `message` explains a failure.
     DWORD LoadMonitor(const std::string& path, const std::u16string& name = kNorvaMonitorName,
                       bool local = true, std::string* message = nullptr);
+    // The same for a monitor linked into the process (its InitializePrintMonitor2).
+    typedef LPMONITOR2(WINAPI* InitializeProc)(PMONITORINIT init, PHANDLE monitor);
+    DWORD LoadMonitorEntry(InitializeProc initialize,
+                           const std::u16string& name = kNorvaMonitorName);
     // Calls the monitor's Shutdown and closes its key; the library stays mapped, as the
     // monitor's application object lives until the process ends.
     void ShutdownMonitors();
@@ -67,6 +71,12 @@ class SpoolerHost : public NvSpoolerServices {
     std::vector<DWORD> JobCommands(DWORD jobId) const;
     // Printer handles that are open (OpenPrinterW without ClosePrinter).
     size_t OpenPrinterCount() const;
+
+    // Whether the caller may administer the server (SERVER_ACCESS_ADMINISTER): as on Windows,
+    // the right of those who may change the machine's configuration, here whoever may write
+    // the registry store. Tests can decide it instead.
+    static bool CallerMayAdminister();
+    void SetAdministerOverride(int allowed) { administerOverride_ = allowed; }  // -1: ask
 
     // The first monitor's table and handle (null when none is loaded).
     const MONITOR2* Table() const;
@@ -86,6 +96,7 @@ class SpoolerHost : public NvSpoolerServices {
   private:
     struct Monitor {
         std::string path;
+        InitializeProc initialize = nullptr;
         std::u16string name;
         bool local = true;
         void* library = nullptr;
@@ -106,11 +117,21 @@ class SpoolerHost : public NvSpoolerServices {
     bool CollectPorts(std::vector<PortEntry>* ports);
 
     const Job* FindJobLocked(HANDLE printer, DWORD jobId, DWORD* error) const;
+    BOOL OpenXcv(const std::u16string& name, LPHANDLE printer, LPPRINTER_DEFAULTSW defaults);
+
+    // An Xcv channel opened through OpenPrinterW(",XcvMonitor NAME" or ",XcvPort NAME").
+    struct XcvChannel {
+        ULONG_PTR handle;
+        const MONITOR2* table;
+        HANDLE xcv;
+    };
 
     mutable std::mutex mutex_;
     std::vector<std::unique_ptr<Monitor>> monitors_;
     std::vector<Job> jobs_;
     std::vector<std::pair<ULONG_PTR, std::u16string>> printers_;  // open handles
+    std::vector<XcvChannel> channels_;
+    int administerOverride_ = -1;
     ULONG_PTR nextPrinterHandle_ = 0x70000000;
     DWORD nextJobId_ = 1;
 };

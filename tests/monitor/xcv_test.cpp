@@ -1,0 +1,472 @@
+// The Xcv channel and the network monitor's requests, through the monitor's table as a port
+// user interface reaches them.
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <thread>
+
+#include "net/portentry.h"
+#include "tests/monitor/job_fixture.h"
+
+namespace nvtest {
+namespace {
+
+class Xcv : public JobTest {
+  protected:
+    void SetUp() override { ASSERT_EQ(ERROR_SUCCESS, Load()); }
+
+    HANDLE Open(ACCESS_MASK access = SERVER_ACCESS_ADMINISTER) {
+        HANDLE xcv = nullptr;
+        EXPECT_TRUE(table_->pfnXcvOpenPort(monitor_, u"NORVA TCP/IP Port", access, &xcv));
+        return xcv;
+    }
+
+    DWORD Request(HANDLE xcv, const char16_t* name, const void* input, DWORD inputSize,
+                  void* output, DWORD outputSize, DWORD* needed = nullptr) {
+        DWORD ignored = 0xdeadbeef;
+        return table_->pfnXcvDataPort(xcv, name, static_cast<PBYTE>(const_cast<void*>(input)),
+                                      inputSize, static_cast<PBYTE>(output), outputSize,
+                                      needed != nullptr ? needed : &ignored);
+    }
+
+    DWORD RequestName(HANDLE xcv, const char16_t* request, const std::u16string& name,
+                      void* output = nullptr, DWORD outputSize = 0, DWORD* needed = nullptr) {
+        return Request(xcv, request, name.c_str(), static_cast<DWORD>((name.size() + 1) * 2),
+                       output, outputSize, needed);
+    }
+
+    static PortEntry Record(const std::u16string& name, const std::u16string& address,
+                            DWORD protocol = PROTOCOL_RAW) {
+        PortEntry record;
+        memset(&record, 0, sizeof record);
+        memcpy(record.PortName, name.c_str(), (name.size() + 1) * 2);
+        memcpy(record.IPAddress, address.c_str(), (address.size() + 1) * 2);
+        record.Protocol = protocol;
+        return record;
+    }
+
+    // A monitor that starts afresh and loads the ports stored so far; a new channel to it.
+    HANDLE Restart() {
+        Unload();
+        EXPECT_EQ(ERROR_SUCCESS, Load());
+        return Open();
+    }
+
+    static void SetText(WCHAR* field, const std::u16string& text) {
+        memcpy(field, text.c_str(), (text.size() + 1) * 2);
+    }
+
+    // ReadConfigInf into a record pre-filled with 0xCC; the result code in *error.
+    PortEntry ReadConfig(HANDLE xcv, const std::u16string& name, DWORD* error) {
+        PortEntry record;
+        memset(&record, 0xCC, sizeof record);
+        DWORD needed = 0;
+        *error = RequestName(xcv, u"ReadConfigInf", name, &record, sizeof record, &needed);
+        return record;
+    }
+
+    static DWORD RegistryDword(const std::u16string& port, const char16_t* name) {
+        HKEY key = OpenPortKey(port);
+        DWORD value = 0xdeadbeef;
+        DWORD size = sizeof value;
+        RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<LPBYTE>(&value), &size);
+        RegCloseKey(key);
+        return value;
+    }
+    static std::u16string RegistryText(const std::u16string& port, const char16_t* name) {
+        HKEY key = OpenPortKey(port);
+        WCHAR text[256] = {};
+        DWORD size = sizeof text - 2;
+        if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<LPBYTE>(text), &size) !=
+            ERROR_SUCCESS) {
+            text[0] = u'?';
+        }
+        RegCloseKey(key);
+        return text;
+    }
+};
+
+// --- The channel ---
+
+TEST_F(Xcv, MonitorUiNamesTheUserInterfaceLibrary) {
+    HANDLE xcv = Open();
+    BYTE buffer[64];
+    memset(buffer, 0xCC, sizeof buffer);
+    DWORD needed = 0;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER),
+              Request(xcv, u"MonitorUI", nullptr, 0, buffer, 25, &needed));
+    EXPECT_EQ(26u, needed);
+    EXPECT_EQ(0xCC, buffer[0]);
+    ASSERT_EQ(ERROR_SUCCESS, Request(xcv, u"MonitorUI", nullptr, 0, buffer, 26, &needed));
+    EXPECT_EQ(u"nvtcpmui.dll", std::u16string(reinterpret_cast<char16_t*>(buffer)));
+    EXPECT_EQ(0xCC, buffer[26]);
+    EXPECT_TRUE(table_->pfnXcvClosePort(xcv));
+}
+
+TEST_F(Xcv, RequestNamesAreCaseSensitive) {
+    HANDLE xcv = Open();
+    TraceCapture trace;
+    BYTE buffer[64];
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER),
+              Request(xcv, u"monitorui", nullptr, 0, buffer, 64));
+    EXPECT_TRUE(trace.contains("CNetXcv::DataXfer() couldn't recongize \"monitorui\""));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER),
+              Request(xcv, nullptr, nullptr, 0, buffer, 64));
+}
+
+TEST_F(Xcv, HandlesThatAreNotChannelsAreRefused) {
+    AddRegistryPort(u"P");
+    Unload();
+    ASSERT_EQ(ERROR_SUCCESS, Load());
+    HANDLE port = OpenPort(u"P");
+    ASSERT_NE(nullptr, port);
+    TraceCapture trace;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE),
+              Request(port, u"MonitorUI", nullptr, 0, nullptr, 0));
+    EXPECT_TRUE(trace.contains("Invalid object 0x"));
+    EXPECT_FALSE(table_->pfnXcvClosePort(port));
+    EXPECT_FALSE(table_->pfnXcvClosePort(nullptr));
+    HANDLE xcv = Open();
+    ASSERT_TRUE(table_->pfnXcvClosePort(xcv));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE),
+              Request(xcv, u"MonitorUI", nullptr, 0, nullptr, 0))
+        << "a closed channel";
+}
+
+TEST_F(Xcv, TheNineSettingsRequestsAnswerSuccessAndTouchNothing) {
+    HANDLE xcv = Open();
+    for (const char16_t* name :
+         {u"GetDefaultCommonSettings", u"GetCurrentCommonSettings", u"SetCurrentCommonSettings",
+          u"GetDefaultRawSocketSettings", u"GetCurrentRawSocketSettings",
+          u"SetCurrentRawSocketSettings", u"GetDefaultLprSettings", u"GetCurrentLprSettings",
+          u"SetCurrentLprSettings"}) {
+        BYTE output[16];
+        memset(output, 0xCC, sizeof output);
+        DWORD needed = 0x1234;
+        EXPECT_EQ(ERROR_SUCCESS, Request(xcv, name, output, 16, output, 16, &needed));
+        EXPECT_EQ(0xCC, output[0]);
+        EXPECT_EQ(0x1234u, needed);
+    }
+}
+
+// --- AddPort, PortExists, DeletePort ---
+
+TEST_F(Xcv, AddPortMakesARawPortWithTheDefaultsWhateverTheProtocol) {
+    HANDLE xcv = Open();
+    PortEntry record = Record(u"NORVA_10.0.0.5", u"10.0.0.5", PROTOCOL_LPR);
+    SetText(record.QueueName, u"lpq");
+    record.PortNumber = 515;
+    ASSERT_EQ(ERROR_SUCCESS, Request(xcv, u"AddPort", &record, sizeof record, nullptr, 0));
+    EXPECT_EQ(std::vector<std::u16string>{u"NORVA_10.0.0.5"}, MonitorPorts());
+    DWORD error = 0;
+    PortEntry read = ReadConfig(xcv, u"NORVA_10.0.0.5", &error);
+    ASSERT_EQ(ERROR_SUCCESS, error);
+    EXPECT_EQ(static_cast<DWORD>(PROTOCOL_RAW), read.Protocol);
+    EXPECT_EQ(u"10.0.0.5", std::u16string(read.IPAddress));
+    EXPECT_EQ(9100u, read.PortNumber);
+    EXPECT_EQ(15000u, read.SnmpTimeOut);
+    EXPECT_EQ(u"commro", std::u16string(read.SnmpCommunity));
+    EXPECT_EQ(u"", std::u16string(read.QueueName)) << "the record is cleared before it is filled";
+    EXPECT_EQ(u"?", RegistryText(u"NORVA_10.0.0.5", u"QueueName"));
+}
+
+TEST_F(Xcv, AddPortOfANameAnotherMonitorUsesIsRefused) {
+    HANDLE xcv = Open();
+    PortEntry record = Record(u"LPT1:", u"10.0.0.5");
+    SetLastError(0);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS),
+              Request(xcv, u"AddPort", &record, sizeof record, nullptr, 0));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
+    EXPECT_FALSE(RegistryKeyExists(std::u16string(kPortsKey) + u"\\LPT1:"));
+}
+
+TEST_F(Xcv, AddPortRefusesShortOrUnterminatedRecords) {
+    HANDLE xcv = Open();
+    PortEntry record = Record(u"P", u"10.0.0.5");
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER),
+              Request(xcv, u"AddPort", &record, sizeof record - 1, nullptr, 0));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER),
+              Request(xcv, u"AddPort", nullptr, sizeof record, nullptr, 0));
+    for (auto& c : record.PortName) {
+        c = u'x';  // 64 characters: no room for the terminator
+    }
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER),
+              Request(xcv, u"AddPort", &record, sizeof record, nullptr, 0));
+    record = Record(u"P", u"10.0.0.5");
+    for (auto& c : record.HostName) {
+        c = u'h';
+    }
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER),
+              Request(xcv, u"AddPort", &record, sizeof record, nullptr, 0));
+    EXPECT_TRUE(MonitorPorts().empty());
+}
+
+TEST_F(Xcv, PortExistsAnswersForThePortsOfEveryMonitor) {
+    HANDLE xcv = Open(0);
+    PortEntry record = Record(u"MINE", u"10.0.0.5");
+    HANDLE admin = Open();
+    ASSERT_EQ(ERROR_SUCCESS, Request(admin, u"AddPort", &record, sizeof record, nullptr, 0));
+    for (const auto& [name, expected] : std::vector<std::pair<std::u16string, DWORD>>{
+             {u"LPT1:", 1}, {u"mine", 1}, {u"THEIRS", 0}}) {
+        DWORD answer = 0xCCCCCCCC;
+        DWORD needed = 0;
+        ASSERT_EQ(ERROR_SUCCESS, RequestName(xcv, u"PortExists", name, &answer, 4, &needed));
+        EXPECT_EQ(expected, answer) << U8(name);
+        EXPECT_EQ(4u, needed);
+    }
+    DWORD needed = 0;
+    BYTE small[3];
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER),
+              RequestName(xcv, u"PortExists", u"MINE", small, 3, &needed));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER),
+              RequestName(xcv, u"PortExists", u"MINE", nullptr, 4, &needed));
+}
+
+TEST_F(Xcv, ExistPortTakesTheNameFromARecord) {
+    HANDLE xcv = Open();
+    PortEntry record = Record(u"LPT1:", u"", 200);  // the Protocol field is the name's size
+    DWORD answer = 0;
+    DWORD needed = 0;
+    EXPECT_EQ(0u, Request(xcv, u"ExistPort", &record, sizeof record, &answer, 4, &needed));
+    EXPECT_EQ(1u, answer);
+    EXPECT_EQ(1u, Request(xcv, u"ExistPort", &record, sizeof record, &answer, 3, &needed))
+        << "the inner PortExists failed";
+    EXPECT_EQ(1u, Request(xcv, u"ExistPort", &record, 100, &answer, 4, &needed))
+        << "no record to read";
+}
+
+TEST_F(Xcv, DeletePortNeedsTheAdministerRight) {
+    HANDLE admin = Open();
+    PortEntry record = Record(u"GONE", u"10.0.0.5");
+    ASSERT_EQ(ERROR_SUCCESS, Request(admin, u"AddPort", &record, sizeof record, nullptr, 0));
+    HANDLE user = Open(SERVER_ACCESS_ENUMERATE);
+    SetLastError(0);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), RequestName(user, u"DeletePort", u"GONE"));
+    EXPECT_EQ(0u, GetLastError());
+    EXPECT_EQ(std::vector<std::u16string>{u"GONE"}, MonitorPorts());
+    EXPECT_EQ(ERROR_SUCCESS, RequestName(admin, u"DeletePort", u"gone"));
+    EXPECT_TRUE(MonitorPorts().empty());
+    EXPECT_FALSE(RegistryKeyExists(std::u16string(kPortsKey) + u"\\GONE"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), RequestName(admin, u"DeletePort", u"GONE"));
+}
+
+TEST_F(Xcv, APortInAJobIsNotDeleted) {
+    FakeRawPrinter printer;
+    HANDLE xcv = Open();
+    PortEntry record = Record(u"BUSY", W(printer.address()));
+    ASSERT_EQ(ERROR_SUCCESS, Request(xcv, u"AddPort", &record, sizeof record, nullptr, 0));
+    SetPortValue(u"BUSY", u"PortNumber", printer.port());
+    HANDLE port = OpenPort(u"BUSY");
+    ASSERT_TRUE(StartDoc(port, NewJob()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BUSY), RequestName(xcv, u"DeletePort", u"BUSY"));
+    ASSERT_TRUE(Write(port, "still here"));
+    ASSERT_TRUE(table_->pfnEndDocPort(port));
+    EXPECT_EQ(ERROR_SUCCESS, RequestName(xcv, u"DeletePort", u"BUSY"));
+}
+
+TEST_F(Xcv, PortIsValidProbesAPath) {
+    HANDLE xcv = Open();
+    TempDir dir;
+    DWORD answer = 0;
+    DWORD needed = 0;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RequestName(xcv, u"PortIsValid", W(dir.file("x.prn")), &answer, 4, &needed));
+    EXPECT_EQ(1u, answer);
+    ASSERT_EQ(ERROR_SUCCESS, RequestName(xcv, u"PortIsValid", u"COM1:", &answer, 4, &needed));
+    EXPECT_EQ(0u, answer);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND),
+              RequestName(xcv, u"PortIsValid", W(dir.file("no/dir/x")), nullptr, 0, &needed));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER),
+              RequestName(xcv, u"PortIsValid", u"COM1:", &answer, 2, &needed));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER),
+              table_->pfnXcvDataPort(xcv, u"PortIsValid",
+                                     reinterpret_cast<PBYTE>(const_cast<char16_t*>(u"COM1:")), 12,
+                                     reinterpret_cast<PBYTE>(&answer), 4, nullptr));
+}
+
+// --- ReadConfigInf and ConfigPort ---
+
+TEST_F(Xcv, RecordsRoundTripForRawAndLpr) {
+    HANDLE xcv = Open();
+    for (DWORD protocol : {PROTOCOL_RAW, PROTOCOL_LPR}) {
+        std::u16string name = protocol == PROTOCOL_RAW ? u"RAWPORT" : u"LPRPORT";
+        PortEntry record = Record(name, u"192.0.2.10");
+        ASSERT_EQ(ERROR_SUCCESS, Request(xcv, u"AddPort", &record, sizeof record, nullptr, 0));
+        record.Protocol = protocol;
+        SetText(record.HostName, u"printer.lab");
+        SetText(record.HWAddress, u"021a2b3c4d5e");
+        record.PortNumber = 9200 + protocol;
+        record.SnmpVersion = 0;
+        record.SnmpTimeOut = 4321;
+        record.SnmpEnabled = 1;
+        SetText(record.SnmpCommunity, u"private");
+        record.SnmpIndex = 3;
+        if (protocol == PROTOCOL_LPR) {
+            SetText(record.QueueName, u"queue7");
+            SetText(record.MailAlert, u"ops@example.com");
+        }
+        ASSERT_EQ(ERROR_SUCCESS, Request(xcv, u"ConfigPort", &record, sizeof record, nullptr, 0));
+        Unload();  // read back by a monitor that starts afresh from the registry
+        ASSERT_EQ(ERROR_SUCCESS, Load());
+        xcv = Open();
+        DWORD error = 0;
+        PortEntry read = ReadConfig(xcv, name, &error);
+        ASSERT_EQ(ERROR_SUCCESS, error);
+        record.SnmpVersion = 1;  // 0 is reported as the default
+        EXPECT_EQ(0, memcmp(&record, &read, sizeof record)) << U8(name);
+    }
+}
+
+TEST_F(Xcv, ConfigPortSavesWhatItIsGiven) {
+    HANDLE xcv = Open();
+    PortEntry record = Record(u"ZERO", u"192.0.2.10");
+    ASSERT_EQ(ERROR_SUCCESS, Request(xcv, u"AddPort", &record, sizeof record, nullptr, 0));
+    record.Protocol = PROTOCOL_LPR;
+    record.PortNumber = 0;
+    record.SnmpVersion = 7;
+    ASSERT_EQ(ERROR_SUCCESS, Request(xcv, u"ConfigPort", &record, sizeof record, nullptr, 0));
+    EXPECT_EQ(0u, RegistryDword(u"ZERO", u"PortNumber"));
+    EXPECT_EQ(u"", RegistryText(u"ZERO", u"QueueName"));
+    EXPECT_EQ(7u, RegistryDword(u"ZERO", u"SnmpVersion"));
+    EXPECT_EQ(0u, RegistryDword(u"ZERO", u"DoubleSpool"));
+    // Read back: port 0 is reported as the LPR default, version 7 as 1, the queue as stored.
+    DWORD error = 0;
+    PortEntry read = ReadConfig(xcv, u"ZERO", &error);
+    ASSERT_EQ(ERROR_SUCCESS, error);
+    EXPECT_EQ(515u, read.PortNumber);
+    EXPECT_EQ(1u, read.SnmpVersion);
+    EXPECT_EQ(u"", std::u16string(read.QueueName));
+}
+
+TEST_F(Xcv, ConfigPortTakesTheRecordsLetterCase) {
+    HANDLE xcv = Open();
+    PortEntry record = Record(u"MixedCase", u"192.0.2.10");
+    ASSERT_EQ(ERROR_SUCCESS, Request(xcv, u"AddPort", &record, sizeof record, nullptr, 0));
+    record = Record(u"MIXEDCASE", u"192.0.2.11");
+    ASSERT_EQ(ERROR_SUCCESS, Request(xcv, u"ConfigPort", &record, sizeof record, nullptr, 0));
+    EXPECT_EQ(std::vector<std::u16string>{u"MIXEDCASE"}, MonitorPorts());
+    EXPECT_EQ(u"192.0.2.11", RegistryText(u"MixedCase", u"IPAddress"));
+}
+
+TEST_F(Xcv, UnknownProtocolsAreRejected) {
+    HANDLE xcv = Open();
+    AddRegistryPort(u"P3", u"192.0.2.10");
+    SetPortValue(u"P3", u"Protocol", 3u);
+    xcv = Restart();
+    DWORD error = 0;
+    PortEntry read = ReadConfig(xcv, u"P3", &error);
+    EXPECT_NE(ERROR_SUCCESS, static_cast<LONG>(error));
+    EXPECT_EQ(0xCC, reinterpret_cast<BYTE*>(&read)[0]) << "the output is untouched";
+    PortEntry record = Record(u"P3", u"192.0.2.10", 0);
+    EXPECT_NE(ERROR_SUCCESS,
+              static_cast<LONG>(Request(xcv, u"ConfigPort", &record, sizeof record, nullptr, 0)));
+    EXPECT_EQ(3u, RegistryDword(u"P3", u"Protocol")) << "nothing is saved";
+}
+
+TEST_F(Xcv, ReadConfigInfOfAnUnparsableAddressWritesNothing) {
+    HANDLE xcv = Open();
+    AddRegistryPort(u"BCAST", u"255.255.255.255");
+    xcv = Restart();
+    DWORD error = 0xdeadbeef;
+    PortEntry read = ReadConfig(xcv, u"BCAST", &error);
+    EXPECT_EQ(ERROR_SUCCESS, error);
+    EXPECT_EQ(0xCC, reinterpret_cast<BYTE*>(&read)[0]);
+}
+
+TEST_F(Xcv, SnmpEnabledZeroReadsAsOneForLprOnly) {
+    HANDLE xcv = Open();
+    for (DWORD protocol : {PROTOCOL_RAW, PROTOCOL_LPR}) {
+        std::u16string name = protocol == PROTOCOL_RAW ? u"RAW0" : u"LPR0";
+        AddRegistryPort(name, u"192.0.2.10");
+        SetPortValue(name, u"Protocol", protocol);
+        SetPortValue(name, u"SnmpEnabled", 0u);
+        xcv = Restart();
+        DWORD error = 0;
+        PortEntry read = ReadConfig(xcv, name, &error);
+        ASSERT_EQ(ERROR_SUCCESS, error);
+        EXPECT_EQ(protocol == PROTOCOL_LPR ? 1u : 0u, read.SnmpEnabled) << U8(name);
+    }
+}
+
+TEST_F(Xcv, RegistryValuesAreReadWithTheirLimitsAndDefaults) {
+    HANDLE xcv = Open();
+    AddRegistryPort(u"LIMITS", u"192.0.2.10");
+    SetPortValue(u"LIMITS", u"Protocol", 2u);
+    SetPortValue(u"LIMITS", u"SnmpVersion", 7u);
+    SetPortValue(u"LIMITS", u"QueueName", std::u16string(33, u'q'));
+    SetPortValue(u"LIMITS", u"SnmpCommunity", std::u16string(33, u'c'));
+    SetPortValue(u"LIMITS", u"MailAlert", std::u16string(64, u'm'));
+    SetPortValue(u"LIMITS", u"DoubleSpool", 1u);
+    xcv = Restart();
+    DWORD error = 0;
+    PortEntry read = ReadConfig(xcv, u"LIMITS", &error);
+    ASSERT_EQ(ERROR_SUCCESS, error);
+    EXPECT_EQ(1u, read.SnmpVersion);
+    EXPECT_EQ(u"q_192.0.2.10", std::u16string(read.QueueName));
+    EXPECT_EQ(u"commro", std::u16string(read.SnmpCommunity));
+    EXPECT_EQ(u"", std::u16string(read.MailAlert));
+    EXPECT_EQ(0u, read.DoubleSpool) << "DoubleSpool is never read";
+    EXPECT_EQ(515u, read.PortNumber);
+}
+
+TEST_F(Xcv, RecordRequestsCheckTheirBuffers) {
+    AddRegistryPort(u"P", u"192.0.2.10");
+    HANDLE xcv = Restart();
+    PortEntry record;
+    DWORD needed = 0;
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER),
+              RequestName(xcv, u"ReadConfigInf", u"P", &record, sizeof record - 1, &needed));
+    EXPECT_EQ(static_cast<DWORD>(sizeof(PortEntry)), needed);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER),
+              RequestName(xcv, u"ReadConfigInf", std::u16string(64, u'n'), &record, sizeof record,
+                          &needed));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER),
+              Request(xcv, u"ReadConfigInf", u"PP", 4, &record, sizeof record, &needed))
+        << "a name without its terminator in the input";
+    DWORD error = 0;
+    PortEntry read = ReadConfig(xcv, u"LPT1:", &error);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), error) << "not a port of this monitor";
+    EXPECT_EQ(0, read.PortName[0]) << "the cleared record is copied";
+    ReadConfig(xcv, u"NOWHERE", &error);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), error) << "unknown to the spooler";
+}
+
+TEST_F(Xcv, AConfigPortDuringAJobWaitsForTheJob) {
+    FakeRawPrinter printer;
+    HANDLE xcv = Open();
+    PortEntry record = Record(u"JOB", W(printer.address()));
+    ASSERT_EQ(ERROR_SUCCESS, Request(xcv, u"AddPort", &record, sizeof record, nullptr, 0));
+    SetPortValue(u"JOB", u"PortNumber", printer.port());
+    HANDLE port = OpenPort(u"JOB");
+    ASSERT_TRUE(StartDoc(port, NewJob()));
+    record.PortNumber = printer.port();
+    record.SnmpTimeOut = 777;
+    auto config = std::async(std::launch::async, [&] {
+        return Request(xcv, u"ConfigPort", &record, sizeof record, nullptr, 0);
+    });
+    EXPECT_EQ(std::future_status::timeout, config.wait_for(std::chrono::milliseconds(300)));
+    ASSERT_TRUE(Write(port, "the job's transport stays"));
+    ASSERT_TRUE(table_->pfnEndDocPort(port));
+    EXPECT_EQ(ERROR_SUCCESS, config.get());
+    EXPECT_EQ(777u, RegistryDword(u"JOB", u"SnmpTimeOut"));
+    ASSERT_TRUE(printer.WaitForJobs(1));
+    EXPECT_EQ("the job's transport stays", printer.Jobs()[0]);
+}
+
+TEST_F(Xcv, RequestsAreTraced) {
+    TraceCapture trace;
+    HANDLE xcv = Open();
+    DWORD answer = 0;
+    RequestName(xcv, u"PortExists", u"LPT1:", &answer, 4);
+    table_->pfnXcvClosePort(xcv);
+    EXPECT_TRUE(trace.contains("XcvOpenPort(\"NORVA TCP/IP Port\")\n"));
+    EXPECT_TRUE(trace.contains("CNetXcv(0x"));
+    EXPECT_TRUE(trace.contains("XcvDataPort(\"PortExists\")\n"));
+    EXPECT_TRUE(trace.contains("XcvDataPort(\"12\")\n"));
+    EXPECT_TRUE(trace.contains("CNetXcv::DataXfer(\"PortExists\") found\n"));
+    EXPECT_TRUE(trace.contains("CXcv::_PortExists(\"LPT1:\")\n"));
+    EXPECT_TRUE(trace.contains("XcvClosePort(\"NORVA TCP/IP Port\")\n"));
+}
+
+}  // namespace
+}  // namespace nvtest
