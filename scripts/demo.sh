@@ -1,60 +1,61 @@
 #!/usr/bin/env bash
-# The demo: a few ports created with the registry tool, listed through the spooler host, and a
-# document printed through the monitor to a printer listening on loopback.
+# The demo: ports created with the registry tool and through the monitor's Xcv channel, listed
+# as the spooler lists them, and a document printed through the monitor to the printer
+# simulator.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bin=build/bin
+bin=$PWD/build/bin
 demo=$(mktemp -d /tmp/norva-demo-XXXXXX)
-trap 'kill $printer 2>/dev/null || true; rm -rf "$demo"' EXIT
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
+  rm -rf "$demo"
+}
+trap cleanup EXIT
 export NORVA_REGISTRY=$demo/registry.db
 ports='HKLM\SYSTEM\CurrentControlSet\Control\Print\Monitors\NORVA TCP/IP Port\Ports'
 
 step() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
 
-step "A listening printer on 127.0.0.1 (a tiny raw TCP sink)"
-python3 - "$demo" <<'PY' &
-import socket, sys, os
-s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-s.bind(("127.0.0.1", 0)); s.listen(4)
-open(os.path.join(sys.argv[1], "port"), "w").write(str(s.getsockname()[1]))
-n = 0
-while True:
-    c, _ = s.accept(); n += 1
-    with open(os.path.join(sys.argv[1], "job-%d.prn" % n), "wb") as f:
-        while True:
-            d = c.recv(65536)
-            if not d: break
-            f.write(d)
-    c.close()
-PY
-printer=$!
-for _ in $(seq 50); do [ -s "$demo/port" ] && break; sleep 0.1; done
-port=$(cat "$demo/port")
-echo "listening on 127.0.0.1:$port"
+# Starts a simulator mode in the background and prints the port it listens on.
+simulator() {
+  local name=$1; shift
+  "$bin/nvprinter" "$@" > "$demo/$name.out" 2> "$demo/$name.log" &
+  pids+=($!)
+  for _ in $(seq 100); do
+    grep -q 'listening on' "$demo/$name.out" 2>/dev/null && break
+    sleep 0.05
+  done
+  sed -n 's/.*listening on .*:\([0-9]*\)$/\1/p' "$demo/$name.out"
+}
 
-step "Ports created with nvreg"
-for p in NORVA_127.0.0.1 NORVA_192.168.0.20 NORVA_10.0.0.5; do
-  address=${p#NORVA_}
-  "$bin/nvreg" add "$ports\\$p" /v IPAddress /t REG_SZ /d "$address" /f >/dev/null
-  "$bin/nvreg" add "$ports\\$p" /v HostName /t REG_SZ /d "" /f >/dev/null
-  "$bin/nvreg" add "$ports\\$p" /v HWAddress /t REG_SZ /d "" /f >/dev/null
+step "The printer simulator's raw TCP port on 127.0.0.1"
+raw_port=$(simulator raw raw --listen 127.0.0.1:0 --out "$demo/raw-jobs")
+echo "listening on 127.0.0.1:$raw_port"
+
+step "Ports created with nvreg (as an installer writes them)"
+for p in NORVA_192.168.0.20 NORVA_10.0.0.5; do
+  for value in "IPAddress ${p#NORVA_}" "HostName" "HWAddress"; do
+    set -- $value
+    "$bin/nvreg" add "$ports\\$p" /v "$1" /t REG_SZ /d "${2:-}" /f >/dev/null
+  done
 done
-"$bin/nvreg" add "$ports\\NORVA_127.0.0.1" /v PortNumber /t REG_DWORD /d "$port" /f >/dev/null
-"$bin/nvreg" query "$ports\\NORVA_127.0.0.1"
+"$bin/nvreg" query "$ports\\NORVA_192.168.0.20"
+
+step "A port added through the monitor's Xcv channel (nvspool add-port)"
+"$bin/nvspool" add-port DEMO_RAW --ip 127.0.0.1 --port-number "$raw_port" --timeout 5000
+"$bin/nvspool" show-port DEMO_RAW
 
 step "The ports as the spooler lists them (nvspool ports)"
 "$bin/nvspool" ports
 
-step "A port added through the monitor (AddPortEx)"
-"$bin/nvspool" add-port NORVA_172.16.0.9
-"$bin/nvspool" ports --level 1
-
-step "A document printed through the monitor (raw TCP)"
+step "A document printed through the monitor by raw TCP"
 printf 'NORVA demo page\r\nprinted %s\r\n\f' "$(date)" > "$demo/page.prn"
-"$bin/nvspool" print --port NORVA_127.0.0.1 "$demo/page.prn"
-for _ in $(seq 50); do [ -s "$demo/job-1.prn" ] && break; sleep 0.1; done
-if cmp -s "$demo/page.prn" "$demo/job-1.prn"; then
-  echo "the printer received the document byte for byte ($(wc -c < "$demo/job-1.prn") bytes)"
+"$bin/nvspool" print --port DEMO_RAW --document "Demo page" "$demo/page.prn"
+for _ in $(seq 100); do [ -s "$demo/raw-jobs/job-0001.prn" ] && break; sleep 0.05; done
+cat "$demo/raw.log"
+if cmp -s "$demo/page.prn" "$demo/raw-jobs/job-0001.prn"; then
+  echo "the printer received the document byte for byte ($(wc -c < "$demo/page.prn") bytes)"
 else
   echo "the printer's copy differs" >&2
   exit 1

@@ -1,9 +1,6 @@
 // nvreg, run as a user runs it: against a store of its own, with standard input that is not a
 // terminal.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -13,54 +10,17 @@
 
 #include "platform/linux/include/nvplatform.h"
 #include "platform/win32.h"
+#include "tests/support/run_tool.h"
 #include "tests/support/test_env.h"
-
-extern char** environ;
 
 namespace {
 
-struct Result {
-    int exitCode = -1;  // 128 + the signal if the tool died
-    std::string out;
-    std::string err;
-};
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+using Result = nvtest::ToolResult;
 
 // Runs the built tool with the test's environment (NORVA_REGISTRY included); standard input
 // is /dev/null.
 Result Nvreg(const std::vector<std::string>& args) {
-    nvtest::TempDir dir;
-    std::string tool = nvtest::BuildDir() + "/bin/nvreg";
-    std::vector<char*> argv{tool.data()};
-    std::vector<std::string> copies(args);
-    for (std::string& arg : copies) {
-        argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, dir.file("out").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, dir.file("err").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    Result result;
-    pid_t pid = 0;
-    if (posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    result.out = ReadFile(dir.file("out"));
-    result.err = ReadFile(dir.file("err"));
-    return result;
+    return nvtest::RunTool("nvreg", args);
 }
 
 constexpr char kDone[] = "The operation completed successfully.\n";

@@ -1,0 +1,134 @@
+// nvspool as an administrator uses it: its exit codes, its one-line errors and what it does.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <fstream>
+
+#include "tests/support/fake_printer.h"
+#include "tests/support/run_tool.h"
+#include "tests/support/test_env.h"
+
+namespace nvtest {
+namespace {
+
+class Nvspool : public ::testing::Test {
+  protected:
+    ToolResult Run(const std::vector<std::string>& args, const std::string& input = "",
+                   const std::vector<std::string>& environment = {}) {
+        return RunTool("nvspool", args, input, environment);
+    }
+    // A raw port to the printer, added through the monitor.
+    void AddPort(const std::string& name, const FakeRawPrinter& printer) {
+        ToolResult r = Run({"add-port", name, "--ip", printer.address(), "--port-number",
+                            std::to_string(printer.port()), "--timeout", "2000"});
+        ASSERT_EQ(0, r.exitCode) << r.err;
+    }
+    std::string File(const std::string& name, const std::string& content) {
+        std::string path = dir_.file(name);
+        std::ofstream(path, std::ios::binary) << content;
+        return path;
+    }
+
+    ScopedRegistry registry_;
+    TempDir dir_;
+};
+
+TEST_F(Nvspool, HelpAndUsage) {
+    ToolResult help = Run({"--help"});
+    EXPECT_EQ(0, help.exitCode);
+    EXPECT_NE(std::string::npos, help.out.find("print --port NAME FILE"));
+    EXPECT_EQ(2, Run({}).exitCode);
+    EXPECT_EQ(2, Run({"frobnicate"}).exitCode);
+    EXPECT_EQ(2, Run({"print", "--level", "3", "--port", "P", "x"}).exitCode);
+}
+
+TEST_F(Nvspool, PrintsAFileAndStandardInputByteForByte) {
+    FakeRawPrinter printer;
+    AddPort("RAW", printer);
+    std::string data(300000, 'x');
+    data[1234] = '\0';
+    ToolResult r = Run({"print", "--port", "RAW", File("doc.prn", data)});
+    EXPECT_EQ(0, r.exitCode) << r.err;
+    EXPECT_NE(std::string::npos, r.out.find("Printed 300000 bytes to RAW"));
+    r = Run({"print", "--quiet", "--port", "RAW", "-"}, "from stdin");
+    EXPECT_EQ(0, r.exitCode) << r.err;
+    EXPECT_EQ("", r.out);
+    ASSERT_TRUE(printer.WaitForJobs(2));
+    auto jobs = printer.Jobs();
+    EXPECT_TRUE(jobs[0] == data || jobs[1] == data);
+    EXPECT_TRUE(jobs[0] == "from stdin" || jobs[1] == "from stdin");
+}
+
+TEST_F(Nvspool, FailuresAreOneLineWithTheWin32CodeAndItsMeaning) {
+    ToolResult r = Run({"print", "--port", "NOWHERE", File("doc.prn", "x")});
+    EXPECT_EQ(1, r.exitCode);
+    EXPECT_EQ("nvspool: OpenPort NOWHERE: the monitor has no such port\n", r.err);
+
+    ASSERT_EQ(0, Run({"add-port", "BAD", "--ip", "255.255.255.255"}).exitCode);
+    r = Run({"print", "--port", "BAD", File("doc.prn", "x")});
+    EXPECT_EQ(1, r.exitCode);
+    EXPECT_NE(std::string::npos, r.err.find("StartDocPort on BAD: error 1015: The registry is"))
+        << r.err;
+
+    r = Run({"add-port", "LPT1:", "--ip", "10.0.0.1"});
+    EXPECT_EQ(1, r.exitCode);
+    EXPECT_EQ(
+        "nvspool: AddPort \"LPT1:\": error 183: Cannot create a file when that file "
+        "already exists.\n",
+        r.err);
+}
+
+TEST_F(Nvspool, ARefusingPrinterIsRestartedABoundedNumberOfTimesThenFails) {
+    FakeRawPrinter::Options options;
+    options.listen = false;
+    FakeRawPrinter printer(options);
+    AddPort("REFUSED", printer);
+    // Every connection wait times out at once instead of after ten times five seconds.
+    ToolResult r = Run({"print", "--restarts", "2", "--port", "REFUSED", File("doc.prn", "x")}, "",
+                       {"NORVA_FAULT=select=258"});
+    EXPECT_EQ(1, r.exitCode);
+    EXPECT_NE(std::string::npos, r.err.find("after 2 job restarts")) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("error 10038")) << r.err;
+}
+
+TEST_F(Nvspool, PortsAreManagedOverXcv) {
+    ASSERT_EQ(0, Run({"add-port", "Q1", "--ip", "192.0.2.10", "--lpr", "--queue", "q7", "--mail",
+                      "ops@example.com"})
+                     .exitCode);
+    ToolResult show = Run({"show-port", "Q1", "--json"});
+    EXPECT_EQ(0, show.exitCode);
+    EXPECT_NE(std::string::npos, show.out.find("\"Protocol\": 2"));
+    EXPECT_NE(std::string::npos, show.out.find("\"PortNumber\": 515"));
+    EXPECT_NE(std::string::npos, show.out.find("\"QueueName\": \"q7\""));
+    EXPECT_EQ(0, Run({"config-port", "Q1", "--raw"}).exitCode);
+    show = Run({"show-port", "Q1"});
+    EXPECT_NE(std::string::npos, show.out.find("PortNumber     9100"));
+    EXPECT_EQ(0, Run({"port-exists", "q1"}).exitCode);
+    EXPECT_EQ(0, Run({"delete-port", "Q1"}).exitCode);
+    EXPECT_EQ(1, Run({"port-exists", "Q1"}).exitCode);
+    ToolResult missing = Run({"delete-port", "Q1"});
+    EXPECT_EQ(1, missing.exitCode);
+    EXPECT_NE(std::string::npos, missing.err.find("error 2:"));
+}
+
+TEST_F(Nvspool, ARawXcvRequestShowsItsStatusAndOutput) {
+    ToolResult r = Run({"xcv", "MonitorUI", "--output-size", "26"});
+    EXPECT_EQ(0, r.exitCode);
+    EXPECT_NE(std::string::npos, r.out.find("status 0"));
+    EXPECT_NE(std::string::npos, r.out.find("6e 00 76 00 74 00"));
+    EXPECT_EQ(1, Run({"xcv", "MonitorUI", "--output-size", "25"}).exitCode);
+}
+
+TEST_F(Nvspool, ChangesNeedTheRightToChangeTheStore) {
+    ASSERT_EQ(0, Run({"add-port", "RO", "--ip", "10.0.0.1"}).exitCode);
+    ASSERT_EQ(0, chmod(registry_.path().c_str(), 0444));
+    ToolResult r = Run({"delete-port", "RO"});
+    EXPECT_EQ(1, r.exitCode);
+    EXPECT_NE(std::string::npos, r.err.find("error 5: Access is denied.")) << r.err;
+    EXPECT_EQ(0, Run({"show-port", "RO"}).exitCode) << "reading needs no right";
+    chmod(registry_.path().c_str(), 0644);
+}
+
+}  // namespace
+}  // namespace nvtest
