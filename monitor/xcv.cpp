@@ -63,13 +63,7 @@ DWORD CXcv::_MonitorUI(PBYTE, DWORD, PBYTE output, DWORD outputSize, PDWORD need
     return ERROR_SUCCESS;
 }
 
-DWORD CXcv::_AddPort(PBYTE input, DWORD inputSize, PBYTE, DWORD, PDWORD) {
-    LPCWSTR name = XcvInputName(input, inputSize);
-    DbgPrint("CXcv::_AddPort(\"%ws\")\n", name);
-    if (name == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return ERROR_INVALID_PARAMETER;
-    }
+DWORD CXcv::CheckNewPortName(LPCWSTR name) {
     DWORD loadError = ERROR_SUCCESS;
     SetLastError(ERROR_SUCCESS);
     BOOL exists = GetApp(nullptr)->SpoolerPortExists(nullptr, name, &loadError);
@@ -79,6 +73,19 @@ DWORD CXcv::_AddPort(PBYTE input, DWORD inputSize, PBYTE, DWORD, PDWORD) {
     if (exists) {
         SetLastError(ERROR_ALREADY_EXISTS);
         return ERROR_ALREADY_EXISTS;
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD CXcv::_AddPort(PBYTE input, DWORD inputSize, PBYTE, DWORD, PDWORD) {
+    LPCWSTR name = XcvInputName(input, inputSize);
+    DbgPrint("CXcv::_AddPort(\"%ws\")\n", name);
+    if (name == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (DWORD error = CheckNewPortName(name); error != ERROR_SUCCESS) {
+        return error;
     }
     CAppLock lock;
     CPort* port = m_monitor->CreatePortEntry(name);

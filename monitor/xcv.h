@@ -39,6 +39,10 @@ class CXcv : public CPMObject {
     static CXcv* FromHandle(HANDLE handle);
 
   protected:
+    // 0 when no monitor of the spooler has a port of that name; ERROR_ALREADY_EXISTS (also set
+    // as the last error) when one has; the load error when the spooler cannot be asked.
+    DWORD CheckNewPortName(LPCWSTR name);
+
     ACCESS_MASK m_granted;
     WCHAR m_uiLibrary[kUiLibraryChars + 1];
 };

@@ -98,15 +98,8 @@ DWORD CNetXcv::_AddPort(PBYTE input, DWORD inputSize, PBYTE, DWORD, PDWORD) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return ERROR_INVALID_PARAMETER;
     }
-    DWORD loadError = ERROR_SUCCESS;
-    SetLastError(ERROR_SUCCESS);
-    BOOL exists = GetApp(nullptr)->SpoolerPortExists(nullptr, record.PortName, &loadError);
-    if (loadError != ERROR_SUCCESS) {
-        return LastErrorOr(loadError);
-    }
-    if (exists) {
-        SetLastError(ERROR_ALREADY_EXISTS);
-        return ERROR_ALREADY_EXISTS;
+    if (DWORD error = CheckNewPortName(record.PortName); error != ERROR_SUCCESS) {
+        return error;
     }
     CAppLock lock;
     auto* port = static_cast<CNetPort*>(m_monitor->CreatePortEntry(record.PortName));
