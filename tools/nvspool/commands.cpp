@@ -113,6 +113,9 @@ int RunCommand(const std::string& command, const std::vector<std::string>& args,
     if (command == "xcv") {
         return XcvCommand(args, options);
     }
+    if (command == "serve") {
+        return Serve(args, options);
+    }
     if (command == "print") {
         return Print(args, options);
     }

@@ -22,6 +22,7 @@ int ShowPortCommand(const std::vector<std::string>& args, const Options& options
 int DeletePortCommand(const std::vector<std::string>& args, const Options& options);
 int PortExistsCommand(const std::vector<std::string>& args, const Options& options);
 int XcvCommand(const std::vector<std::string>& args, const Options& options);
+int Serve(const std::vector<std::string>& args, const Options& options);
 const char* PortOptionsHelp();
 
 }  // namespace nvspool

@@ -27,6 +27,8 @@ const char kUsage[] =
     "  xcv REQUEST [--input-string S | --input-file F] [--output-size N]\n"
     "                                       any Xcv request, output as hex\n"
     "  print --port NAME FILE               print a file through the port (print --help)\n"
+    "  serve [--control SOCKET]             run as the \"Spooler\" service: keep the monitor\n"
+    "                                       loaded; stop and start reload it\n"
     "\n"
     "Settings of add-port and config-port:\n"
     "%s"
@@ -36,7 +38,8 @@ const char kUsage[] =
     "                           libnvtcpmon.so in the lib directory beside nvspool)\n"
     "  -h, --help               show this help\n"
     "\n"
-    "Environment: NORVA_REGISTRY (registry store), NORVA_TRACE (monitor trace: file or -).\n";
+    "Environment: NORVA_REGISTRY (registry store), NORVA_TRACE (monitor trace: file or -),\n"
+    "NORVA_SPOOLER_SOCKET (the service's control socket, default /run/norva/spooler.sock).\n";
 
 std::string DefaultMonitorPath(const char* argv0) {
     if (const char* env = getenv("NORVA_MONITOR")) {

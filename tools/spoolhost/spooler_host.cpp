@@ -139,17 +139,41 @@ void SpoolerHost::ShutdownMonitors() {
 }
 
 DWORD SpoolerHost::ReloadMonitors(std::string* message) {
+    StopMonitors();
+    return StartMonitors(message);
+}
+
+void SpoolerHost::StopMonitors() {
     std::lock_guard<std::mutex> lock(mutex_);
     channels_.clear();
-    DWORD first = ERROR_SUCCESS;
     for (auto& monitor : monitors_) {
         Shutdown(monitor.get());
+    }
+}
+
+DWORD SpoolerHost::StartMonitors(std::string* message) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    DWORD first = ERROR_SUCCESS;
+    for (auto& monitor : monitors_) {
+        if (monitor->table != nullptr) {
+            continue;
+        }
         DWORD error = Initialize(monitor.get(), message);
         if (first == ERROR_SUCCESS) {
             first = error;
         }
     }
     return first;
+}
+
+bool SpoolerHost::Running() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& monitor : monitors_) {
+        if (monitor->table != nullptr) {
+            return true;
+        }
+    }
+    return false;
 }
 
 const MONITOR2* SpoolerHost::Table() const {

@@ -64,6 +64,10 @@ class SpoolerHost : public NvSpoolerServices {
     void ShutdownMonitors();
     // Shutdown and InitializePrintMonitor2 again: what a spooler restart does.
     DWORD ReloadMonitors(std::string* message = nullptr);
+    // The two halves of a restart, for a host that is stopped and started as a service.
+    void StopMonitors();
+    DWORD StartMonitors(std::string* message = nullptr);
+    bool Running() const;
 
     // Adds a job (an id of 0 is assigned); returns its id. Its printer can then be opened.
     DWORD AddJob(Job job);

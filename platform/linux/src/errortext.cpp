@@ -69,6 +69,7 @@ constexpr ErrorText kTexts[] = {
      "not read in, or write out, or flush, one of the files that contain the system's "
      "image of the registry."},
     {1018, "Illegal operation attempted on a registry key that has been marked for deletion."},
+    {1052, "The requested control is not valid for this service."},
     {1053, "The service did not respond to the start or control request in a timely fashion."},
     {1056, "An instance of the service is already running."},
     {1060, "The specified service does not exist as an installed service."},
