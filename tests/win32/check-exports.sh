@@ -31,3 +31,4 @@ check() {
 }
 
 check "$dir/bin/nvtcpmon.dll" "DllEntryPoint InitializePrintMonitor2"
+check "$dir/bin/nvinstall.dll" "QornSearchAll QornSearchByIP"

@@ -1,0 +1,81 @@
+// The framework of the two wizards: a sheet holds its pages and the finish flag; a frame (a
+// view's modal wizard window) creates the pages' windows, shows one page at a time and calls the
+// page's operations when the user acts.
+#pragma once
+
+#include <vector>
+
+#include "wizard/wizard_view.h"
+
+namespace wizard {
+
+class CWizardSheet;
+
+class CWizardPage {
+  public:
+    virtual ~CWizardPage() = default;
+
+    // The dialog template the page is built from.
+    virtual int TemplateId() const = 0;
+    // Once, when the page's window is created, before the user can act.
+    virtual void SetUpPage() = 0;
+    // Each time the page is shown.
+    virtual void ActivatePage() = 0;
+    // Next: true to go on to the following page, false to stay (or when the page ended the
+    // wizard itself).
+    virtual bool HandleNext() = 0;
+    // A click on one of the page's buttons.
+    virtual void HandleCommand(int) {}
+    // A close request that reached the page.
+    virtual void HandleClose() = 0;
+
+    void SetSheet(CWizardSheet* sheet) { m_sheet = sheet; }
+    // The frame gives each page its view when it creates the page's window.
+    void SetView(WizardView* view) { m_view = view; }
+
+  protected:
+    // The cancel end: Cancel enabled, then a close request; the finish flag stays 0.
+    void CancelEnd();
+    // The finish end: the same, then the sheet's finish flag set to 1.
+    void FinishEnd();
+
+    CWizardSheet* m_sheet = nullptr;
+    WizardView* m_view = nullptr;
+};
+
+// Runs a sheet's pages modally: the toolkit's wizard frame.
+class WizardFrame {
+  public:
+    virtual ~WizardFrame() = default;
+    // Shows the pages until the frame closes.
+    virtual void RunModal(const Text& caption, const std::vector<CWizardPage*>& pages) = 0;
+};
+
+class CWizardSheet {
+  public:
+    explicit CWizardSheet(Text caption) : m_caption(std::move(caption)) {}
+    virtual ~CWizardSheet() = default;
+
+    // Runs the frame modally; 1 when the user finished on the last page, 0 for every other
+    // end, whatever the frame itself reports.
+    int RunWizard(WizardFrame& frame);
+
+    int m_finished = 0;
+
+  protected:
+    void AddPage(CWizardPage* page) {
+        page->SetSheet(this);
+        m_pages.push_back(page);
+    }
+
+  private:
+    Text m_caption;
+    std::vector<CWizardPage*> m_pages;
+};
+
+// The frame that the exports use: the process's toolkit (Qt on Linux). Tests may put another
+// in its place.
+WizardFrame& DefaultFrame();
+void SetDefaultFrame(WizardFrame* frame);
+
+}  // namespace wizard

@@ -1,0 +1,68 @@
+// What a wizard page needs from its window and the frame around it, free of any toolkit: the
+// Qt view on Linux and a Win32 property-sheet view implement it.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+
+namespace wizard {
+
+using Text = std::basic_string<WCHAR>;
+
+enum class Buttons { kOk, kYesNo };
+enum class Icon { kError, kWarning };  // MB_ICONHAND, MB_ICONEXCLAMATION
+enum class Answer { kOk, kYes, kNo };
+
+struct Message {
+    Text title;
+    Text text;
+    Buttons buttons;
+    Icon icon;
+};
+
+class WizardView {
+  public:
+    virtual ~WizardView() = default;
+
+    // --- The frame ---
+    // Back and Next (never Finish); the frame's Cancel stays as EnableCancel left it.
+    virtual void SetFrameButtons(bool back, bool next) = 0;
+    virtual void EnableCancel(bool enabled) = 0;
+    // A close request: the frame closes as by Cancel once the current handler has returned.
+    virtual void RequestClose() = 0;
+
+    // --- Controls, by id ---
+    virtual void SetText(int id, const Text& text) = 0;
+    virtual Text GetText(int id) = 0;
+    virtual void Enable(int id, bool enabled) = 0;
+    virtual void SetChecked(int id, bool checked) = 0;
+    // The focus to a control; for the IPv4 address control, to one of its fields (0..3).
+    virtual void SetFocus(int id, int field = -1) = 0;
+    // The four fields of the IPv4 address control, 0..255 each, a blank field read as 0.
+    virtual std::array<int, 4> AddressFields(int id) = 0;
+
+    // --- The report list ---
+    // Grid lines and full-row selection, no rows, these columns (left-aligned, given width).
+    virtual void ListSetUp(int id, const std::vector<Text>& headers, int columnWidth) = 0;
+    virtual void ListDeleteAll(int id) = 0;
+    virtual void ListInsertRow(int id, int row, const Text& firstCell) = 0;
+    virtual void ListSetCell(int id, int row, int column, const Text& text) = 0;
+    virtual int ListRowCount(int id) = 0;
+    // The selected row of the lowest index, or -1.
+    virtual int ListFirstSelected(int id) = 0;
+    // The list's own navigation: the row above `row`, or -1 where there is none.
+    virtual int ListRowAbove(int id, int row) = 0;
+    virtual Text ListCell(int id, int row, int column) = 0;
+
+    // --- The user ---
+    // A modal message box owned by the page; the button pressed.
+    virtual Answer Ask(const Message& message) = 0;
+    virtual void SetBusy(bool busy) = 0;
+    // The page's window, for discovery (null where a view has no native window).
+    virtual HWND Window() = 0;
+};
+
+}  // namespace wizard
