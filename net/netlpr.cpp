@@ -181,30 +181,37 @@ BOOL CLpr::Write(CNetPort*, LPBYTE data, DWORD size, LPDWORD written) {
     return WriteFile(m_spoolFile, data, size, written, nullptr);
 }
 
-// A blocking socket from a reserved local port. Sends and the waits for acknowledgements are
-// bounded by TimeOut, so a printer that never answers fails the job.
-BOOL CLpr::Connect(CNetPort*) {
-    m_socket = socket(AF_INET, SOCK_STREAM, 0);
-    if (m_socket == INVALID_SOCKET) {
-        return FALSE;
+// A socket with the conversation's options: address reuse, a reset at close, sends and
+// receives bounded by TimeOut (a printer that never answers fails the job), and no delay of
+// small sends (the zero that ends a file goes out at once, not after the peer's delayed
+// acknowledgement).
+SOCKET CLpr::OpenSocket() {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    if (s == INVALID_SOCKET) {
+        return s;
     }
-    DWORD reuse = 1;
-    if (setsockopt(m_socket, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse),
-                   sizeof reuse) == SOCKET_ERROR) {
-        return FALSE;
-    }
-    LINGER reset = {1, 0};  // closing resets the connection at once
-    if (setsockopt(m_socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset),
-                   sizeof reset) == SOCKET_ERROR) {
-        return FALSE;
-    }
+    DWORD on = 1;
+    LINGER reset = {1, 0};
     DWORD timeOut = m_timeOut;
-    if (setsockopt(m_socket, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeOut),
+    if (setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on) ==
+            SOCKET_ERROR ||
+        setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset), sizeof reset) ==
+            SOCKET_ERROR ||
+        setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeOut),
                    sizeof timeOut) == SOCKET_ERROR ||
-        setsockopt(m_socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeOut),
+        setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeOut),
                    sizeof timeOut) == SOCKET_ERROR) {
-        return FALSE;
+        closesocket(s);
+        return INVALID_SOCKET;
     }
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+    return s;
+}
+
+// A blocking connection from a local port in 721..731 of the address the machine's name
+// resolves to. Two jobs to the same printer may pick the same local port (SO_REUSEADDR lets
+// both bind it): the connection that finds the pair taken tries the next port.
+BOOL CLpr::Connect(CNetPort*) {
     char host[128];
     if (gethostname(host, sizeof host) == SOCKET_ERROR) {
         return FALSE;
@@ -216,29 +223,43 @@ BOOL CLpr::Connect(CNetPort*) {
     sockaddr_in local{};
     local.sin_family = AF_INET;
     memcpy(&local.sin_addr, entry->h_addr_list[0], sizeof local.sin_addr);
-    BOOL bound = FALSE;
-    for (SHORT p = static_cast<SHORT>(m_localPortFirst);
-         p <= static_cast<SHORT>(m_localPortLast) && !bound; ++p) {
-        local.sin_port = htons(static_cast<USHORT>(p));
-        bound = bind(m_socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
-    }
-    if (!bound) {
-        return FALSE;
-    }
     sockaddr_in destination{};
     destination.sin_family = AF_INET;
     destination.sin_port = htons(LOWORD(m_portNumber));
     destination.sin_addr.s_addr = m_address;
-    ULONG blocking = 0;
-    ioctlsocket(m_socket, FIONBIO, &blocking);
-    if (connect(m_socket, reinterpret_cast<const sockaddr*>(&destination), sizeof destination) ==
-        SOCKET_ERROR) {
-        if (WSAGetLastError() != WSAEWOULDBLOCK) {
+    for (SHORT p = static_cast<SHORT>(m_localPortFirst); p <= static_cast<SHORT>(m_localPortLast);
+         ++p) {
+        if (m_socket == INVALID_SOCKET) {
+            m_socket = OpenSocket();
+            if (m_socket == INVALID_SOCKET) {
+                return FALSE;
+            }
+        }
+        local.sin_port = htons(static_cast<USHORT>(p));
+        if (bind(m_socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+            continue;
+        }
+        ULONG blocking = 0;
+        ioctlsocket(m_socket, FIONBIO, &blocking);
+        if (connect(m_socket, reinterpret_cast<const sockaddr*>(&destination),
+                    sizeof destination) == 0) {
+            return TRUE;
+        }
+        int error = WSAGetLastError();
+        if (error == WSAEWOULDBLOCK) {
+            DbgPrint("Non-blocking connect\n");
+            return TRUE;
+        }
+        if (error != WSAEADDRNOTAVAIL && error != WSAEADDRINUSE) {
+            DbgPrint("CLpr::Connect() connect failed %d\n", error);
             return FALSE;
         }
-        DbgPrint("Non-blocking connect\n");
+        closesocket(m_socket);  // this local port is taken towards this printer: the next one
+        m_socket = INVALID_SOCKET;
     }
-    return TRUE;
+    DbgPrint("CLpr::Connect() no local port of %d..%d could be used\n",
+             static_cast<int>(m_localPortFirst), static_cast<int>(m_localPortLast));
+    return FALSE;
 }
 
 BOOL CLpr::Close() {
@@ -282,7 +303,18 @@ BOOL CLpr::SendCommand(const char* command, int length) {
     return length > 0 && SendAll(command, length) == length && ReadAck(FALSE);
 }
 
-// The lines in their order: H, P, J, T, M, the data file's name, U, N. The names were cut when
+// Every step that ends the conversation says so, with the Winsock error it left.
+static BOOL Step(BOOL ok, const char* step) {
+    if (!ok) {
+        DbgPrint("CLpr::EndDoc() %s failed, error %d\n", step, WSAGetLastError());
+    }
+    return ok;
+}
+
+// The lines in their order: H, P, J, T, M, the data file's print line, U, N. The data file is
+// printed with "l" (as it is, control characters included): a line that started with the
+// file's name alone would read as the command "d" (a DVI file) naming a file that was never
+// sent, and a daemon that follows RFC 1179 would drop the job. The names were cut when
 // they were taken, and the title is cut further here so that everything fits the buffer.
 int CLpr::BuildControlFile(char* buffer, size_t size, DWORD jobId) {
     if (m_jobHost == nullptr || m_jobTitle == nullptr) {
@@ -309,7 +341,7 @@ int CLpr::BuildControlFile(char* buffer, size_t size, DWORD jobId) {
     if (m_mailAlert[0] != 0) {
         append("M%s\n", m_mailAlert);
     }
-    append("dfA%03lu%s\nUdfA%03lu%s\nN%s\n", static_cast<unsigned long>(jobId), m_jobHost,
+    append("ldfA%03lu%s\nUdfA%03lu%s\nN%s\n", static_cast<unsigned long>(jobId), m_jobHost,
            static_cast<unsigned long>(jobId), m_jobHost, m_jobTitle);
     QORN_ASSERT(length >= 0 && static_cast<size_t>(length) < size);
     return length >= 0 && static_cast<size_t>(length) < size ? length : -1;
@@ -352,13 +384,13 @@ BOOL CLpr::EndDoc(CNetPort* port) {
         !SetFilePointerEx(m_spoolFile, zero, nullptr, FILE_BEGIN)) {
         goto done;
     }
-    if (!Connect(port)) {
+    if (!Step(Connect(port), "connect")) {
         goto done;
     }
     {
         // The receive-job command, then the control file and its subcommand.
         int n = snprintf(command, kBufferBytes, "%c%s\n", kReceiveJob, m_queueName);
-        if (!SendCommand(command, n)) {
+        if (!Step(SendCommand(command, n), "receive-job command")) {
             goto done;
         }
         int length = BuildControlFile(control, kBufferBytes, jobId);
@@ -367,14 +399,15 @@ BOOL CLpr::EndDoc(CNetPort* port) {
         }
         n = snprintf(command, kBufferBytes, "%c%d cfa%03lu%s\n", kReceiveControlFile, length,
                      static_cast<unsigned long>(jobId), m_jobHost);
-        if (!SendCommand(command, n) || SendAll(control, length) != length || !ReadAck(TRUE)) {
+        if (!Step(SendCommand(command, n), "control file command") ||
+            !Step(SendAll(control, length) == length && ReadAck(TRUE), "control file")) {
             goto done;
         }
         // The data file: its true size, whatever it is.
         n = snprintf(command, kBufferBytes, "%c%lld dfA%03lu%s\n", kReceiveDataFile,
                      static_cast<long long>(end.QuadPart), static_cast<unsigned long>(jobId),
                      m_jobHost);
-        if (!SendCommand(command, n)) {
+        if (!Step(SendCommand(command, n), "data file command")) {
             goto done;
         }
         if (end.QuadPart == 0) {
@@ -383,7 +416,7 @@ BOOL CLpr::EndDoc(CNetPort* port) {
             result = setsockopt(m_socket, SOL_SOCKET, SO_LINGER,
                                 reinterpret_cast<const char*>(&reset), sizeof reset) == 0;
         } else {
-            result = SendData(end.QuadPart) && ReadAck(TRUE);
+            result = Step(SendData(end.QuadPart) && ReadAck(TRUE), "data file");
         }
     }
 done:

@@ -49,6 +49,7 @@ class CLpr : public CNetProtocol {
     char m_mailAlert[portcfg::kMailAlertBytes];
 
   private:
+    SOCKET OpenSocket();
     // Sends all of the buffer (one send of 0 bytes for an empty one); returns the bytes sent.
     int SendAll(const char* buffer, int length);
     // Optionally sends the 0x00 that ends a file, then reads the printer's one-byte answer:

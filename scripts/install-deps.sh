@@ -17,6 +17,9 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine64
   iproute2 procps
+  # The LPD peer of tests/peers and a plain sender for bench/. lprng conflicts with lpr,
+  # cups-bsd and cups-client: none of those may join this list.
+  lprng netcat-openbsd
 )
 packages_i386=(wine32:i386)
 

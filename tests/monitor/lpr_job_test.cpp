@@ -74,7 +74,7 @@ TEST_F(LprJob, TheConversationIsByteForByte) {
     EXPECT_LE(job.sourcePort, 731);
     EXPECT_EQ("lp", job.queue);
     EXPECT_EQ("cfa007pc7", job.controlName);
-    EXPECT_EQ("Hpc7\nPalice\nJReport\nTReport\ndfA007pc7\nUdfA007pc7\nNReport\n", job.control);
+    EXPECT_EQ("Hpc7\nPalice\nJReport\nTReport\nldfA007pc7\nUdfA007pc7\nNReport\n", job.control);
     EXPECT_EQ(static_cast<long long>(job.control.size()), job.controlSize);
     EXPECT_EQ("dfA007pc7", job.dataName);
     EXPECT_EQ(9, job.dataSize);
@@ -118,7 +118,7 @@ TEST_F(LprJob, NoUserMeansNoPLine) {
     host_->AddJob(record);
     Print(u"NOUSER", 9, "x");
     ASSERT_TRUE(lpd.WaitForJobs(1));
-    EXPECT_EQ("Hpc7\nP\nJDoc\nTDoc\ndfA009pc7\nUdfA009pc7\nNDoc\n", lpd.Jobs()[0].control)
+    EXPECT_EQ("Hpc7\nP\nJDoc\nTDoc\nldfA009pc7\nUdfA009pc7\nNDoc\n", lpd.Jobs()[0].control)
         << "an empty user name is a user name";
 }
 
@@ -138,7 +138,7 @@ TEST_F(LprJob, MailAlertAddsAnMLineAfterT) {
     ASSERT_EQ(ERROR_SUCCESS, Load());
     Print(u"MAIL", LprJobId(4, u"T", u"u"), "x");
     ASSERT_TRUE(lpd.WaitForJobs(1));
-    EXPECT_EQ("Hpc7\nPu\nJT\nTT\nMops@example.com\ndfA004pc7\nUdfA004pc7\nNT\n",
+    EXPECT_EQ("Hpc7\nPu\nJT\nTT\nMops@example.com\nldfA004pc7\nUdfA004pc7\nNT\n",
               lpd.Jobs()[0].control);
 }
 
@@ -148,7 +148,7 @@ TEST_F(LprJob, ControlCharactersInNamesCannotAddLines) {
     ASSERT_EQ(ERROR_SUCCESS, Load());
     Print(u"INJECT", LprJobId(5, u"a\nLroot\rb", u"eve\n"), "x");
     ASSERT_TRUE(lpd.WaitForJobs(1));
-    EXPECT_EQ("Hpc7\nPeve_\nJa_Lroot_b\nTa_Lroot_b\ndfA005pc7\nUdfA005pc7\nNa_Lroot_b\n",
+    EXPECT_EQ("Hpc7\nPeve_\nJa_Lroot_b\nTa_Lroot_b\nldfA005pc7\nUdfA005pc7\nNa_Lroot_b\n",
               lpd.Jobs()[0].control);
 }
 
@@ -243,6 +243,28 @@ TEST_F(LprJob, TwoJobsOnTwoPortsAtOnceSpoolSeparately) {
         EXPECT_TRUE(job.data == (job.dataName == "dfA021pc7" ? dataA : dataB)) << job.dataName;
     }
     EXPECT_TRUE(SpoolDirectoryIsEmpty());
+}
+
+// A second job to the same printer that picks the same local port still goes out.
+TEST_F(LprJob, TwoJobsToTheSamePrinterAtOnceBothArrive) {
+    FakeLpd lpd;
+    AddLprPort(u"SAME1", lpd);
+    AddLprPort(u"SAME2", lpd);
+    ASSERT_EQ(ERROR_SUCCESS, Load());
+    HANDLE a = OpenPort(u"SAME1");
+    HANDLE b = OpenPort(u"SAME2");
+    ASSERT_TRUE(StartDoc(a, LprJobId(41, u"TA", u"u")));
+    ASSERT_TRUE(StartDoc(b, LprJobId(42, u"TB", u"u")));
+    ASSERT_TRUE(Write(a, "first"));
+    ASSERT_TRUE(Write(b, "second"));
+    std::thread endA([&] { table_->pfnEndDocPort(a); });
+    std::thread endB([&] { table_->pfnEndDocPort(b); });
+    endA.join();
+    endB.join();
+    ASSERT_TRUE(lpd.WaitForJobs(2));
+    for (const auto& job : lpd.Jobs()) {
+        EXPECT_TRUE(job.complete) << job.dataName;
+    }
 }
 
 // The data file of a job of 4 GiB and more announces its true size. A sparse spool file

@@ -20,10 +20,12 @@ struct Mode {
 
 int RunSnmp(int argc, char** argv);  // snmp_mode.cpp
 int RunRaw(int argc, char** argv);   // raw_mode.cpp
+int RunLpd(int argc, char** argv);   // lpd_mode.cpp
 
 // Every mode, in the order --help lists them.
 inline constexpr Mode kModes[] = {
     {"raw", "raw TCP port (9100): every connection is one job", RunRaw},
+    {"lpd", "line printer daemon (RFC 1179, port 515): receives LPR jobs", RunLpd},
     {"snmp", "SNMPv1 agent answering what printer discovery asks", RunSnmp},
 };
 
