@@ -33,6 +33,10 @@ step "The printer simulator's raw TCP port on 127.0.0.1"
 raw_port=$(simulator raw raw --listen 127.0.0.1:0 --out "$demo/raw-jobs")
 echo "listening on 127.0.0.1:$raw_port"
 
+step "The printer simulator's line printer daemon on 127.0.0.1"
+lpd_port=$(simulator lpd lpd --listen 127.0.0.1:0 --out "$demo/lpd-jobs")
+echo "listening on 127.0.0.1:$lpd_port"
+
 step "Ports created with nvreg (as an installer writes them)"
 for p in NORVA_192.168.0.20 NORVA_10.0.0.5; do
   for value in "IPAddress ${p#NORVA_}" "HostName" "HWAddress"; do
@@ -58,5 +62,19 @@ if cmp -s "$demo/page.prn" "$demo/raw-jobs/job-0001.prn"; then
   echo "the printer received the document byte for byte ($(wc -c < "$demo/page.prn") bytes)"
 else
   echo "the printer's copy differs" >&2
+  exit 1
+fi
+
+step "The same document by LPR (spooled, then sent from a local port in 721..731)"
+"$bin/nvspool" add-port DEMO_LPR --ip 127.0.0.1 --lpr --queue demo --port-number "$lpd_port"
+"$bin/nvspool" print --port DEMO_LPR --document "Demo page" --user demo "$demo/page.prn"
+for _ in $(seq 100); do [ -s "$demo/lpd-jobs/job-0001.df" ] && break; sleep 0.05; done
+cat "$demo/lpd.log"
+echo "control file:"
+sed 's/^/    /' "$demo/lpd-jobs/job-0001.cf"
+if cmp -s "$demo/page.prn" "$demo/lpd-jobs/job-0001.df"; then
+  echo "the daemon received the data file byte for byte"
+else
+  echo "the daemon's copy differs" >&2
   exit 1
 fi
