@@ -20,6 +20,9 @@ packages=(
   # The LPD peer of tests/peers and a plain sender for bench/. lprng conflicts with lpr,
   # cups-bsd and cups-client: none of those may join this list.
   lprng netcat-openbsd
+  # net-snmp's agent and tools as a printer peer, nftables for the broadcast lab
+  # (tests/discover, bench/discovery_bench.sh).
+  snmpd snmp nftables
 )
 packages_i386=(wine32:i386)
 

@@ -5,6 +5,7 @@
 //   NORVA_REGISTRY  path of the registry store (default /var/lib/norva/registry.db)
 //   NORVA_TRACE     debugger output: a file path (appended), or "-" for standard error
 //   NORVA_FAULT     test faults at start-up: "Call=code[,Call=code...]" (see NvFaultSet)
+//   NORVA_HOST_ADDRESSES  tests only: the machine's own addresses (see NvSetHostAddresses)
 #pragma once
 
 #include <string>
@@ -69,6 +70,14 @@ void NvSetSpoolerServices(NvSpoolerServices* services);
 // for `times` calls (-1: until cleared).
 void NvFaultSet(const char* call, DWORD code, int times = -1, int skip = 0);
 void NvFaultClear(const char* call = nullptr);
+
+// --- Host lookup ---
+// Tests only: the addresses, in order, that gethostbyname answers for the machine's own name,
+// instead of its interfaces' ("127.255.0.1" puts the machine on the loopback network, whose
+// class-based broadcast address 127.255.255.255 reaches only local sockets). A comma-separated
+// list of dotted addresses; null or empty goes back to the interfaces. A process started by a
+// test takes the list from NORVA_HOST_ADDRESSES until this is called.
+void NvSetHostAddresses(const char* dottedList);
 
 // --- Errors ---
 // The system's text for a Win32 or Winsock error code, without a trailing line end.

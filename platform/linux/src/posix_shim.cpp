@@ -141,14 +141,22 @@ long SendTo(int fd, const void* data, size_t length, const void* to, int toLengt
     return n < 0 ? -errno : n;
 }
 
-long RecvFrom(int fd, void* data, size_t length, void* from, int* fromLength) {
-    socklen_t len = fromLength != nullptr ? static_cast<socklen_t>(*fromLength) : 0;
-    ssize_t n = recvfrom(fd, data, length, 0, static_cast<sockaddr*>(from),
-                         fromLength != nullptr ? &len : nullptr);
-    if (n >= 0 && fromLength != nullptr) {
-        *fromLength = static_cast<int>(len);
+long RecvFrom(int fd, void* data, size_t length, void* from, int* fromLength, bool* truncated) {
+    iovec buffer = {data, length};
+    msghdr message = {};
+    message.msg_name = from;
+    message.msg_namelen = fromLength != nullptr ? static_cast<socklen_t>(*fromLength) : 0;
+    message.msg_iov = &buffer;
+    message.msg_iovlen = 1;
+    ssize_t n = recvmsg(fd, &message, 0);
+    if (n < 0) {
+        return -errno;
     }
-    return n < 0 ? -errno : n;
+    if (fromLength != nullptr) {
+        *fromLength = static_cast<int>(message.msg_namelen);
+    }
+    *truncated = (message.msg_flags & MSG_TRUNC) != 0;
+    return n;
 }
 
 // Winsock values: time-outs are a DWORD of milliseconds, linger is two 16-bit fields, flags

@@ -21,7 +21,8 @@ int Accept(int fd, void* address, int* length);
 long Send(int fd, const void* data, size_t length, bool dontWait);
 long Recv(int fd, void* data, size_t length, bool peek);
 long SendTo(int fd, const void* data, size_t length, const void* to, int toLength);
-long RecvFrom(int fd, void* data, size_t length, void* from, int* fromLength);
+// *truncated tells whether the datagram was longer than length (its rest is lost).
+long RecvFrom(int fd, void* data, size_t length, void* from, int* fromLength, bool* truncated);
 int SetOption(int fd, int level, int option, const void* value, int length);
 int GetOption(int fd, int level, int option, void* value, int* length);
 int GetSockName(int fd, void* address, int* length);

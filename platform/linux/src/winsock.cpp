@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -327,8 +328,17 @@ int recvfrom(SOCKET s, char* buffer, int length, int, struct sockaddr* from, int
     if (length < 0 || (buffer == nullptr && length > 0)) {
         return NvWsaFail(WSAEFAULT);
     }
-    return TransferResult(
-        s, px::RecvFrom(Fd(s), buffer, static_cast<size_t>(length), from, fromLength));
+    if (from != nullptr &&
+        (fromLength == nullptr || *fromLength < static_cast<int>(sizeof(sockaddr_in)))) {
+        return NvWsaFail(WSAEFAULT);
+    }
+    bool truncated = false;
+    long n = px::RecvFrom(Fd(s), buffer, static_cast<size_t>(length), from, fromLength, &truncated);
+    // A datagram longer than the buffer fills it and fails with WSAEMSGSIZE; the rest is lost.
+    if (n >= 0 && truncated) {
+        return NvWsaFail(WSAEMSGSIZE);
+    }
+    return TransferResult(s, n);
 }
 
 int setsockopt(SOCKET s, int level, int option, const char* value, int valueLength) {
@@ -561,6 +571,46 @@ struct HostEntry {
     char* aliases[1] = {nullptr};
 };
 
+// The test override of the machine's own addresses (NvSetHostAddresses, NORVA_HOST_ADDRESSES).
+std::mutex gHostMutex;
+bool gHostOverridden = false;
+bool gHostEnvRead = false;
+std::vector<uint32_t> gHostAddresses;
+
+void SetHostAddressesLocked(const char* list) {
+    gHostAddresses.clear();
+    std::string text = list != nullptr ? list : "";
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find(',', pos);
+        std::string item = text.substr(pos, end == std::string::npos ? end : end - pos);
+        ULONG address = inet_addr(item.c_str());
+        if (address != INADDR_NONE && !item.empty()) {
+            gHostAddresses.push_back(address);
+        }
+        if (end == std::string::npos) {
+            break;
+        }
+        pos = end + 1;
+    }
+    gHostOverridden = !gHostAddresses.empty();
+}
+
+// The machine's own addresses: the test override if one is set, else the interfaces'.
+std::vector<uint32_t> OwnAddresses() {
+    {
+        std::lock_guard<std::mutex> lock(gHostMutex);
+        if (!gHostEnvRead) {
+            gHostEnvRead = true;
+            SetHostAddressesLocked(getenv("NORVA_HOST_ADDRESSES"));
+        }
+        if (gHostOverridden) {
+            return gHostAddresses;
+        }
+    }
+    return px::OwnAddresses();
+}
+
 bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) {
         return false;
@@ -592,7 +642,7 @@ struct hostent* gethostbyname(const char* name) {
     if (literal != INADDR_NONE && !query.empty()) {
         addresses.push_back(literal);
     } else if (SameNameIgnoringCase(query, own)) {
-        addresses = px::OwnAddresses();
+        addresses = OwnAddresses();
     } else if (px::ResolveIPv4(query, &addresses) < 0 || addresses.empty()) {
         SetLastError(WSAHOST_NOT_FOUND);
         return nullptr;
@@ -610,6 +660,12 @@ struct hostent* gethostbyname(const char* name) {
     result.entry.h_length = 4;
     result.entry.h_addr_list = result.addressPointers.data();
     return &result.entry;
+}
+
+void NvSetHostAddresses(const char* dottedList) {
+    std::lock_guard<std::mutex> lock(gHostMutex);
+    gHostEnvRead = true;  // an explicit setting wins over the environment from now on
+    SetHostAddressesLocked(dottedList);
 }
 
 // The BSD forms: a.b.c.d, a.b.c (c 16 bits), a.b (b 24 bits), a (32 bits); each part decimal,

@@ -1,0 +1,39 @@
+// Printer discovery: the four operations that the wizards call. They run on the caller's
+// thread and block until they are done; only one may run at a time in a process.
+//
+//   StartDiscovery();                                  before each search
+//   PrinterRecord* newest = BroadcastSearch(page, 0);  or FindPrinter(page, text, mode)
+//   for (PrinterRecord* p = newest; p != nullptr; p = p->link) { copy what is needed }
+//   StopDiscovery();                                   frees every record
+#pragma once
+
+#include "discover/printerlist.h"
+
+// Starts Windows Sockets (version 2.2); the result is not looked at, and Windows Sockets is
+// never stopped again by discovery.
+void StartDiscovery();
+
+// Clears the printer list: every record handed out so far is freed.
+void StopDiscovery();
+
+// One SNMP broadcast to the class-based broadcast address of the machine's first address: a
+// GetNext of the Printer MIB (1.3.6.1.2.1.43) from local UDP port 8003, sent three times with
+// waits of 1, 2 and 3 seconds. Every device that answers from inside the Printer MIB is added
+// to the list (once), then each record is completed by QueryPrinter, oldest first.
+//
+// Returns the newest record, or null when there is none. When one query fails the whole list
+// is cleared and the result is null. When the broadcast cannot be made (port 8003 taken,
+// broadcast refused, the request not sent in full, the destination not resolved) the list is
+// cleared and the result is null as well. Records already in the list before the call stay
+// (and are queried again). transport is 0 (UDP over IPv4) in every call of the installer.
+PrinterRecord* BroadcastSearch(HWND window, int transport);
+
+// Clears the list, then:
+//   SearchByIpAddress: one record for the dotted address text (no broadcast; text that does
+//     not parse asks 255.255.255.255, which no query reaches), completed by QueryPrinter;
+//     returns it, or null when the query failed.
+//   SearchByHardwareAddress: a BroadcastSearch; returns the newest record whose hardware
+//     address equals the text exactly (12 lower-case hexadecimal digits), or null. When the
+//     broadcast found nothing the list is cleared; when only no record matched it stays.
+// Any other mode finds nothing.
+PrinterRecord* FindPrinter(HWND window, const char* address, int mode);
