@@ -78,3 +78,17 @@ else
   echo "the daemon's copy differs" >&2
   exit 1
 fi
+
+step "Discovery: the simulator answers SNMP as a printer on 127.0.0.77"
+if [ "$(id -u)" -ne 0 ]; then
+  echo "(skipped: an SNMP agent on UDP port 161 needs root)"
+  exit 0
+fi
+simulator snmp snmp --listen 127.0.0.77:161 --description "NORVA Demo Printer" \
+  --mac 0060b08fbb49 --mask 255.0.0.0 --gateway 127.0.0.1 >/dev/null
+"$bin/nvdiscover" --ip 127.0.0.77
+"$bin/nvdiscover" --ip 127.0.0.77 --json
+
+step "The installer's port for it (nvdiscover --register), as the spooler then lists it"
+"$bin/nvdiscover" --register 127.0.0.77
+"$bin/nvspool" ports | grep -E "PORT|NORVA_127.0.0.77"
