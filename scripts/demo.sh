@@ -89,6 +89,8 @@ simulator snmp snmp --listen 127.0.0.77:161 --description "NORVA Demo Printer" \
 "$bin/nvdiscover" --ip 127.0.0.77
 "$bin/nvdiscover" --ip 127.0.0.77 --json
 
-step "The installer's port for it (nvdiscover --register), as the spooler then lists it"
-"$bin/nvdiscover" --register 127.0.0.77
+step "The installer: the search-by-address wizard finds it and writes its port"
+echo "(the Qt wizard, offscreen, walked through by nvinstall-run's autopilot)"
+QT_QPA_PLATFORM=offscreen "$bin/nvinstall-run" byip --autopilot ip=127.0.0.77,next,next
 "$bin/nvspool" ports | grep -E "PORT|NORVA_127.0.0.77"
+"$bin/nvspool" show-port NORVA_127.0.0.77

@@ -23,6 +23,9 @@ packages=(
   # net-snmp's agent and tools as a printer peer, nftables for the broadcast lab
   # (tests/discover, bench/discovery_bench.sh).
   snmpd snmp nftables
+  # Qt 6 Widgets for the wizards' Linux view (wizard/qt); its tests use the offscreen platform
+  # that comes with it.
+  qt6-base-dev
 )
 packages_i386=(wine32:i386)
 

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Renders the pages of both wizards into docs/screenshots/*.png for the README. The wizards run
+# with printers from a prepared discovery (no network) on an X server of their own (Xvfb, 96 dpi)
+# in a Simplified Chinese session, so that the Chinese texts take the Chinese forms of a CJK
+# font, under a window manager (openbox) so that the pictures show the windows' titles. Needs
+# the default build (cmake --build --preset default) and, besides what install-deps.sh
+# installs: apt-get install -y --no-install-recommends xvfb fonts-noto-cjk openbox
+# (without openbox the pictures show the windows without their title bars).
+#
+#   scripts/screenshots.sh [BUILD_DIR]     (default: build)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+out=docs/screenshots
+program=$build/bin/nvwizard-screenshots
+
+if [ ! -x "$program" ]; then
+  echo "screenshots.sh: $program is missing: build first (cmake --build --preset default)" >&2
+  exit 1
+fi
+if ! command -v Xvfb >/dev/null; then
+  echo "screenshots.sh: Xvfb is missing (apt-get install -y xvfb)" >&2
+  exit 1
+fi
+if ! fc-list :lang=zh-cn family | grep -q .; then
+  echo "screenshots.sh: no Chinese font (apt-get install -y fonts-noto-cjk)" >&2
+  exit 1
+fi
+
+work=$(mktemp -d /tmp/nvscreens-XXXXXX)
+xvfb=
+wm=
+stop() {
+  if [ -n "$1" ]; then
+    kill "$1" 2>/dev/null || true
+    wait "$1" 2>/dev/null || true
+  fi
+}
+cleanup() {
+  stop "$wm"
+  stop "$xvfb"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Xvfb picks a free display itself and writes its number to fd 3 once it accepts clients.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -dpi 96 -nolisten tcp \
+  3>"$work/display" 2>"$work/xvfb.log" &
+xvfb=$!
+for _ in $(seq 100); do
+  [ -s "$work/display" ] && break
+  kill -0 "$xvfb" 2>/dev/null || { cat "$work/xvfb.log" >&2; exit 1; }
+  sleep 0.05
+done
+display=:$(head -n1 "$work/display")
+
+if command -v openbox >/dev/null; then
+  DISPLAY=$display openbox --sm-disable >"$work/openbox.log" 2>&1 &
+  wm=$!
+  sleep 1  # until it manages the screen
+else
+  echo "screenshots.sh: no openbox: the windows will have no title bars" >&2
+fi
+
+mkdir -p "$out"
+DISPLAY=$display QT_QPA_PLATFORM=xcb LANG=zh_CN.UTF-8 LANGUAGE=zh_CN LC_ALL= \
+  XDG_RUNTIME_DIR="$work" "$program" "$out"

@@ -1,0 +1,72 @@
+// The wizard frame: a modal dialog that shows one page at a time above the buttons Back, Next
+// and Cancel (there is no Finish button; the pages enable Back and Next and keep Cancel
+// disabled). It calls the pages' operations as a Win32 property sheet in wizard mode does:
+// every page gets its view when the frame is built, SetUpPage runs the first time a page is
+// shown and ActivatePage every time; Next asks the page and moves on when it says so; Back
+// shows the previous page. A page's close request closes the frame once the page's handler has
+// returned. Escape, Cancel and the window's close button end the wizard as cancelled.
+#pragma once
+
+#include <QDialog>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "wizard/qt/dialog_units.h"
+#include "wizard/qt/page_view.h"
+#include "wizard/wizard_page.h"
+
+class QPushButton;
+class QStackedWidget;
+
+namespace wizard::qtview {
+
+class WizardDialog : public QDialog {
+  public:
+    // `caption` is the title for a page whose template has none.
+    WizardDialog(const Text& caption, const std::vector<CWizardPage*>& pages);
+    ~WizardDialog() override;
+
+    // Builds the first page (its set-up runs before the window appears) and runs the dialog
+    // modally until it closes.
+    void Run();
+
+    // For the pages' views.
+    void SetFrameButtons(bool back, bool next);
+    void EnableCancel(bool enabled);
+    void RequestClose();
+    // A modal message box owned by the dialog; the busy cursor is lifted while it is open.
+    Answer Ask(const Message& message);
+    void SetBusy(bool busy);
+
+    BaseUnits Units() const { return units_; }
+
+  private:
+    void Show(size_t index);
+    // Runs a page operation; a close request made inside it closes the dialog once the
+    // outermost operation has returned.
+    void Dispatch(const std::function<void()>& operation);
+    void Next();
+    void Back();
+    void Command(size_t page, int id);
+    void LayOut(QSize pageSize);
+
+    Text caption_;
+    BaseUnits units_;
+    std::vector<CWizardPage*> pages_;
+    std::vector<std::unique_ptr<PageView>> views_;
+    std::vector<TemplatePage*> widgets_;
+    std::vector<bool> setUp_;
+    QStackedWidget* stack_ = nullptr;
+    QPushButton* back_ = nullptr;
+    QPushButton* next_ = nullptr;
+    QPushButton* cancel_ = nullptr;
+    size_t current_ = 0;
+    int depth_ = 0;
+    bool running_ = false;
+    bool closeRequested_ = false;
+    bool busy_ = false;
+};
+
+}  // namespace wizard::qtview
