@@ -106,30 +106,11 @@ bool CPageOne::HandleNext() {
         }
         return false;
     }
-    Text portName = Text(wiztext::kPortNamePrefix) + m_chosen[wiztext::kColumnIp];
-    if (Discovery().PortExists(portName.c_str())) {
-        Answer answer =
-            m_view->Ask(Message{wiztext::kErrorTitleWithStop, wiztext::kPortExistsQuestion,
-                                Buttons::kYesNo, Icon::kWarning});
-        if (answer != Answer::kYes) {
-            CancelEnd();
-            return false;
-        }
-    }
-    return true;
+    return AcceptPortName(Text(wiztext::kPortNamePrefix) + m_chosen[wiztext::kColumnIp],
+                          /*showBusy=*/false);
 }
 
 // --- The settings page ---
-
-void CPageTwo::ActivatePage() {
-    m_view->SetFrameButtons(/*back=*/true, /*next=*/true);
-    ShowSettings();
-}
-
-bool CPageTwo::HandleNext() {
-    FinishEnd();
-    return false;
-}
 
 void CPageTwo::ShowSettings() {
     m_view->SetText(IDC_SETTING_IP, m_listPage.m_chosen[wiztext::kColumnIp]);

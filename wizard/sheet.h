@@ -27,17 +27,12 @@ class CPageOne : public CWizardPage {
     int m_rowCount = 0;
 };
 
-class CPageTwo : public CWizardPage {
+class CPageTwo : public CSettingsPage {
   public:
     explicit CPageTwo(const CPageOne& listPage) : m_listPage(listPage) {}
     int TemplateId() const override { return IDD_SETTINGS_PAGE; }
-    void SetUpPage() override { ShowSettings(); }
-    void ActivatePage() override;
-    bool HandleNext() override;
-    void HandleClose() override { FinishEnd(); }
-
     // The chosen row's address, mask and gateway, as the list showed them.
-    void ShowSettings();
+    void ShowSettings() override;
 
   private:
     const CPageOne& m_listPage;

@@ -135,32 +135,10 @@ bool CPageOneIP::HandleNext() {
     discovery.StopDiscovery();
     m_view->SetBusy(false);
     Text portName = Text(wiztext::kPortNamePrefix) + DottedText(m_found->ipAddress);
-    m_view->SetBusy(true);
-    bool exists = discovery.PortExists(portName.c_str());
-    m_view->SetBusy(false);
-    if (exists) {
-        Answer answer =
-            m_view->Ask(Message{wiztext::kErrorTitleWithStop, wiztext::kPortExistsQuestion,
-                                Buttons::kYesNo, Icon::kWarning});
-        if (answer != Answer::kYes) {
-            CancelEnd();
-            return false;
-        }
-    }
-    return true;
+    return AcceptPortName(portName, /*showBusy=*/true);
 }
 
 // --- The settings page ---
-
-void CPageTwoIP::ActivatePage() {
-    m_view->SetFrameButtons(/*back=*/true, /*next=*/true);
-    ShowSettings();
-}
-
-bool CPageTwoIP::HandleNext() {
-    FinishEnd();
-    return false;
-}
 
 void CPageTwoIP::ShowSettings() {
     const PrinterRecord* found = m_addressPage.m_found.get();

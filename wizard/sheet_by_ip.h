@@ -34,17 +34,12 @@ class CPageOneIP : public CWizardPage {
     void KeepCopy(const PrinterRecord& record);
 };
 
-class CPageTwoIP : public CWizardPage {
+class CPageTwoIP : public CSettingsPage {
   public:
     explicit CPageTwoIP(const CPageOneIP& addressPage) : m_addressPage(addressPage) {}
     int TemplateId() const override { return IDD_ADDRESS_SETTINGS_PAGE; }
-    void SetUpPage() override { ShowSettings(); }
-    void ActivatePage() override;
-    bool HandleNext() override;
-    void HandleClose() override { FinishEnd(); }
-
     // The found printer's address, mask and gateway; 0 shows as 0.0.0.0.
-    void ShowSettings();
+    void ShowSettings() override;
 
   private:
     const CPageOneIP& m_addressPage;

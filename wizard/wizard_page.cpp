@@ -1,5 +1,8 @@
 #include "wizard/wizard_page.h"
 
+#include "resources/wizard_texts.h"
+#include "wizard/discovery_service.h"
+
 namespace wizard {
 
 void CWizardPage::CancelEnd() {
@@ -10,6 +13,36 @@ void CWizardPage::CancelEnd() {
 void CWizardPage::FinishEnd() {
     CancelEnd();
     m_sheet->m_finished = 1;
+}
+
+bool CWizardPage::AcceptPortName(const Text& portName, bool showBusy) {
+    if (showBusy) {
+        m_view->SetBusy(true);
+    }
+    bool exists = Discovery().PortExists(portName.c_str());
+    if (showBusy) {
+        m_view->SetBusy(false);
+    }
+    if (!exists) {
+        return true;
+    }
+    Answer answer = m_view->Ask(Message{wiztext::kErrorTitleWithStop, wiztext::kPortExistsQuestion,
+                                        Buttons::kYesNo, Icon::kWarning});
+    if (answer != Answer::kYes) {
+        CancelEnd();
+        return false;
+    }
+    return true;
+}
+
+void CSettingsPage::ActivatePage() {
+    m_view->SetFrameButtons(/*back=*/true, /*next=*/true);
+    ShowSettings();
+}
+
+bool CSettingsPage::HandleNext() {
+    FinishEnd();
+    return false;
 }
 
 int CWizardSheet::RunWizard(WizardFrame& frame) {

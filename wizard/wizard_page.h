@@ -38,9 +38,24 @@ class CWizardPage {
     void CancelEnd();
     // The finish end: the same, then the sheet's finish flag set to 1.
     void FinishEnd();
+    // Whether the wizard goes on with a printer whose port name may already be registered:
+    // true when no port of exactly that name exists, or when the user answers Yes to the
+    // port-exists question; No starts the cancel end.
+    bool AcceptPortName(const Text& portName, bool showBusy);
 
     CWizardSheet* m_sheet = nullptr;
     WizardView* m_view = nullptr;
+};
+
+// The settings page of both wizards: Back and Next, the chosen printer's settings shown again
+// each time, Next (or a close request) finishes the wizard.
+class CSettingsPage : public CWizardPage {
+  public:
+    void SetUpPage() override { ShowSettings(); }
+    void ActivatePage() override;
+    bool HandleNext() override;
+    void HandleClose() override { FinishEnd(); }
+    virtual void ShowSettings() = 0;
 };
 
 // Runs a sheet's pages modally: the toolkit's wizard frame.
