@@ -31,7 +31,7 @@ tests/win32/run-wine.sh build-mingw-i686 build-mingw-x86_64
 
 if [ -x tests/fuzz/run-fuzzers.sh ]; then
   section "Fuzzers"
-  tests/fuzz/run-fuzzers.sh
+  tests/fuzz/run-fuzzers.sh 30
 fi
 
 section "All tests passed"
