@@ -804,27 +804,34 @@ LONG Store::DeleteValue(KeyId key, const std::u16string& name) {
     });
 }
 
+// The row at `index` of an enumeration query of a live key: SQLITE_ROW with the row in
+// `query`, or SQLITE_OK with ERROR_KEY_DELETED or ERROR_NO_MORE_ITEMS as the outcome.
+int Store::StepIndexed(KeyId key, const char* sql, DWORD index, Statement* query, LONG* outcome) {
+    bool exists = false;
+    if (int rc = KeyExists(key, &exists)) {
+        return rc;
+    }
+    if (!exists) {
+        *outcome = ERROR_KEY_DELETED;
+        return SQLITE_OK;
+    }
+    if (int rc = Prepare(sql, query)) {
+        return rc;
+    }
+    query->Bind(1, key);
+    query->Bind(2, static_cast<int64_t>(index));
+    int rc = query->Step();
+    if (rc == SQLITE_DONE) {
+        *outcome = ERROR_NO_MORE_ITEMS;
+        return SQLITE_OK;
+    }
+    return rc;
+}
+
 LONG Store::EnumKey(KeyId key, DWORD index, SubKey* subKey) {
     return Transact(Access::kRead, [&](LONG* outcome) -> int {
-        bool exists = false;
-        if (int rc = KeyExists(key, &exists)) {
-            return rc;
-        }
-        if (!exists) {
-            *outcome = ERROR_KEY_DELETED;
-            return SQLITE_OK;
-        }
         Statement query;
-        if (int rc = Prepare(kEnumKey, &query)) {
-            return rc;
-        }
-        query.Bind(1, key);
-        query.Bind(2, static_cast<int64_t>(index));
-        int rc = query.Step();
-        if (rc == SQLITE_DONE) {
-            *outcome = ERROR_NO_MORE_ITEMS;
-            return SQLITE_OK;
-        }
+        int rc = StepIndexed(key, kEnumKey, index, &query, outcome);
         if (rc != SQLITE_ROW) {
             return rc;
         }
@@ -837,25 +844,8 @@ LONG Store::EnumKey(KeyId key, DWORD index, SubKey* subKey) {
 
 LONG Store::EnumValue(KeyId key, DWORD index, Value* value) {
     return Transact(Access::kRead, [&](LONG* outcome) -> int {
-        bool exists = false;
-        if (int rc = KeyExists(key, &exists)) {
-            return rc;
-        }
-        if (!exists) {
-            *outcome = ERROR_KEY_DELETED;
-            return SQLITE_OK;
-        }
         Statement query;
-        if (int rc = Prepare(kEnumValue, &query)) {
-            return rc;
-        }
-        query.Bind(1, key);
-        query.Bind(2, static_cast<int64_t>(index));
-        int rc = query.Step();
-        if (rc == SQLITE_DONE) {
-            *outcome = ERROR_NO_MORE_ITEMS;
-            return SQLITE_OK;
-        }
+        int rc = StepIndexed(key, kEnumValue, index, &query, outcome);
         if (rc != SQLITE_ROW) {
             return rc;
         }

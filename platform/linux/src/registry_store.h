@@ -101,6 +101,7 @@ class Store {
     void Pause(unsigned attempt) const;
     int Prepare(const char* sql, Statement* statement);
     int KeyExists(KeyId key, bool* exists);
+    int StepIndexed(KeyId key, const char* sql, DWORD index, Statement* query, LONG* outcome);
     int FindChild(KeyId parent, const std::u16string& name, KeyId* child);
     int Walk(KeyId parent, const KeyPath& path, KeyId* key, LONG* outcome);
     int Touch(KeyId key);
