@@ -265,9 +265,15 @@ TEST_F(Lprng, AHeldJobCarriesTheNamesItWasSentWith) {
     ToolResult r = Print("LPRNG", 42, data, "Quarterly\nreport\rfinal", "bob", "pc9");
     EXPECT_EQ(0, r.exitCode) << r.err;
     const std::string holdFile = spool_ + "/hfA042";
-    ASSERT_TRUE(WaitUntil([&] { return fs::exists(holdFile); }, 10000))
+    // The daemon writes the hold file in steps: wait until it is whole.
+    std::map<std::string, std::string> fields;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            fields = HoldFileFields(ReadFile(holdFile));
+            return !fields["number"].empty() && !fields["hfdatafiles"].empty();
+        },
+        10000))
         << QueueState() << DaemonLog();
-    std::map<std::string, std::string> fields = HoldFileFields(ReadFile(holdFile));
     EXPECT_EQ("pc9", fields["H"]);
     EXPECT_EQ("bob", fields["P"]);
     EXPECT_EQ("042", fields["number"]);
@@ -279,7 +285,9 @@ TEST_F(Lprng, AHeldJobCarriesTheNamesItWasSentWith) {
     EXPECT_EQ(std::string::npos, title.find_first_of("\r\n")) << title;
     EXPECT_EQ(title, fields["T"]);
     EXPECT_EQ(title, DataFileFields(fields["hfdatafiles"])["N"]) << ReadFile(holdFile);
-    EXPECT_TRUE(ReadFile(spool_ + "/dfA042pc9") == data) << "the held data file differs";
+    // The daemon may write the hold file before it has finished the data file.
+    EXPECT_TRUE(WaitUntil([&] { return ReadFile(spool_ + "/dfA042pc9") == data; }, 5000))
+        << "the held data file differs";
     EXPECT_EQ("", Output()) << "a stopped queue prints nothing";
 }
 
