@@ -36,6 +36,7 @@
 #include "tools/nvprinter/modes.h"
 #include "tools/nvprinter/options.h"
 #include "tools/nvprinter/stop_signals.h"
+#include "tools/nvprinter/tcp_listener.h"
 
 namespace nvprinter {
 
@@ -451,25 +452,13 @@ class LpdPrinter {
 
   private:
     bool Open() {
-        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        const int one = 1;
-        setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(o_.listen.port);
-        std::memcpy(&address.sin_addr, o_.listen.address.data(), 4);
-        if (listener_ < 0 ||
-            bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            listen(listener_, 128) != 0) {
+        listener_ = OpenListener(o_.listen, true, &bound_);
+        if (listener_ < 0) {
             const int error = errno;
             std::fprintf(stderr, "%s: cannot listen on %s: %s\n", program_,
                          FormatEndpoint(o_.listen).c_str(), std::strerror(error));
             return false;
         }
-        socklen_t length = sizeof address;
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        bound_ = o_.listen;
-        bound_.port = ntohs(address.sin_port);
         return true;
     }
 
@@ -516,7 +505,7 @@ class LpdPrinter {
                     Close(c, "the client did not close");
                 }
             }
-            Reap();
+            ReapClosed(&connections_);
         }
         return kExitOk;
     }
@@ -534,9 +523,7 @@ class LpdPrinter {
             c->fd = fd;
             c->number = ++jobs_;
             c->sourcePort = ntohs(peer.sin_port);
-            char text[INET_ADDRSTRLEN] = {};
-            inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
-            c->peer = std::string(text) + ":" + std::to_string(c->sourcePort);
+            c->peer = FormatPeer(peer);
             c->started = Clock::now();
             connections_.push_back(std::move(c));
             if (o_.once) {
@@ -894,16 +881,6 @@ class LpdPrinter {
             }
         }
         std::fprintf(stderr, "%s\n", text.c_str());
-    }
-
-    void Reap() {
-        std::vector<std::unique_ptr<Connection>> open;
-        for (auto& c : connections_) {
-            if (c->fd >= 0) {
-                open.push_back(std::move(c));
-            }
-        }
-        connections_.swap(open);
     }
 
     const LpdOptions& o_;

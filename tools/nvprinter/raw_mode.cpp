@@ -25,6 +25,7 @@
 #include "tools/nvprinter/modes.h"
 #include "tools/nvprinter/options.h"
 #include "tools/nvprinter/stop_signals.h"
+#include "tools/nvprinter/tcp_listener.h"
 
 namespace nvprinter {
 
@@ -206,23 +207,12 @@ class RawPrinter {
 
   private:
     bool Open() {
-        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        int one = 1;
-        setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(o_.listen.port);
-        memcpy(&address.sin_addr, o_.listen.address.data(), 4);
-        if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            (!o_.refuse && listen(listener_, 128) != 0)) {
+        listener_ = OpenListener(o_.listen, !o_.refuse, &bound_);
+        if (listener_ < 0) {
             fprintf(stderr, "%s: cannot listen on %s: %s\n", program_,
                     FormatEndpoint(o_.listen).c_str(), strerror(errno));
             return false;
         }
-        socklen_t length = sizeof address;
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        bound_ = o_.listen;
-        bound_.port = ntohs(address.sin_port);
         return true;
     }
 
@@ -258,7 +248,7 @@ class RawPrinter {
                 }
             }
             ApplyFaults();
-            Reap();
+            ReapClosed(&connections_);
         }
         return kExitOk;
     }
@@ -275,9 +265,7 @@ class RawPrinter {
             auto c = std::make_unique<Connection>();
             c->fd = fd;
             c->number = ++jobs_;
-            char text[INET_ADDRSTRLEN] = {};
-            inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
-            c->peer = std::string(text) + ":" + std::to_string(ntohs(peer.sin_port));
+            c->peer = FormatPeer(peer);
             c->started = Clock::now();
             if (!o_.discard) {
                 char name[32];
@@ -337,16 +325,6 @@ class RawPrinter {
             fprintf(stderr, "job %d: %lld bytes from %s (%s)%s%s\n", c->number, c->bytes,
                     c->peer.c_str(), how, c->path.empty() ? "" : " -> ", c->path.c_str());
         }
-    }
-
-    void Reap() {
-        std::vector<std::unique_ptr<Connection>> open;
-        for (auto& c : connections_) {
-            if (c->fd >= 0) {
-                open.push_back(std::move(c));
-            }
-        }
-        connections_.swap(open);
     }
 
     const RawOptions& o_;

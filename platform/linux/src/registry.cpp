@@ -200,6 +200,14 @@ LSTATUS PutClass(const std::u16string& keyClass, LPWSTR buffer, LPDWORD length) 
     return ERROR_SUCCESS;
 }
 
+// With the registry locked: the key a handle names and the path below it. A bad handle is
+// reported before a bad path, as on Windows.
+LSTATUS ResolveSubKey(Registry& registry, HKEY key, LPCWSTR subKey, KeyId* parent, KeyPath* path) {
+    LSTATUS pathStatus = SplitPath(subKey, path);
+    LSTATUS status = Resolve(registry, key, 0, parent);
+    return status != ERROR_SUCCESS ? status : pathStatus;
+}
+
 }  // namespace
 
 LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM desired, PHKEY result) {
@@ -211,16 +219,12 @@ LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM desired, PHKEY res
         return ERROR_INVALID_PARAMETER;
     }
     *result = nullptr;
-    KeyPath path;
-    LSTATUS pathStatus = SplitPath(subKey, &path);
     Registry& registry = TheRegistry();
     std::lock_guard<std::mutex> guard(registry.lock);
     KeyId parent = 0;
-    if ((status = Resolve(registry, key, 0, &parent)) != ERROR_SUCCESS) {
+    KeyPath path;
+    if ((status = ResolveSubKey(registry, key, subKey, &parent, &path)) != ERROR_SUCCESS) {
         return status;
-    }
-    if (pathStatus != ERROR_SUCCESS) {
-        return pathStatus;
     }
     // A predefined key opened again is the predefined key itself, as on Windows; any other
     // key opened again gets a handle of its own.
@@ -248,16 +252,12 @@ LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR keyClass, DWORD,
         return ERROR_BADKEY;  // Windows' code for a missing result here
     }
     *result = nullptr;
-    KeyPath path;
-    LSTATUS pathStatus = SplitPath(subKey, &path);
     Registry& registry = TheRegistry();
     std::lock_guard<std::mutex> guard(registry.lock);
     KeyId parent = 0;
-    if ((status = Resolve(registry, key, 0, &parent)) != ERROR_SUCCESS) {
+    KeyPath path;
+    if ((status = ResolveSubKey(registry, key, subKey, &parent, &path)) != ERROR_SUCCESS) {
         return status;
-    }
-    if (pathStatus != ERROR_SUCCESS) {
-        return pathStatus;
     }
     KeyId target = 0;
     bool created = false;
@@ -390,16 +390,12 @@ LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
     if (subKey == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    KeyPath path;
-    LSTATUS pathStatus = SplitPath(subKey, &path);
     Registry& registry = TheRegistry();
     std::lock_guard<std::mutex> guard(registry.lock);
     KeyId parent = 0;
-    if ((status = Resolve(registry, key, 0, &parent)) != ERROR_SUCCESS) {
+    KeyPath path;
+    if ((status = ResolveSubKey(registry, key, subKey, &parent, &path)) != ERROR_SUCCESS) {
         return status;
-    }
-    if (pathStatus != ERROR_SUCCESS) {
-        return pathStatus;
     }
     return registry.store.DeleteKey(parent, path);
 }

@@ -542,14 +542,18 @@ LONG Store::Transact(Access access, Body&& body) {
     return Run(access, body);
 }
 
-int Store::KeyExists(KeyId key, bool* exists) {
+// SQLITE_OK with ERROR_KEY_DELETED as the outcome when the key is gone: a handle may outlive
+// its key.
+int Store::RequireKey(KeyId key, LONG* outcome) {
     Statement query;
     if (int rc = Prepare(kKeyExists, &query)) {
         return rc;
     }
     query.Bind(1, key);
     int rc = query.Step();
-    *exists = rc == SQLITE_ROW;
+    if (rc == SQLITE_DONE) {
+        *outcome = ERROR_KEY_DELETED;
+    }
     return rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : rc;
 }
 
@@ -567,13 +571,8 @@ int Store::FindChild(KeyId parent, const std::u16string& name, KeyId* child) {
 
 // Follows path down from parent; *outcome says why it stopped short.
 int Store::Walk(KeyId parent, const KeyPath& path, KeyId* key, LONG* outcome) {
-    bool exists = false;
-    if (int rc = KeyExists(parent, &exists)) {
+    if (int rc = RequireKey(parent, outcome); rc != SQLITE_OK || *outcome != ERROR_SUCCESS) {
         return rc;
-    }
-    if (!exists) {
-        *outcome = ERROR_KEY_DELETED;
-        return SQLITE_OK;
     }
     KeyId current = parent;
     for (const std::u16string& name : path) {
@@ -623,13 +622,8 @@ LONG Store::CreateKey(KeyId parent, const KeyPath& path, const std::u16string& k
     }
     return Run(access, [&](LONG* outcome) -> int {
         *created = false;
-        bool exists = false;
-        if (int rc = KeyExists(parent, &exists)) {
+        if (int rc = RequireKey(parent, outcome); rc != SQLITE_OK || *outcome != ERROR_SUCCESS) {
             return rc;
-        }
-        if (!exists) {
-            *outcome = ERROR_KEY_DELETED;
-            return SQLITE_OK;
         }
         KeyId current = parent;
         for (size_t i = 0; i < path.size(); ++i) {
@@ -721,13 +715,8 @@ LONG Store::DeleteKey(KeyId parent, const KeyPath& path) {
 
 LONG Store::QueryValue(KeyId key, const std::u16string& name, Value* value) {
     return Transact(Access::kRead, [&](LONG* outcome) -> int {
-        bool exists = false;
-        if (int rc = KeyExists(key, &exists)) {
+        if (int rc = RequireKey(key, outcome); rc != SQLITE_OK || *outcome != ERROR_SUCCESS) {
             return rc;
-        }
-        if (!exists) {
-            *outcome = ERROR_KEY_DELETED;
-            return SQLITE_OK;
         }
         Statement query;
         if (int rc = Prepare(kSelectValue, &query)) {
@@ -753,13 +742,8 @@ LONG Store::QueryValue(KeyId key, const std::u16string& name, Value* value) {
 LONG Store::SetValue(KeyId key, const std::u16string& name, DWORD type, const BYTE* data,
                      DWORD size) {
     return Transact(Access::kWrite, [&](LONG* outcome) -> int {
-        bool exists = false;
-        if (int rc = KeyExists(key, &exists)) {
+        if (int rc = RequireKey(key, outcome); rc != SQLITE_OK || *outcome != ERROR_SUCCESS) {
             return rc;
-        }
-        if (!exists) {
-            *outcome = ERROR_KEY_DELETED;
-            return SQLITE_OK;
         }
         Statement upsert;
         if (int rc = Prepare(kUpsertValue, &upsert)) {
@@ -779,13 +763,8 @@ LONG Store::SetValue(KeyId key, const std::u16string& name, DWORD type, const BY
 
 LONG Store::DeleteValue(KeyId key, const std::u16string& name) {
     return Transact(Access::kWrite, [&](LONG* outcome) -> int {
-        bool exists = false;
-        if (int rc = KeyExists(key, &exists)) {
+        if (int rc = RequireKey(key, outcome); rc != SQLITE_OK || *outcome != ERROR_SUCCESS) {
             return rc;
-        }
-        if (!exists) {
-            *outcome = ERROR_KEY_DELETED;
-            return SQLITE_OK;
         }
         Statement remove;
         if (int rc = Prepare(kDeleteValue, &remove)) {
@@ -807,13 +786,8 @@ LONG Store::DeleteValue(KeyId key, const std::u16string& name) {
 // The row at `index` of an enumeration query of a live key: SQLITE_ROW with the row in
 // `query`, or SQLITE_OK with ERROR_KEY_DELETED or ERROR_NO_MORE_ITEMS as the outcome.
 int Store::StepIndexed(KeyId key, const char* sql, DWORD index, Statement* query, LONG* outcome) {
-    bool exists = false;
-    if (int rc = KeyExists(key, &exists)) {
+    if (int rc = RequireKey(key, outcome); rc != SQLITE_OK || *outcome != ERROR_SUCCESS) {
         return rc;
-    }
-    if (!exists) {
-        *outcome = ERROR_KEY_DELETED;
-        return SQLITE_OK;
     }
     if (int rc = Prepare(sql, query)) {
         return rc;

@@ -100,7 +100,7 @@ class Store {
     int ExecWhileBusy(const char* sql);
     void Pause(unsigned attempt) const;
     int Prepare(const char* sql, Statement* statement);
-    int KeyExists(KeyId key, bool* exists);
+    int RequireKey(KeyId key, LONG* outcome);
     int StepIndexed(KeyId key, const char* sql, DWORD index, Statement* query, LONG* outcome);
     int FindChild(KeyId parent, const std::u16string& name, KeyId* child);
     int Walk(KeyId parent, const KeyPath& path, KeyId* key, LONG* outcome);
