@@ -15,7 +15,9 @@ packages=(
   googletest libgtest-dev libgmock-dev
   clang libclang-rt-14-dev clang-format
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-  wine64
+  # Wine runs the Windows build: wine64 is the 64-bit loader, wine puts wine and wineserver on
+  # PATH (tests/win32/wine-env.sh finds them either way).
+  wine wine64
   iproute2 procps
   # The LPD peer of tests/peers and a plain sender for bench/. lprng conflicts with lpr,
   # cups-bsd and cups-client: none of those may join this list.
@@ -24,8 +26,10 @@ packages=(
   # (tests/discover, bench/discovery_bench.sh).
   snmpd snmp nftables
   # Qt 6 Widgets for the wizards' Linux view (wizard/qt); its tests use the offscreen platform
-  # that comes with it.
-  qt6-base-dev
+  # that comes with it. The wizards' Chinese texts need a CJK font to render; an X server of
+  # its own (Xvfb) and a window manager (openbox) serve the windows under test and
+  # scripts/screenshots.sh.
+  qt6-base-dev fonts-noto-cjk xvfb xauth openbox
 )
 packages_i386=(wine32:i386)
 

@@ -3,9 +3,7 @@
 # with printers from a prepared discovery (no network) on an X server of their own (Xvfb, 96 dpi)
 # in a Simplified Chinese session, so that the Chinese texts take the Chinese forms of a CJK
 # font, under a window manager (openbox) so that the pictures show the windows' titles. Needs
-# the default build (cmake --build --preset default) and, besides what install-deps.sh
-# installs: apt-get install -y --no-install-recommends xvfb fonts-noto-cjk openbox
-# (without openbox the pictures show the windows without their title bars).
+# the default build (cmake --build --preset default) and what install-deps.sh installs.
 #
 #   scripts/screenshots.sh [BUILD_DIR]     (default: build)
 set -euo pipefail

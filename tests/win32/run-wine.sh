@@ -8,24 +8,17 @@ set -euo pipefail
 
 i686_dir=$(realpath "$1")
 x64_dir=$(realpath "$2")
+. "$(dirname "$0")/wine-env.sh"
+wine64=$WINE64 wine32=$WINE32
 prefix=$(mktemp -d /tmp/nvwine-XXXXXX)
-trap 'WINEPREFIX=$prefix wineserver -k 2>/dev/null || true; rm -rf "$prefix"' EXIT
+trap 'WINEPREFIX=$prefix "$WINESERVER" -k 2>/dev/null || true; rm -rf "$prefix"' EXIT
 
 export WINEPREFIX=$prefix WINEDEBUG=-all
 unset DISPLAY
 
-# The 64-bit loader runs 64-bit programs; 32-bit programs need the 32-bit loader, which some
-# kernels cannot run (i386 execve returns ENOEXEC when IA-32 emulation is off).
-wine64=/usr/lib/wine/wine64
-[ -x "$wine64" ] || wine64=$(command -v wine64)
-wine32=
-if /usr/lib/wine/wine --version >/dev/null 2>&1; then
-  wine32=/usr/lib/wine/wine
-fi
-
 echo "== Wine prefix $prefix"
 "$wine64" wineboot -i >/dev/null 2>&1
-wineserver -w
+"$WINESERVER" -w
 
 system32=$prefix/drive_c/windows/system32
 syswow64=$prefix/drive_c/windows/syswow64
@@ -39,7 +32,7 @@ for port in NORVA_192.168.0.20 NORVA_10.0.0.5; do
   "$wine64" reg add "$monitor\\Ports\\$port" /v HostName /t REG_SZ /d "" /f >/dev/null
   "$wine64" reg add "$monitor\\Ports\\$port" /v HWAddress /t REG_SZ /d "" /f >/dev/null
 done
-wineserver -w
+"$WINESERVER" -w
 
 status=0
 for arch in x86_64 i686; do

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Finds Wine's programs wherever Debian puts them, for the scripts that run Win32 programs.
+# Source it; it sets
+#   WINE64      runs x86_64 programs
+#   WINE32      runs i686 programs; empty where this kernel cannot run 32-bit programs
+#   WINESERVER  the wine server of the same installation
+# The `wine` package's commands come first (/usr/bin/wine picks the loader for the program);
+# Debian's wine64 and wine32 packages alone put their loaders only under /usr/lib/wine.
+# A missing piece stops the calling script with the package that provides it.
+
+wine_missing() {
+  echo "Wine is not installed completely: $1 (apt-get install -y $2)" >&2
+  exit 1
+}
+
+WINESERVER=$(command -v wineserver || true)
+[ -n "$WINESERVER" ] || WINESERVER=/usr/lib/wine/wineserver
+[ -x "$WINESERVER" ] || wine_missing "no wineserver" wine
+
+# The 32-bit loader also starts 64-bit programs, but only where the kernel runs 32-bit
+# programs at all (i386 execve fails with ENOEXEC when IA-32 emulation is off).
+WINE32=
+if command -v wine >/dev/null && WINEDEBUG=-all wine --version >/dev/null 2>&1; then
+  WINE32=$(command -v wine)
+elif /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  WINE32=/usr/lib/wine/wine
+fi
+
+WINE64=$(command -v wine64 || true)
+[ -n "$WINE64" ] || WINE64=/usr/lib/wine/wine64
+if ! [ -x "$WINE64" ]; then
+  [ -n "$WINE32" ] || wine_missing "no 64-bit loader (wine64)" "wine wine64"
+  WINE64=$WINE32
+fi
