@@ -77,6 +77,11 @@ void NvFaultClear(const char* call = nullptr);
 // class-based broadcast address 127.255.255.255 reaches only local sockets). A comma-separated
 // list of dotted addresses; null or empty goes back to the interfaces. A process started by a
 // test takes the list from NORVA_HOST_ADDRESSES until this is called.
+//
+// While a list is set it is the machine's interface list too (WSAIoctl SIO_GET_INTERFACE_LIST):
+// an entry written "A.B.C.D/N" is an interface that is up and can broadcast, with an N-bit
+// netmask; an entry without "/N" is an address of the name only. So "127.255.0.1" gives no
+// interface at all, and no test under the override ever broadcasts on a real interface.
 void NvSetHostAddresses(const char* dottedList);
 
 // --- Errors ---

@@ -123,6 +123,34 @@ void nvws_fd_set_remove(SOCKET s, fd_set* set);
 #define FD_CLR(s, set) nvws_fd_set_remove((SOCKET)(s), (fd_set*)(set))
 #define FD_ISSET(s, set) __WSAFDIsSet((SOCKET)(s), (fd_set*)(set))
 
+// --- The interface list: WSAIoctl(SIO_GET_INTERFACE_LIST) ---
+#define SIO_GET_INTERFACE_LIST ((DWORD)0x4004747F)  // _IOR('t', 127, u_long)
+// iiFlags
+#define IFF_UP 0x00000001
+#define IFF_BROADCAST 0x00000002
+#define IFF_LOOPBACK 0x00000004
+#define IFF_POINTTOPOINT 0x00000008
+#define IFF_MULTICAST 0x00000010
+
+struct sockaddr_in6_old {
+    SHORT sin6_family;
+    USHORT sin6_port;
+    ULONG sin6_flowinfo;
+    BYTE sin6_addr[16];
+};
+typedef union sockaddr_gen {
+    struct sockaddr Address;
+    struct sockaddr_in AddressIn;
+    struct sockaddr_in6_old AddressIn6;
+} sockaddr_gen;
+
+typedef struct _INTERFACE_INFO {
+    ULONG iiFlags;
+    sockaddr_gen iiAddress;
+    sockaddr_gen iiBroadcastAddress;
+    sockaddr_gen iiNetmask;
+} INTERFACE_INFO, *LPINTERFACE_INFO;
+
 // --- Overlapped I/O ---
 typedef HANDLE WSAEVENT;
 typedef OVERLAPPED WSAOVERLAPPED;
@@ -185,5 +213,10 @@ BOOL WSAResetEvent(WSAEVENT event);
 BOOL WSASetEvent(WSAEVENT event);
 int WSASend(SOCKET s, LPWSABUF buffers, DWORD bufferCount, LPDWORD bytesSent, DWORD flags,
             LPWSAOVERLAPPED overlapped, LPWSAOVERLAPPED_COMPLETION_ROUTINE completionRoutine);
+// Only SIO_GET_INTERFACE_LIST, without overlapped I/O: one INTERFACE_INFO per IPv4 address
+// of the machine; WSAEFAULT when the output cannot hold them all.
+int WSAIoctl(SOCKET s, DWORD code, LPVOID input, DWORD inputSize, LPVOID output, DWORD outputSize,
+             LPDWORD bytesReturned, LPWSAOVERLAPPED overlapped,
+             LPWSAOVERLAPPED_COMPLETION_ROUTINE completionRoutine);
 BOOL WSAGetOverlappedResult(SOCKET s, LPWSAOVERLAPPED overlapped, LPDWORD transferred, BOOL wait,
                             LPDWORD flags);

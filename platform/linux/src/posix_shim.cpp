@@ -324,6 +324,39 @@ std::vector<uint32_t> OwnAddresses() {
     return up;
 }
 
+std::vector<InterfaceAddress> Interfaces() {
+    std::vector<InterfaceAddress> interfaces;
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) {
+        return interfaces;
+    }
+    auto ipv4 = [](const sockaddr* address) -> uint32_t {
+        return address != nullptr && address->sa_family == AF_INET
+                   ? reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr
+                   : 0;
+    };
+    for (ifaddrs* it = list; it != nullptr; it = it->ifa_next) {
+        if (it->ifa_addr == nullptr || it->ifa_addr->sa_family != AF_INET) {
+            continue;
+        }
+        const unsigned flags = it->ifa_flags;
+        InterfaceAddress entry = {};
+        entry.address = ipv4(it->ifa_addr);
+        entry.netmask = ipv4(it->ifa_netmask);
+        // ifa_broadaddr and ifa_dstaddr share one field; which it is follows the flags.
+        entry.broadcast =
+            (flags & (IFF_BROADCAST | IFF_POINTOPOINT)) != 0 ? ipv4(it->ifa_broadaddr) : 0;
+        entry.up = (flags & IFF_UP) != 0;
+        entry.broadcastCapable = (flags & IFF_BROADCAST) != 0;
+        entry.loopback = (flags & IFF_LOOPBACK) != 0;
+        entry.pointToPoint = (flags & IFF_POINTOPOINT) != 0;
+        entry.multicast = (flags & IFF_MULTICAST) != 0;
+        interfaces.push_back(entry);
+    }
+    freeifaddrs(list);
+    return interfaces;
+}
+
 int ResolveIPv4(const std::string& name, std::vector<uint32_t>* addresses) {
     addrinfo hints{};
     hints.ai_family = AF_INET;

@@ -48,4 +48,18 @@ int HostName(std::string* name);
 std::vector<uint32_t> OwnAddresses();
 int ResolveIPv4(const std::string& name, std::vector<uint32_t>* addresses);
 
+// One IPv4 address of an interface, as getifaddrs lists it. Addresses in network byte order;
+// the broadcast address is the peer's for a point-to-point link, 0 when there is none.
+struct InterfaceAddress {
+    uint32_t address;
+    uint32_t netmask;
+    uint32_t broadcast;
+    bool up;
+    bool broadcastCapable;
+    bool loopback;
+    bool pointToPoint;
+    bool multicast;
+};
+std::vector<InterfaceAddress> Interfaces();
+
 }  // namespace px

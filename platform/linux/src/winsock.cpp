@@ -571,22 +571,55 @@ struct HostEntry {
     char* aliases[1] = {nullptr};
 };
 
-// The test override of the machine's own addresses (NvSetHostAddresses, NORVA_HOST_ADDRESSES).
+// The test override of the machine's own addresses and interfaces (NvSetHostAddresses,
+// NORVA_HOST_ADDRESSES).
+struct OverriddenInterface {
+    uint32_t address;  // network byte order
+    uint32_t netmask;
+};
 std::mutex gHostMutex;
 bool gHostOverridden = false;
 bool gHostEnvRead = false;
 std::vector<uint32_t> gHostAddresses;
+std::vector<OverriddenInterface> gHostInterfaces;
+
+// "A.B.C.D" or "A.B.C.D/N" with N from 0 to 32; false for anything else.
+bool ParseOverrideItem(const std::string& item, uint32_t* address, int* prefixLength) {
+    const size_t slash = item.find('/');
+    const std::string dotted = item.substr(0, slash);
+    *address = inet_addr(dotted.c_str());
+    if (dotted.empty() || *address == INADDR_NONE) {
+        return false;
+    }
+    *prefixLength = -1;
+    if (slash == std::string::npos) {
+        return true;
+    }
+    const std::string digits = item.substr(slash + 1);
+    if (digits.empty() || digits.size() > 2 ||
+        digits.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    *prefixLength = std::atoi(digits.c_str());
+    return *prefixLength <= 32;
+}
 
 void SetHostAddressesLocked(const char* list) {
     gHostAddresses.clear();
+    gHostInterfaces.clear();
     std::string text = list != nullptr ? list : "";
     size_t pos = 0;
     while (pos < text.size()) {
         size_t end = text.find(',', pos);
         std::string item = text.substr(pos, end == std::string::npos ? end : end - pos);
-        ULONG address = inet_addr(item.c_str());
-        if (address != INADDR_NONE && !item.empty()) {
+        uint32_t address = 0;
+        int prefixLength = -1;
+        if (ParseOverrideItem(item, &address, &prefixLength)) {
             gHostAddresses.push_back(address);
+            if (prefixLength >= 0) {
+                const uint32_t mask = prefixLength == 0 ? 0 : 0xffffffffu << (32 - prefixLength);
+                gHostInterfaces.push_back({address, htonl(mask)});
+            }
         }
         if (end == std::string::npos) {
             break;
@@ -596,19 +629,64 @@ void SetHostAddressesLocked(const char* list) {
     gHostOverridden = !gHostAddresses.empty();
 }
 
+// Takes NORVA_HOST_ADDRESSES once, unless NvSetHostAddresses came first.
+void ReadHostEnvironmentLocked() {
+    if (!gHostEnvRead) {
+        gHostEnvRead = true;
+        SetHostAddressesLocked(getenv("NORVA_HOST_ADDRESSES"));
+    }
+}
+
 // The machine's own addresses: the test override if one is set, else the interfaces'.
 std::vector<uint32_t> OwnAddresses() {
     {
         std::lock_guard<std::mutex> lock(gHostMutex);
-        if (!gHostEnvRead) {
-            gHostEnvRead = true;
-            SetHostAddressesLocked(getenv("NORVA_HOST_ADDRESSES"));
-        }
+        ReadHostEnvironmentLocked();
         if (gHostOverridden) {
             return gHostAddresses;
         }
     }
     return px::OwnAddresses();
+}
+
+sockaddr_gen InterfaceAddress(uint32_t address) {
+    sockaddr_gen entry = {};
+    entry.AddressIn.sin_family = AF_INET;
+    entry.AddressIn.sin_addr.s_addr = address;
+    return entry;
+}
+
+// The interface list of SIO_GET_INTERFACE_LIST. Under the test override it holds only the
+// override's "A.B.C.D/N" entries, so a test never reaches a real interface.
+std::vector<INTERFACE_INFO> InterfaceList() {
+    std::vector<INTERFACE_INFO> list;
+    {
+        std::lock_guard<std::mutex> lock(gHostMutex);
+        ReadHostEnvironmentLocked();
+        if (gHostOverridden) {
+            for (const OverriddenInterface& entry : gHostInterfaces) {
+                INTERFACE_INFO info = {};
+                info.iiFlags = IFF_UP | IFF_BROADCAST | IFF_MULTICAST;
+                info.iiAddress = InterfaceAddress(entry.address);
+                info.iiNetmask = InterfaceAddress(entry.netmask);
+                info.iiBroadcastAddress = InterfaceAddress(entry.address | ~entry.netmask);
+                list.push_back(info);
+            }
+            return list;
+        }
+    }
+    for (const px::InterfaceAddress& entry : px::Interfaces()) {
+        INTERFACE_INFO info = {};
+        info.iiFlags = (entry.up ? IFF_UP : 0) | (entry.broadcastCapable ? IFF_BROADCAST : 0) |
+                       (entry.loopback ? IFF_LOOPBACK : 0) |
+                       (entry.pointToPoint ? IFF_POINTTOPOINT : 0) |
+                       (entry.multicast ? IFF_MULTICAST : 0);
+        info.iiAddress = InterfaceAddress(entry.address);
+        info.iiNetmask = InterfaceAddress(entry.netmask);
+        info.iiBroadcastAddress = InterfaceAddress(entry.broadcast);
+        list.push_back(info);
+    }
+    return list;
 }
 
 bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
@@ -666,6 +744,43 @@ void NvSetHostAddresses(const char* dottedList) {
     std::lock_guard<std::mutex> lock(gHostMutex);
     gHostEnvRead = true;  // an explicit setting wins over the environment from now on
     SetHostAddressesLocked(dottedList);
+}
+
+// --- The interface list ---
+
+int WSAIoctl(SOCKET s, DWORD code, LPVOID, DWORD, LPVOID output, DWORD outputSize,
+             LPDWORD bytesReturned, LPWSAOVERLAPPED overlapped,
+             LPWSAOVERLAPPED_COMPLETION_ROUTINE completionRoutine) {
+    DWORD fault = 0;
+    if (NvFaultHit("WSAIoctl", &fault)) {
+        return NvWsaFail(fault);
+    }
+    if (!Started()) {
+        return NvWsaFail(WSANOTINITIALISED);
+    }
+    if (!NvIsSocket(s)) {
+        return NvWsaFail(WSAENOTSOCK);
+    }
+    if (overlapped != nullptr || completionRoutine != nullptr) {
+        return NvWsaFail(WSAEOPNOTSUPP);  // the stand-in answers at once or not at all
+    }
+    if (code != SIO_GET_INTERFACE_LIST) {
+        return NvWsaFail(WSAEINVAL);
+    }
+    if (bytesReturned == nullptr) {
+        return NvWsaFail(WSAEFAULT);
+    }
+    *bytesReturned = 0;
+    const std::vector<INTERFACE_INFO> list = InterfaceList();
+    const size_t needed = list.size() * sizeof(INTERFACE_INFO);
+    if (output == nullptr || outputSize < needed) {
+        return NvWsaFail(WSAEFAULT);
+    }
+    if (needed > 0) {
+        memcpy(output, list.data(), needed);
+    }
+    *bytesReturned = static_cast<DWORD>(needed);
+    return 0;
 }
 
 // The BSD forms: a.b.c.d, a.b.c (c 16 bits), a.b (b 24 bits), a (32 bits); each part decimal,
