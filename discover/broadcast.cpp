@@ -2,16 +2,20 @@
 //
 // The request is built and the replies are read with our own SNMPv1 codec, which needs no
 // session: so unlike a WinSNMP-based search there is no session to create per request and no
-// way for that step to fail. What the wire sees stays the same: an SNMPv1 GetNext of
-// 1.3.6.1.2.1.43 with community "commro" and a request id that grows by one per broadcast.
+// way for that step to fail. What the wire sees: an SNMPv1 GetNext of 1.3.6.1.2.1.43 with
+// community "commro", sent to the class-based broadcast address and to every interface's own,
+// with a request id drawn at random for each search.
 #include "discover/broadcast.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <span>
 
 #include "discover/discovery.h"
+#include "discover/interfaces.h"
 #include "discover/snmpquery.h"
 #include "snmp/message.h"
 
@@ -33,30 +37,99 @@ DiscoveryState& State() {
 // gethostname's longest answer on Windows, terminator included.
 constexpr int kHostNameSize = 256;
 
-// The broadcast itself: the destination from the machine's own address, then the passes. A
-// machine whose address cannot be had sends nothing and leaves the list as it was.
-void Broadcast() {
-    DatagramSocket socket;
-    char address[kBroadcastAddressSize];
-    if (!BuildBroadcastAddress(address, sizeof address)) {
-        return;
+// Request ids stay positive, as agents expect.
+constexpr DWORD kMaxRequestId = 0x7fffffff;
+
+// A request id from the system's random source, 1 to 0x7fffffff and never the one before, so
+// that the latest search's replies are told from an earlier one's.
+DWORD NewRequestId(DWORD previous) {
+    DWORD id = 0;
+    try {
+        std::random_device source;
+        std::uniform_int_distribution<DWORD> draw(1, kMaxRequestId);
+        do {
+            id = draw(source);
+        } while (id == previous);
+    } catch (const std::exception&) {
+        // No random source: the clock, mixed, still differs from the id before.
+        id = static_cast<DWORD>(GetTickCount64() * 2654435761u) & kMaxRequestId;
+        if (id == 0 || id == previous) {
+            id = previous % kMaxRequestId + 1;
+        }
     }
-    IpAddress destination;
-    destination.Set(address, kSnmpAgentPort);
-    IpAddress sender;
-    CollectReplies(socket, destination, sender);
+    return id;
 }
 
-// Queries every record, oldest first. One failed query empties the whole list.
+// The broadcast itself: the destinations from the machine's own addresses and interfaces, then
+// the passes. A machine without any destination sends nothing and leaves the list as it was.
+void Broadcast() {
+    DatagramSocket socket;
+    std::vector<IpAddress> destinations;
+    for (DWORD address : BroadcastDestinations(socket.Handle())) {
+        char text[kBroadcastAddressSize];
+        FormatDotted(address, text, sizeof text);
+        destinations.emplace_back();
+        destinations.back().Set(text, kSnmpAgentPort);
+    }
+    if (destinations.empty()) {
+        return;
+    }
+    IpAddress sender;
+    CollectReplies(socket, destinations, sender);
+}
+
+// Queries every record, oldest first. A printer whose queries fail is dropped alone; the rest
+// stay listed, newest first and linked.
 PrinterRecord* CompleteList() {
     PrinterList& list = PrinterList::Instance();
-    for (size_t i = 0; i < list.Count(); ++i) {
-        if (!QueryPrinter(list.At(i))) {
-            list.Clear();
-            return nullptr;
+    for (size_t i = 0; i < list.Count();) {
+        if (QueryPrinter(list.At(i))) {
+            ++i;
+        } else {
+            list.RemoveAt(i);
         }
     }
     return list.Newest();
+}
+
+// Reads the datagrams waiting on the non-blocking socket, up to the deadline, and lists every
+// sender whose reply is accepted. A reply too long for the buffer (WSAEMSGSIZE) or a report of
+// an unreachable port (WSAECONNRESET) costs only that datagram.
+void Drain(CDatagramSocketBase& socket, ULONGLONG deadline, IpAddress& sender) {
+    char reply[kDiscoveryDatagramSize];
+    while (GetTickCount64() < deadline) {
+        const int received = socket.ReceiveFrom(reply, sizeof reply, sender);
+        if (received < 0) {
+            const int error = socket.LastError();
+            if (error == WSAEMSGSIZE || error == WSAECONNRESET) {
+                continue;
+            }
+            return;  // WSAEWOULDBLOCK: nothing more is waiting
+        }
+        if (CheckDiscoveryReply(reinterpret_cast<const BYTE*>(reply), received)) {
+            AddSender(sender);
+        }
+    }
+}
+
+// Collects replies until the deadline, however many arrive and whenever they do.
+void CollectUntil(CDatagramSocketBase& socket, ULONGLONG deadline, IpAddress& sender) {
+    for (ULONGLONG now = GetTickCount64(); now < deadline; now = GetTickCount64()) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(socket.Handle(), &readable);
+        const ULONGLONG left = deadline - now;
+        timeval wait;
+        wait.tv_sec = static_cast<long>(left / 1000);
+        wait.tv_usec = static_cast<long>(left % 1000 * 1000);
+        const int ready = select(0, &readable, nullptr, nullptr, &wait);
+        if (ready == SOCKET_ERROR) {
+            return;
+        }
+        if (ready > 0) {
+            Drain(socket, deadline, sender);
+        }
+    }
 }
 
 }  // namespace
@@ -104,18 +177,35 @@ bool BuildBroadcastAddress(char* buffer, int size) {
     return ClassBroadcastAddress(ntohl(first), buffer, static_cast<size_t>(size));
 }
 
-int BuildDiscoveryRequest(BYTE* buffer, int capacity) {
-    DiscoveryState& state = State();
-    ++state.requestId;
+std::vector<DWORD> BroadcastDestinations(SOCKET socket) {
+    std::vector<DWORD> destinations;
+    char text[kBroadcastAddressSize];
+    if (BuildBroadcastAddress(text, sizeof text)) {
+        destinations.push_back(ntohl(inet_addr(text)));
+    }
+    for (DWORD address : InterfaceBroadcastAddresses(socket)) {
+        if (std::find(destinations.begin(), destinations.end(), address) == destinations.end()) {
+            destinations.push_back(address);
+        }
+    }
+    return destinations;
+}
+
+int EncodeDiscoveryRequest(DWORD requestId, BYTE* buffer, int capacity) {
     const snmp::Oid names[] = {kPrinterMibRoot};
-    snmp::Result<snmp::Bytes> request =
-        snmp::EncodeRequest(snmp::PduType::GetNextRequest, kCommunity,
-                            static_cast<std::int32_t>(state.requestId), names);
+    snmp::Result<snmp::Bytes> request = snmp::EncodeRequest(
+        snmp::PduType::GetNextRequest, kCommunity, static_cast<std::int32_t>(requestId), names);
     if (!request || buffer == nullptr || request->size() > static_cast<size_t>(capacity)) {
         return 0;
     }
     std::memcpy(buffer, request->data(), request->size());
     return static_cast<int>(request->size());
+}
+
+int BuildDiscoveryRequest(BYTE* buffer, int capacity) {
+    DiscoveryState& state = State();
+    state.requestId = NewRequestId(state.requestId);
+    return EncodeDiscoveryRequest(state.requestId, buffer, capacity);
 }
 
 bool CheckDiscoveryReply(const BYTE* datagram, int length) {
@@ -149,7 +239,8 @@ void AddSender(const IpAddress& sender) {
     list.Append(std::move(record));
 }
 
-void CollectReplies(CDatagramSocketBase& socket, IpAddress& destination, IpAddress& sender) {
+void CollectReplies(CDatagramSocketBase& socket, const std::vector<IpAddress>& destinations,
+                    IpAddress& sender) {
     socket.SetNonBlocking();
     socket.BindForBroadcast(kDiscoveryPort);
     BYTE request[kDiscoveryDatagramSize];
@@ -157,31 +248,25 @@ void CollectReplies(CDatagramSocketBase& socket, IpAddress& destination, IpAddre
     if (length == 0) {
         return;
     }
-    char reply[kDiscoveryDatagramSize];
+    bool sentAny = false;
     for (int pass = 1; pass <= kDiscoveryPasses; ++pass) {
-        // The same datagram, request id included, in every pass.
-        socket.SendTo(reinterpret_cast<const char*>(request), length, destination);
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(socket.Handle(), &readable);
-        timeval wait;
-        wait.tv_sec = pass;
-        wait.tv_usec = 0;
-        if (select(0, &readable, nullptr, nullptr, &wait) <= 0) {
-            continue;
-        }
-        // Drain: one read per datagram until none is waiting. The socket is non-blocking, so
-        // the pass ends as soon as it runs dry.
-        for (;;) {
-            const int received = socket.ReceiveFrom(reply, sizeof reply, sender);
-            Sleep(kDrainPauseMs);
-            if (received <= 0) {
-                break;
-            }
-            if (CheckDiscoveryReply(reinterpret_cast<const BYTE*>(reply), received)) {
-                AddSender(sender);
+        const ULONGLONG deadline = GetTickCount64() + kPassUnitMs * static_cast<ULONGLONG>(pass);
+        // The same datagram, request id included, to every destination in every pass. One
+        // destination without a route (10.255.255.255 on a PC at 10.1.2.5/24) does not keep
+        // the request from the others.
+        DWORD sendError = WSAEDESTADDRREQ;  // when there is no destination at all
+        for (const IpAddress& destination : destinations) {
+            try {
+                socket.SendTo(reinterpret_cast<const char*>(request), length, destination);
+                sentAny = true;
+            } catch (const DiscoveryError& error) {
+                sendError = error.code();
             }
         }
+        if (!sentAny) {
+            throw DiscoveryError("send", sendError);
+        }
+        CollectUntil(socket, deadline, sender);
     }
 }
 

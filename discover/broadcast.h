@@ -1,8 +1,9 @@
 // The steps of the broadcast search (discovery.h has the operations built from them), and the
-// process-wide state they share: the window of the last search and the request id counter.
+// process-wide state they share: the window of the last search and the latest request id.
 #pragma once
 
 #include <cstddef>
+#include <vector>
 
 #include "discover/dgramsocket.h"
 #include "discover/ipaddress.h"
@@ -19,16 +20,18 @@ constexpr int kBroadcastAddressSize = 20;
 constexpr int kMinBroadcastAddressSize = 15;
 // The request is built into, and every reply read into, a buffer of this size.
 constexpr int kDiscoveryDatagramSize = 1024;
-// Pass n waits up to n seconds for the first reply.
+// Three passes; pass n collects replies for n seconds from its start, however many arrive,
+// so a search that nothing answers takes six seconds, and so does one that is flooded.
 constexpr int kDiscoveryPasses = 3;
-// The pause after each read, so that late replies of the same pass queue up.
-constexpr DWORD kDrainPauseMs = 10;
+constexpr ULONGLONG kPassUnitMs = 1000;
 
 // The Printer MIB, RFC 1759: a device that answers a GetNext of it with an object inside is
 // a printer.
 extern const snmp::Oid kPrinterMibRoot;
 
-// The request id of the latest broadcast request; 0 before the first. It only grows.
+// The request id of the latest broadcast request; 0 before the first. Each request draws a
+// new one at random (1 to 0x7fffffff, never the one before), so that a reply forged without
+// seeing the request is not taken for an answer.
 DWORD DiscoveryRequestId();
 
 // The class-based broadcast address of an address (host byte order), not the interface's
@@ -40,8 +43,16 @@ bool ClassBroadcastAddress(DWORD address, char* buffer, size_t size);
 // False for a buffer below 15 bytes, or when the name or its address cannot be had.
 bool BuildBroadcastAddress(char* buffer, int size);
 
-// The SNMPv1 GetNext request for 1.3.6.1.2.1.43 with community "commro" and the next request
-// id (the counter is incremented first). Returns its length, or 0 when it does not fit.
+// All the destinations of one search, in sending order, each once: the class-based broadcast
+// address of the machine's first address (when it has one), then the broadcast address of
+// every interface that is up (interfaces.h).
+std::vector<DWORD> BroadcastDestinations(SOCKET socket);
+
+// The SNMPv1 GetNext request for 1.3.6.1.2.1.43 with community "commro" and the given request
+// id. Returns its length, or 0 when it does not fit.
+int EncodeDiscoveryRequest(DWORD requestId, BYTE* buffer, int capacity);
+
+// The same request with a new request id, which becomes DiscoveryRequestId().
 int BuildDiscoveryRequest(BYTE* buffer, int capacity);
 
 // Accepts a reply when it decodes as an SNMP message, carries the current request id and
@@ -52,7 +63,10 @@ bool CheckDiscoveryReply(const BYTE* datagram, int length);
 // Adds the sender of an accepted reply to the printer list unless a record has its address.
 void AddSender(const IpAddress& sender);
 
-// Binds the socket to port 8003 for broadcast, sends the request in three passes and adds
-// every accepted sender to the list. Throws DiscoveryError when the socket cannot be set up
-// or the request cannot be sent in full.
-void CollectReplies(CDatagramSocketBase& socket, IpAddress& destination, IpAddress& sender);
+// Binds the socket to port 8003 for broadcast and runs the three passes: each sends the
+// request to every destination, then reads replies until its own time is up, and adds every
+// accepted sender to the list. A destination the request cannot be sent to is passed over.
+// Throws DiscoveryError when the socket cannot be set up, or when the first pass could send
+// to no destination at all (so nothing can answer).
+void CollectReplies(CDatagramSocketBase& socket, const std::vector<IpAddress>& destinations,
+                    IpAddress& sender);

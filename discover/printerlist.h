@@ -48,6 +48,9 @@ class PrinterList {
     // Records in the order they were added: 0 is the oldest.
     PrinterRecord* At(size_t index) const { return m_records[index].get(); }
     size_t Count() const { return m_records.size(); }
+    // Destroys the record at index and links the record added after it to the one added
+    // before it, so the newest-first chain skips it.
+    void RemoveAt(size_t index);
     // Destroys every record; pointers handed out before are dangling afterwards.
     void Clear();
 

@@ -16,7 +16,8 @@ constexpr char kIfPhysAddress1[] = "2.2.1.6.1";           // ifPhysAddress of in
 constexpr char kHrDeviceType[] = "25.3.2.1.2";            // hrDeviceType column (RFC 2790)
 constexpr char kHrDeviceDescrFormat[] = "25.3.2.1.3.%d";  // hrDeviceDescr, instance at run time
 constexpr char kIpAdEntNetMask[] = "4.20.1.3";            // ipAdEntNetMask column (RFC 1213)
-constexpr char kIpRouteNextHop[] = "4.21.1.7";            // ipRouteNextHop column (RFC 1213)
+constexpr char kIpAdEntNetMaskRowFormat[] = "4.20.1.3.%u.%u.%u.%u";  // the row of A.B.C.D
+constexpr char kIpRouteNextHop[] = "4.21.1.7";  // ipRouteNextHop column (RFC 1213)
 
 // hrDevicePrinter: the hrDeviceType of a printer, all ten sub-identifiers.
 const snmp::Oid kHrDevicePrinter{1, 3, 6, 1, 2, 1, 25, 3, 1, 5};
@@ -67,6 +68,26 @@ bool IsRowOf(const snmp::Oid& name, DWORD ipAddress) {
         }
     }
     return true;
+}
+
+// ipAdEntNetMask of the printer's own address, asked for directly: for an agent whose first
+// row belongs to another of its addresses (net-snmp's snmpd lists 127.0.0.1 first). 0 when the
+// agent has no such row or does not answer; the rest of what was read stays.
+DWORD DirectedMask(const char* agent, DWORD ipAddress) {
+    char text[sizeof kIpAdEntNetMaskRowFormat + 16];
+    std::snprintf(text, sizeof text, kIpAdEntNetMaskRowFormat,
+                  static_cast<unsigned>((ipAddress >> 24) & 0xff),
+                  static_cast<unsigned>((ipAddress >> 16) & 0xff),
+                  static_cast<unsigned>((ipAddress >> 8) & 0xff),
+                  static_cast<unsigned>(ipAddress & 0xff));
+    VarBindList list;
+    const char* const texts[] = {text};
+    if (BuildVarBindList(list, texts, 1) != kBuildOk ||
+        SnmpRequest(kSnmpGet, agent, kCommunity, list) != kSnmpRequestOk || list.size() != 1) {
+        return 0;
+    }
+    std::optional<std::array<std::uint8_t, 4>> mask = list[0].value.AsIpAddress();
+    return mask && IsRowOf(list[0].name, ipAddress) ? HostOrder(*mask) : 0;
 }
 
 }  // namespace
@@ -169,17 +190,20 @@ bool QueryPrinter(PrinterRecord* record) {
         list.clear();
         return false;
     }
+    bool askMask = false;
     if (list.size() == 3) {
         // 6. The description.
         const snmp::Value& description = list[0].value;
         if (IsOctetString(description) && description.AsBytes()->size() <= kMaxDescriptionOctets) {
             record->description = TextCopy(*description.AsBytes());
         }
-        // 7. The mask, when the first row is the one of the printer's own address. A printer
-        // with several addresses has its mask found only when its address is its lowest.
+        // 7. The mask, when the first row is the one of the printer's own address; otherwise
+        // its own row is asked for once, below.
         std::optional<std::array<std::uint8_t, 4>> mask = list[1].value.AsIpAddress();
         if (mask && IsRowOf(list[1].name, record->ipAddress)) {
             record->subnetMask = HostOrder(*mask);
+        } else {
+            askMask = true;
         }
         // 8. The gateway: the first route's next hop, normally the default route's. 0.0.0.0
         // (a directly connected route) leaves the gateway 0; any other address is the gateway,
@@ -191,6 +215,9 @@ bool QueryPrinter(PrinterRecord* record) {
         }
     }
     list.clear();
+    if (askMask) {
+        record->subnetMask = DirectedMask(agent, record->ipAddress);
+    }
     return true;
 }
 

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "discover/broadcast.h"
 #include "discover/discovery.h"
+#include "discover/interfaces.h"
 #include "discover/snmpquery.h"
 #include "platform/linux/include/nvplatform.h"
 #include "snmp/message.h"
@@ -69,6 +71,58 @@ TEST_F(BroadcastAddressTest, NeedsABufferOfFifteenBytes) {
     EXPECT_STREQ(text, "10.255.255.255");
 }
 
+// The class-based address first, then each interface's own broadcast address once. Under the
+// test override only its "A.B.C.D/N" entries are interfaces, so a test never reaches a real one.
+TEST_F(BroadcastAddressTest, DestinationsAreTheClassAddressThenEveryInterfacesOwn) {
+    DatagramSocket socket;
+    auto destinations = [&socket](const char* host) {
+        NvSetHostAddresses(host);
+        std::vector<std::string> texts;
+        for (DWORD address : BroadcastDestinations(socket.Handle())) {
+            char text[kBroadcastAddressSize];
+            FormatDotted(address, text, sizeof text);
+            texts.push_back(text);
+        }
+        return texts;
+    };
+    EXPECT_EQ(destinations("10.1.2.5/24"),
+              (std::vector<std::string>{"10.255.255.255", "10.1.2.255"}));
+    EXPECT_EQ(destinations("192.168.9.5/24,192.168.5.3/24"),
+              (std::vector<std::string>{"192.168.9.255", "192.168.5.255"}));
+    EXPECT_EQ(destinations("172.16.5.9/20"),
+              (std::vector<std::string>{"172.16.255.255", "172.16.15.255"}));
+    EXPECT_EQ(destinations("127.255.0.1"), (std::vector<std::string>{"127.255.255.255"}));
+}
+
+INTERFACE_INFO Interface(const char* address, const char* mask, ULONG flags) {
+    INTERFACE_INFO entry = {};
+    entry.iiFlags = flags;
+    entry.iiAddress.AddressIn.sin_family = AF_INET;
+    entry.iiAddress.AddressIn.sin_addr.s_addr = inet_addr(address);
+    entry.iiNetmask.AddressIn.sin_family = AF_INET;
+    entry.iiNetmask.AddressIn.sin_addr.s_addr = inet_addr(mask);
+    entry.iiBroadcastAddress.AddressIn.sin_family = AF_INET;
+    entry.iiBroadcastAddress.AddressIn.sin_addr.s_addr = INADDR_BROADCAST;
+    return entry;
+}
+
+TEST_F(BroadcastAddressTest, InterfacesThatCannotBroadcastToASubnetArePassedOver) {
+    constexpr ULONG kUp = IFF_UP | IFF_BROADCAST | IFF_MULTICAST;
+    const INTERFACE_INFO list[] = {
+        Interface("127.0.0.1", "255.0.0.0", kUp | IFF_LOOPBACK),
+        Interface("10.8.0.6", "255.255.255.0", IFF_UP | IFF_POINTTOPOINT),
+        Interface("192.168.3.4", "255.255.255.0", IFF_BROADCAST),  // down
+        Interface("192.168.4.4", "255.255.255.0", IFF_UP),         // no broadcast
+        Interface("192.168.6.1", "255.255.255.255", kUp),          // a /32
+        Interface("192.168.7.1", "255.255.255.254", kUp),          // a /31
+        Interface("10.1.2.5", "255.255.255.0", kUp),
+        Interface("10.1.2.6", "255.255.255.0", kUp),  // a second address on the same subnet
+        Interface("172.20.1.9", "255.255.0.0", kUp),
+    };
+    EXPECT_EQ(BroadcastAddressesOf(list, std::size(list)),
+              (std::vector<DWORD>{0x0a0102ffu, 0xac14ffffu}));
+}
+
 // --- The broadcast request ---
 
 using DiscoveryRequestTest = DiscoveryTest;
@@ -80,18 +134,22 @@ snmp::Message DecodeRequest(const BYTE* bytes, int length) {
     return message.ok() ? *message : snmp::Message{};
 }
 
-TEST_F(DiscoveryRequestTest, IsAGetNextOfThePrinterMibWithTheNextRequestId) {
+// Every request draws a new id at random: a fresh process does not start at 1, and no id
+// follows from the one before, so a reply forged without the request is not taken.
+TEST_F(DiscoveryRequestTest, IsAGetNextOfThePrinterMibWithANewRandomRequestId) {
     BYTE request[kDiscoveryDatagramSize];
-    const DWORD before = DiscoveryRequestId();
     const int length = BuildDiscoveryRequest(request, sizeof request);
     ASSERT_GT(length, 0);
-    EXPECT_EQ(DiscoveryRequestId(), before + 1);
+    const DWORD first = DiscoveryRequestId();
+    EXPECT_NE(first, 1u);
+    EXPECT_GE(first, 1u);
+    EXPECT_LE(first, 0x7fffffffu);
 
     const snmp::Message message = DecodeRequest(request, length);
     EXPECT_EQ(message.version, snmp::kVersion1);
     EXPECT_EQ(message.community, "commro");
     EXPECT_EQ(message.pdu.type, PduType::GetNextRequest);
-    EXPECT_EQ(message.pdu.requestId, static_cast<std::int32_t>(before + 1));
+    EXPECT_EQ(message.pdu.requestId, static_cast<std::int32_t>(first));
     EXPECT_EQ(message.pdu.errorStatus, 0);
     EXPECT_EQ(message.pdu.errorIndex, 0);
     ASSERT_EQ(message.pdu.varbinds.size(), 1u);
@@ -99,24 +157,22 @@ TEST_F(DiscoveryRequestTest, IsAGetNextOfThePrinterMibWithTheNextRequestId) {
     EXPECT_EQ(message.pdu.varbinds[0].value, Value::Null());
 
     const int again = BuildDiscoveryRequest(request, sizeof request);
-    EXPECT_EQ(DecodeRequest(request, again).pdu.requestId, static_cast<std::int32_t>(before + 2));
+    const DWORD second = DiscoveryRequestId();
+    EXPECT_EQ(DecodeRequest(request, again).pdu.requestId, static_cast<std::int32_t>(second));
+    EXPECT_NE(second, first);
+    EXPECT_NE(second, first + 1);
 }
 
 // The octets on the wire for request id 127: what "snmpgetnext -v1 -c commro
-// .1.3.6.1.2.1.43" sends, but for its request id (net-snmp picks four random octets).
+// .1.3.6.1.2.1.43" sends, but for its request id.
 TEST_F(DiscoveryRequestTest, EncodesToTheSnmpV1Octets) {
     BYTE request[kDiscoveryDatagramSize];
-    int length = 0;
-    while (DiscoveryRequestId() < 0x7f) {
-        length = BuildDiscoveryRequest(request, sizeof request);
-    }
-    if (length == 0) {
-        GTEST_SKIP() << "this process has already sent 127 requests";
-    }
+    const int length = EncodeDiscoveryRequest(0x7f, request, sizeof request);
     const std::vector<BYTE> expected = {0x30, 0x24, 0x02, 0x01, 0x00, 0x04, 0x06, 0x63, 0x6f, 0x6d,
                                         0x6d, 0x72, 0x6f, 0xa1, 0x17, 0x02, 0x01, 0x7f, 0x02, 0x01,
                                         0x00, 0x02, 0x01, 0x00, 0x30, 0x0c, 0x30, 0x0a, 0x06, 0x06,
                                         0x2b, 0x06, 0x01, 0x02, 0x01, 0x2b, 0x05, 0x00};
+    ASSERT_GT(length, 0);
     EXPECT_EQ(std::vector<BYTE>(request, request + length), expected);
 }
 
@@ -231,6 +287,24 @@ TEST_F(PrinterListTest, SendersAreListedOnceNewestFirstAndLinked) {
     EXPECT_EQ(newest->link->link, nullptr);
 }
 
+// A printer dropped from the middle leaves the others linked newest first.
+TEST_F(PrinterListTest, ARemovedRecordIsSkippedByTheLinks) {
+    AddSender(IpAddress("192.168.77.11"));
+    AddSender(IpAddress("192.168.77.12"));
+    AddSender(IpAddress("192.168.77.13"));
+    PrinterList& list = PrinterList::Instance();
+    list.RemoveAt(1);
+    ASSERT_EQ(list.Count(), 2u);
+    const PrinterRecord* newest = list.Newest();
+    EXPECT_EQ(newest->ipAddress, 0xc0a84d0du);
+    ASSERT_NE(newest->link, nullptr);
+    EXPECT_EQ(newest->link->ipAddress, 0xc0a84d0bu);
+    EXPECT_EQ(newest->link->link, nullptr);
+    list.RemoveAt(1);  // the newest
+    EXPECT_EQ(list.Newest()->ipAddress, 0xc0a84d0bu);
+    EXPECT_EQ(list.Newest()->link, nullptr);
+}
+
 // --- Addresses ---
 
 using IpAddressTest = DiscoveryTest;
@@ -331,7 +405,7 @@ TEST_F(DatagramSocketTest, APortInUseCannotBeBound) {
 }
 
 // As on Windows, a datagram longer than the buffer fills it and fails with WSAEMSGSIZE: the
-// drain loop of a pass then ends, the rest of that datagram is lost.
+// rest of that datagram is lost, and the search reads on.
 TEST_F(DatagramSocketTest, ADatagramLongerThanTheBufferIsAnError) {
     DatagramSocket receiver;
     receiver.SetNonBlocking();

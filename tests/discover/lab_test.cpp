@@ -7,12 +7,14 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <memory>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "discover/discovery.h"
+#include "discover/ipaddress.h"
 #include "platform/winsock.h"
 #include "platform/linux/include/nvplatform.h"
 #include "tests/discover/peers.h"
@@ -185,9 +187,9 @@ TEST_F(LabTest, SnmpdIsFoundByTheSubnetBroadcast) {
     EXPECT_STREQ(found->description.get(), "Lab Printer 1");
     EXPECT_EQ(found->deviceIndex, 327680);
     EXPECT_EQ(found->gateway, HostOrder(NetnsLab::kClientAddress));
-    // snmpd's first ipAddrTable row is its loopback address 127.0.0.1, the lowest it has: the
-    // mask of the printer's own address is not found.
-    EXPECT_EQ(found->subnetMask, 0u);
+    // snmpd's first ipAddrTable row is its loopback address 127.0.0.1, the lowest it has; the
+    // row of the printer's own address is then asked for directly.
+    EXPECT_EQ(found->subnetMask, HostOrder("255.255.255.0"));
     EXPECT_EQ(found->link, nullptr);
 }
 
@@ -250,6 +252,169 @@ TEST_F(LabTest, NvdiscoverListsTheLabsPrinters) {
                               "0200000000e2      Second\n"),
               std::string::npos)
         << result.out;
+}
+
+// --- Every printer that answers ---
+
+// The addresses of a search's records, newest first.
+std::vector<std::string> Addresses(const PrinterRecord* newest) {
+    std::vector<std::string> addresses;
+    for (const PrinterRecord* p = newest; p != nullptr; p = p->link) {
+        char text[16];
+        FormatDotted(p->ipAddress, text, sizeof text);
+        addresses.push_back(text);
+    }
+    return addresses;
+}
+
+const PrinterRecord* RecordOf(const PrinterRecord* newest, const std::string& address) {
+    for (const PrinterRecord* p = newest; p != nullptr; p = p->link) {
+        if (p->ipAddress == HostOrder(address)) {
+            return p;
+        }
+    }
+    return nullptr;
+}
+
+// A PC at 10.1.2.5/24. Its class-based broadcast address 10.255.255.255 has no route (the send
+// fails) or leaves by the default route to a gateway that is not there (nothing answers); the
+// subnet's own broadcast address reaches the printer either way.
+class ClasslessLabTest : public LabTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ClasslessLabTest, FindsThePrinterOnItsSubnet) {
+    nvtest::LabLayout layout;
+    layout.segments = {{"10.1.2.5", 24, {"10.1.2.77"}}};
+    layout.clientDefaultRoute = GetParam() ? "via 10.1.2.1" : "";
+    NetnsLab lab(layout);
+    ASSERT_TRUE(lab.ok()) << lab.error();
+    nvtest::Simulator printer("0.0.0.0:161", {"--mac", "0200000000f1", "--gateway", "10.1.2.1"},
+                              lab.printer(1));
+    ASSERT_TRUE(printer.ready()) << printer.Log();
+
+    nvtest::InNamespace inside(lab.client());
+    ASSERT_TRUE(inside.ok());
+    const PrinterRecord* found = BroadcastSearch(nullptr, 0);
+    ASSERT_EQ(Addresses(found), std::vector<std::string>{"10.1.2.77"});
+    EXPECT_STREQ(found->hardwareAddress.get(), "0200000000f1");
+    EXPECT_EQ(found->subnetMask, HostOrder("255.255.255.0"));
+    EXPECT_EQ(found->gateway, HostOrder("10.1.2.1"));
+    EXPECT_NE(printer.Log().find(" -> 10.1.2.255: GetNextRequest"), std::string::npos)
+        << printer.Log();
+}
+
+INSTANTIATE_TEST_SUITE_P(DefaultRoute, ClasslessLabTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& route) {
+                             return route.param ? std::string("ViaAnAbsentGateway")
+                                                : std::string("None");
+                         });
+
+// A PC with two adapters, 192.168.9.5/24 listed first and 192.168.5.3/24: the simulator on
+// the first segment, beside a device that answers broadcasts and drops every directed SNMP
+// datagram; snmpd on the second segment, whose first ipAddrTable row is 127.0.0.1. Both
+// printers are listed, the bad device alone is dropped, and snmpd shows its real mask.
+TEST_F(LabTest, TwoAdaptersAndADeviceThatAnswersOnlyBroadcasts) {
+    SKIP_WITHOUT("snmpd");
+    SKIP_WITHOUT("nft");
+    nvtest::LabLayout layout;
+    layout.segments = {{"192.168.9.5", 24, {"192.168.9.11", "192.168.9.12"}},
+                       {"192.168.5.3", 24, {"192.168.5.21"}}};
+    NetnsLab lab(layout);
+    ASSERT_TRUE(lab.ok()) << lab.error();
+    nvtest::Simulator healthy("0.0.0.0:161", {"--mac", "0200000000a1", "--description", "First"},
+                              lab.printer(1));
+    nvtest::Simulator deaf("0.0.0.0:161", {"--mac", "0200000000a2"}, lab.printer(2));
+    ASSERT_TRUE(healthy.ready() && deaf.ready());
+    ASSERT_TRUE(lab.DropUnicastSnmp(2)) << lab.error();
+    ASSERT_TRUE(lab.RewriteSubnetBroadcast(3)) << lab.error();
+    nvtest::Snmpd::Config config;
+    config.mac = "0200000000a3";
+    nvtest::Snmpd snmpd(config, lab.printer(3));
+    ASSERT_TRUE(snmpd.ready()) << snmpd.Log();
+
+    nvtest::InNamespace inside(lab.client());
+    ASSERT_TRUE(inside.ok());
+    testing::internal::CaptureStdout();
+    const PrinterRecord* newest = BroadcastSearch(nullptr, 0);
+    testing::internal::GetCapturedStdout();
+    const std::vector<std::string> listed = Addresses(newest);
+    EXPECT_EQ(listed.size(), 2u) << testing::PrintToString(listed);
+    const PrinterRecord* first = RecordOf(newest, "192.168.9.11");
+    const PrinterRecord* second = RecordOf(newest, "192.168.5.21");
+    ASSERT_NE(first, nullptr) << testing::PrintToString(listed);
+    ASSERT_NE(second, nullptr) << testing::PrintToString(listed);
+    EXPECT_STREQ(first->description.get(), "First");
+    EXPECT_EQ(first->subnetMask, HostOrder("255.255.255.0"));
+    EXPECT_STREQ(second->hardwareAddress.get(), "0200000000a3");
+    EXPECT_STREQ(second->description.get(), "Lab Printer 1");
+    EXPECT_EQ(second->subnetMask, HostOrder("255.255.255.0"));
+    EXPECT_EQ(PrinterList::Instance().Count(), 2u);
+    // The bad device did answer the broadcast: it was dropped after its queries failed.
+    EXPECT_NE(deaf.Log().find(" -> 192.168.9.255: GetNextRequest"), std::string::npos)
+        << deaf.Log();
+    EXPECT_EQ(RecordOf(newest, "192.168.9.12"), nullptr);
+}
+
+// An agent that holds its answers to the broadcast request back by delayMs; the queries that
+// follow are answered at once.
+std::unique_ptr<nvtest::ScriptedAgent> LateAgent(const NetnsLab& lab, int k, int delayMs) {
+    nvtest::InNamespace printer(lab.printer(k));
+    if (!printer.ok()) {
+        return nullptr;
+    }
+    auto agent = std::make_unique<nvtest::ScriptedAgent>("0.0.0.0", 161);
+    const std::array<std::uint8_t, 4> address = {192, 168, 77, static_cast<std::uint8_t>(10 + k)};
+    nvtest::FillPrinter(*agent, address, 2, {192, 168, 77, 1});
+    agent->SetHook([delayMs](const snmp::Message& request, snmp::Message&) {
+        if (delayMs > 0 && request.pdu.varbinds.size() == 1 &&
+            request.pdu.varbinds[0].name == snmp::Oid{1, 3, 6, 1, 2, 1, 43}) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        }
+        return true;
+    });
+    return agent;
+}
+
+// Beside a printer that answers at once, printers answering 300 ms and 1500 ms later are found
+// in every search.
+TEST_F(LabTest, LateAnswersAreListedInEverySearch) {
+    NetnsLab lab(3);
+    ASSERT_TRUE(lab.ok()) << lab.error();
+    const int delays[] = {0, 300, 1500};
+    std::unique_ptr<nvtest::ScriptedAgent> agents[3];
+    for (int k = 1; k <= 3; ++k) {
+        agents[k - 1] = LateAgent(lab, k, delays[k - 1]);
+        ASSERT_TRUE(agents[k - 1] != nullptr && agents[k - 1]->ok());
+    }
+    nvtest::InNamespace inside(lab.client());
+    ASSERT_TRUE(inside.ok());
+    constexpr int kRuns = 10;
+    std::map<std::string, int> found;
+    for (int run = 0; run < kRuns; ++run) {
+        StartDiscovery();
+        for (const std::string& address : Addresses(BroadcastSearch(nullptr, 0))) {
+            ++found[address];
+        }
+        StopDiscovery();
+    }
+    for (int k = 1; k <= 3; ++k) {
+        EXPECT_EQ(found[NetnsLab::PrinterAddress(k)], kRuns)
+            << "answering " << delays[k - 1] << " ms late";
+    }
+}
+
+// The search ends at its own time while the flood goes on, and the printer is still listed.
+TEST_F(LabTest, AGarbageFloodDoesNotLengthenTheSearch) {
+    NetnsLab lab(2);
+    ASSERT_TRUE(lab.ok()) << lab.error();
+    auto agent = LateAgent(lab, 1, 0);
+    ASSERT_TRUE(agent != nullptr && agent->ok());
+    nvtest::InNamespace inside(lab.client());
+    ASSERT_TRUE(inside.ok());
+    nvtest::GarbageFlood flood(lab.printer(2), NetnsLab::kClientAddress, 8003);
+    const PrinterRecord* found = BroadcastSearch(nullptr, 0);
+    EXPECT_TRUE(flood.running()) << "the search lasted as long as the flood";
+    EXPECT_GT(flood.sent(), 1000);
+    EXPECT_EQ(Addresses(found), std::vector<std::string>{NetnsLab::PrinterAddress(1)});
 }
 
 }  // namespace

@@ -1,17 +1,22 @@
 #include "tests/discover/peers.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <thread>
 
@@ -219,39 +224,95 @@ std::vector<std::string> Snmpd::Arguments(const Config& config, const std::strin
 
 // --- NetnsLab ---
 
-NetnsLab::NetnsLab(int printers, bool defaultRoutes) : printers_(printers) {
+namespace {
+
+// The broadcast address of address/prefixLength.
+std::string BroadcastOf(const std::string& address, int prefixLength) {
+    in_addr parsed = {};
+    inet_pton(AF_INET, address.c_str(), &parsed);
+    const std::uint32_t host = prefixLength >= 32 ? 0u : 0xffffffffu >> prefixLength;
+    parsed.s_addr |= htonl(host);
+    char text[INET_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET, &parsed, text, sizeof text);
+    return text;
+}
+
+LabLayout UsualLayout(int printers, bool defaultRoutes) {
+    LabLayout layout;
+    LabSegment segment{NetnsLab::kClientAddress, 24, {}};
+    for (int k = 1; k <= printers; ++k) {
+        segment.printers.push_back(NetnsLab::PrinterAddress(k));
+    }
+    layout.segments.push_back(segment);
+    layout.printerDefaultRoutes = defaultRoutes;
+    return layout;
+}
+
+}  // namespace
+
+NetnsLab::NetnsLab(int printers, bool defaultRoutes) {
+    Build(UsualLayout(printers, defaultRoutes));
+}
+
+NetnsLab::NetnsLab(const LabLayout& layout) {
+    Build(layout);
+}
+
+void NetnsLab::Build(const LabLayout& layout) {
     prefix_ = "nvd" + std::to_string(getpid());
     client_ = prefix_ + "c";
     const std::string cli = "ip -n " + client_ + " ";
-    bool ok = Run("ip netns add " + client_) && Run(cli + "link set lo up") &&
-              Run(cli + "link add br0 type bridge") &&
-              Run(cli + "addr add 192.168.77.1/24 brd 192.168.77.255 dev br0") &&
-              Run(cli + "link set br0 up") && Run(cli + "route add default dev br0");
-    for (int k = 1; ok && k <= printers; ++k) {
-        const std::string ns = printer(k);
-        const std::string p = "ip -n " + ns + " ";
-        const std::string link = "v" + std::to_string(k);
-        ok = Run("ip netns add " + ns) && Run(p + "link set lo up") &&
-             Run("ip link add " + link + " netns " + ns + " type veth peer name " + link +
-                 "b netns " + client_) &&
-             Run(p + "addr add " + PrinterAddress(k) + "/24 brd 192.168.77.255 dev " + link) &&
-             Run(p + "link set " + link + " up") &&
-             (!defaultRoutes || Run(p + "route add default via 192.168.77.1")) &&
-             Run(cli + "link set " + link + "b master br0") &&
-             Run(cli + "link set " + link + "b up");
+    bool ok = Run("ip netns add " + client_) && Run(cli + "link set lo up");
+    for (size_t s = 0; ok && s < layout.segments.size(); ++s) {
+        const LabSegment& segment = layout.segments[s];
+        const std::string bridge = "br" + std::to_string(s);
+        const std::string prefix = "/" + std::to_string(segment.prefixLength);
+        const std::string broadcast = BroadcastOf(segment.clientAddress, segment.prefixLength);
+        ok = Run(cli + "link add " + bridge + " type bridge") &&
+             Run(cli + "addr add " + segment.clientAddress + prefix + " brd " + broadcast +
+                 " dev " + bridge) &&
+             Run(cli + "link set " + bridge + " up");
+        for (size_t i = 0; ok && i < segment.printers.size(); ++i) {
+            printers_.push_back({segment.printers[i], broadcast});
+            const int k = static_cast<int>(printers_.size());
+            const std::string ns = printer(k);
+            const std::string p = "ip -n " + ns + " ";
+            const std::string link = "v" + std::to_string(k);
+            ok = Run("ip netns add " + ns) && Run(p + "link set lo up") &&
+                 Run("ip link add " + link + " netns " + ns + " type veth peer name " + link +
+                     "b netns " + client_) &&
+                 Run(p + "addr add " + segment.printers[i] + prefix + " brd " + broadcast +
+                     " dev " + link) &&
+                 Run(p + "link set " + link + " up") &&
+                 (!layout.printerDefaultRoutes ||
+                  Run(p + "route add default via " + segment.clientAddress)) &&
+                 Run(cli + "link set " + link + "b master " + bridge) &&
+                 Run(cli + "link set " + link + "b up");
+        }
+    }
+    if (ok && !layout.clientDefaultRoute.empty()) {
+        Run(cli + "route add default " + layout.clientDefaultRoute);
     }
 }
 
 NetnsLab::~NetnsLab() {
     std::string ignored;
-    for (int k = 1; k <= printers_; ++k) {
-        Shell("ip netns del " + printer(k), &ignored);
+    for (size_t k = 1; k <= printers_.size(); ++k) {
+        Shell("ip netns del " + printer(static_cast<int>(k)), &ignored);
     }
     Shell("ip netns del " + client_, &ignored);
 }
 
 std::string NetnsLab::printer(int k) const {
     return prefix_ + "p" + std::to_string(k);
+}
+
+std::string NetnsLab::address(int k) const {
+    return printers_.at(static_cast<size_t>(k - 1)).address;
+}
+
+std::string NetnsLab::broadcast(int k) const {
+    return printers_.at(static_cast<size_t>(k - 1)).broadcast;
 }
 
 std::string NetnsLab::PrinterAddress(int k) {
@@ -261,9 +322,15 @@ std::string NetnsLab::PrinterAddress(int k) {
 bool NetnsLab::RewriteSubnetBroadcast(int k) {
     return Run("ip netns exec " + printer(k) +
                " nft 'add table ip bcast; add chain ip bcast pre { type filter hook prerouting "
-               "priority raw; policy accept; }; add rule ip bcast pre ip daddr 192.168.77.255 "
-               "udp dport 161 notrack ip daddr set " +
-               PrinterAddress(k) + "'");
+               "priority raw; policy accept; }; add rule ip bcast pre ip daddr " +
+               broadcast(k) + " udp dport 161 notrack ip daddr set " + address(k) + "'");
+}
+
+bool NetnsLab::DropUnicastSnmp(int k) {
+    return Run("ip netns exec " + printer(k) +
+               " nft 'add table ip unicast; add chain ip unicast in { type filter hook input "
+               "priority 0; policy accept; }; add rule ip unicast in ip daddr " +
+               address(k) + " udp dport 161 drop'");
 }
 
 bool NetnsLab::Run(const std::string& command) {
@@ -275,6 +342,43 @@ bool NetnsLab::Run(const std::string& command) {
         error_ = failure;
     }
     return false;
+}
+
+// --- GarbageFlood ---
+
+GarbageFlood::GarbageFlood(const std::string& netns, const std::string& address,
+                           std::uint16_t port) {
+    thread_ = std::thread([this, netns, address, port] {
+        InNamespace inside(netns);
+        const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in to = {};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(port);
+        inet_pton(AF_INET, address.c_str(), &to.sin_addr);
+        std::mt19937 random(7);
+        std::uint8_t junk[64];
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (inside.ok() && fd >= 0 && !stop_ && std::chrono::steady_clock::now() < end) {
+            for (std::uint8_t& octet : junk) {
+                octet = static_cast<std::uint8_t>(random());
+            }
+            junk[0] = 0x30;  // a SEQUENCE, as every SNMP message starts
+            if (sendto(fd, junk, 1 + random() % sizeof junk, 0,
+                       reinterpret_cast<const sockaddr*>(&to), sizeof to) > 0) {
+                ++sent_;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+        running_ = false;
+        if (fd >= 0) {
+            close(fd);
+        }
+    });
+}
+
+GarbageFlood::~GarbageFlood() {
+    stop_ = true;
+    thread_.join();
 }
 
 // --- InNamespace ---

@@ -7,7 +7,10 @@
 
 #include <sys/types.h>
 
+#include <atomic>
+#include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/test_env.h"
@@ -82,15 +85,35 @@ class Snmpd : private SnmpdFiles, public PeerProcess {
     bool ready_ = false;
 };
 
-// The broadcast lab: a client namespace with a bridge at 192.168.77.1/24 and a default route
-// on it (so 255.255.255.255 stays there), and one namespace per printer at 192.168.77.(10+k),
-// joined to the bridge by a veth pair. Names carry the test's pid, so labs of tests running
-// side by side never meet. Removed, namespaces and all, when the object goes.
+// One network segment of a lab: a bridge in the client namespace holding the client's address
+// on it, and the printers' addresses on that segment.
+struct LabSegment {
+    std::string clientAddress;
+    int prefixLength = 24;
+    std::vector<std::string> printers;
+};
+
+// What a lab is made of. The client's default route: "dev br0" keeps 255.255.255.255 on the
+// first segment, "via A.B.C.D" sends whatever has no route of its own there, "" gives none.
+struct LabLayout {
+    std::vector<LabSegment> segments;
+    std::string clientDefaultRoute = "dev br0";
+    // Each printer routes by its segment's client address; without it a printer has only the
+    // route of its subnet, whose next hop is 0.0.0.0.
+    bool printerDefaultRoutes = true;
+};
+
+// The broadcast lab: a client namespace with one bridge per segment (br0, br1, ... in the order
+// given, so the client's first address is the first segment's), and one namespace per printer
+// joined to its segment's bridge by a veth pair. Printers are numbered from 1 across the
+// segments in order. Names carry the test's pid, so labs of tests running side by side never
+// meet. Removed, namespaces and all, when the object goes.
 class NetnsLab {
   public:
-    // defaultRoutes: the printers route by 192.168.77.1; without it they have only the route
-    // of their subnet, whose next hop is 0.0.0.0.
+    // The usual lab: the client at 192.168.77.1/24 with a default route on br0, printer k at
+    // 192.168.77.(10+k).
     explicit NetnsLab(int printers, bool defaultRoutes = true);
+    explicit NetnsLab(const LabLayout& layout);
     ~NetnsLab();
     NetnsLab(const NetnsLab&) = delete;
     NetnsLab& operator=(const NetnsLab&) = delete;
@@ -99,22 +122,53 @@ class NetnsLab {
     const std::string& error() const { return error_; }
     const std::string& client() const { return client_; }
     std::string printer(int k) const;
+    // Printer k's address and its segment's broadcast address.
+    std::string address(int k) const;
+    std::string broadcast(int k) const;
+    // Printer k's address in the usual lab.
     static std::string PrinterAddress(int k);
     static constexpr const char* kClientAddress = "192.168.77.1";
     static constexpr const char* kSubnetBroadcast = "192.168.77.255";
 
-    // Inside printer k's namespace: rewrites a datagram to the subnet broadcast address on UDP
-    // port 161 into one to the printer's own address before routing (nftables), so that an
+    // Inside printer k's namespace: rewrites a datagram to its segment's broadcast address on
+    // UDP port 161 into one to the printer's own address before routing (nftables), so that an
     // agent that answers from the address a request was sent to answers from its own.
     bool RewriteSubnetBroadcast(int k);
+    // Inside printer k's namespace: drops every SNMP datagram sent to the printer's own address
+    // (nftables), so that it answers broadcasts and nothing else.
+    bool DropUnicastSnmp(int k);
 
   private:
+    void Build(const LabLayout& layout);
     bool Run(const std::string& command);
 
     std::string client_;
     std::string prefix_;
-    int printers_ = 0;
+    struct PrinterSeat {
+        std::string address;
+        std::string broadcast;
+    };
+    std::vector<PrinterSeat> printers_;
     std::string error_;
+};
+
+// Garbage datagrams to address:port from inside a namespace, about ten thousand a second, on
+// a thread of its own, for at most 30 seconds or until the object goes.
+class GarbageFlood {
+  public:
+    GarbageFlood(const std::string& netns, const std::string& address, std::uint16_t port);
+    ~GarbageFlood();
+    GarbageFlood(const GarbageFlood&) = delete;
+    GarbageFlood& operator=(const GarbageFlood&) = delete;
+    // Still sending: neither stopped nor past its 30 seconds.
+    bool running() const { return running_; }
+    int sent() const { return sent_; }
+
+  private:
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> running_{true};
+    std::atomic<int> sent_{0};
+    std::thread thread_;
 };
 
 // Moves the calling thread into a network namespace until the object goes. Sockets created
