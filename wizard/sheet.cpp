@@ -95,7 +95,9 @@ bool CPageOne::HandleNext() {
     for (int column = 0; column < 5; ++column) {
         m_chosen[column] = row >= 0 ? m_view->ListCell(IDC_PRINTER_LIST, row, column) : Text();
     }
-    if (m_chosen[wiztext::kColumnName].empty()) {
+    // A row is a printer by its address: one without a usable description is listed with an
+    // empty name and taken like any other, its port named by its address.
+    if (m_chosen[wiztext::kColumnIp].empty()) {
         Answer answer =
             m_view->Ask(Message{wiztext::kErrorTitleWithStop, wiztext::kNoPrinterQuestion,
                                 Buttons::kYesNo, Icon::kWarning});

@@ -11,6 +11,7 @@
 #include "platform/linux/include/nvplatform.h"
 #include "resources/wizard_ids.h"
 #include "tests/discover/peers.h"
+#include "tests/support/run_tool.h"
 #include "tests/wizard/fake_wizard.h"
 
 namespace nvtest {
@@ -205,7 +206,8 @@ TEST_F(Exports, CancelledSearchAllReturnsAnEmptyName) {
 }
 
 // The whole search-all path on a network segment: a broadcast inside the lab finds the
-// simulator in a printer namespace, and its port is written.
+// simulator in a printer namespace, a printer without a description, and its port is
+// written. nvdiscover lists the same record.
 TEST_F(Exports, SearchAllFindsAPrinterByBroadcastInALab) {
     std::string missing = LabUnavailable();
     if (!missing.empty()) {
@@ -213,27 +215,39 @@ TEST_F(Exports, SearchAllFindsAPrinterByBroadcastInALab) {
     }
     NetnsLab lab(1);
     ASSERT_TRUE(lab.ok()) << lab.error();
-    Simulator printer("0.0.0.0:161",
-                      {"--description", "Lab Printer", "--gateway", NetnsLab::kClientAddress},
+    Simulator printer("0.0.0.0:161", {"--description", "", "--gateway", NetnsLab::kClientAddress},
                       lab.printer(1));
     ASSERT_TRUE(printer.ready());
-    FakeFrame frame([](FakeFrame& f) {
-        ASSERT_EQ(1u, f.Current().rows.size());
+    std::vector<std::vector<Text>> rows;
+    FakeFrame frame([&rows](FakeFrame& f) {
+        rows = f.Current().rows;
         f.Next();
         f.Next();
     });
     wizard::SetDefaultFrame(&frame);
     char name[128];
     int result = -1;
+    ToolResult listed;
     {
         InNamespace inside(lab.client());
         ASSERT_TRUE(inside.ok());
         result = QornSearchAll(name);
+        listed = RunTool("nvdiscover", {"--json"});
     }
     EXPECT_EQ(0, result);
     std::string address = NetnsLab::PrinterAddress(1);
     EXPECT_EQ("NORVA_" + address, std::string(name));
     EXPECT_EQ(ExpectedValues(address), Values(NvFromUtf8(("NORVA_" + address).c_str())));
+    ASSERT_EQ(1u, rows.size());
+    EXPECT_EQ((std::vector<Text>{u"", NvFromUtf8(address.c_str()), u"192.168.77.1",
+                                 u"255.255.255.0", u"021a2b3c4d5e"}),
+              rows[0]);
+    EXPECT_EQ("[\n  {\"address\": \"" + address +
+                  "\", \"subnetMask\": \"255.255.255.0\", \"gateway\": \"192.168.77.1\", "
+                  "\"hardwareAddress\": \"021a2b3c4d5e\", \"description\": \"\", "
+                  "\"deviceIndex\": 0}\n]\n",
+              listed.out)
+        << listed.err;
 }
 
 }  // namespace

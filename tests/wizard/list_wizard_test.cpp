@@ -112,11 +112,21 @@ TEST_F(ListWizard, OfSeveralSelectedRowsTheLowestIsTaken) {
     EXPECT_EQ(u"Lab Printer 2", Chosen()[0]);
 }
 
-TEST_F(ListWizard, ARowWithoutANameCountsAsNoPrinter) {
-    discovery_.searches = {{P{Ip(10, 0, 0, 5), 0, 0, nullptr, nullptr}}};
-    Run([](FakeFrame& f) { f.Next(); });
-    ASSERT_EQ(1u, frame_->messages.size());
-    EXPECT_EQ(wizard::Text(wiztext::kNoPrinterQuestion), frame_->messages[0].text);
+// A printer without a usable description is listed with an empty name and taken like any
+// other; its port is named by its address.
+TEST_F(ListWizard, APrinterWithoutANameCanBeChosen) {
+    discovery_.searches = {{P{Ip(10, 0, 0, 5), 0, 0, "02000000000a", nullptr}}};
+    int result = Run([](FakeFrame& f) {
+        f.Next();
+        EXPECT_EQ(1u, f.current) << "the settings page";
+        EXPECT_EQ(u"10.0.0.5", f.Current().texts[IDC_SETTING_IP]);
+        f.Next();
+    });
+    EXPECT_EQ(1, result);
+    EXPECT_TRUE(frame_->messages.empty());
+    EXPECT_EQ(u"", Chosen()[0]);
+    EXPECT_EQ(u"10.0.0.5", Chosen()[1]);
+    EXPECT_EQ(std::vector<wizard::Text>{u"NORVA_10.0.0.5"}, discovery_.portQuestions);
 }
 
 TEST_F(ListWizard, AnExistingPortIsAskedAboutAndLetterCaseCounts) {
