@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Discovery benchmark (root): wall time of one broadcast search with 0, 2 and 20 answering
-# printers, and of the queries of one printer against net-snmp's snmpd, beside net-snmp's own
-# tools doing the same reads.
+# printers and how many each run found (a range when runs differ), and of the queries of one
+# printer against net-snmp's snmpd, beside net-snmp's own tools doing the same reads.
 #
 #   bash bench/discovery_bench.sh            # build/bin, 5 runs per figure (3 for 0 printers)
+#   RUNS=7 bash bench/discovery_bench.sh     # 7 runs per figure (still 3 for 0 printers)
 #   RUNS=9 BIN=build-release/bin bash bench/discovery_bench.sh
 #
 # Everything runs in network namespaces made for the run (the broadcast lab: a client at
@@ -28,10 +29,13 @@ if [ "${1:-}" = "__time" ]; then
     MIBS= snmpgetnext -v1 -c commro -On "$target" .1.3.6.1.2.1.25.3.2.1.3.327680 \
       .1.3.6.1.2.1.4.20.1.3 .1.3.6.1.2.1.4.21.1.7
   }
+  : > /tmp/nvbench-found.$$
   for _ in $(seq "$n"); do
     start=$(date +%s%N)
     case $what in
-      search) "$bin/nvdiscover" --json > /tmp/nvbench-search.$$ 2>/dev/null || true ;;
+      search)
+        "$bin/nvdiscover" --json > /tmp/nvbench-search.$$ 2>/dev/null || true
+        grep -c '"address"' /tmp/nvbench-search.$$ >> /tmp/nvbench-found.$$ || true ;;
       query) "$bin/nvdiscover" --ip "$target" > /dev/null 2>&1 ;;
       netsnmp) netsnmp > /dev/null 2>&1 ;;
     esac
@@ -41,9 +45,11 @@ if [ "${1:-}" = "__time" ]; then
     m = (NR % 2) ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2
     printf "%.1f\n", m / 1000 }'
   if [ "$what" = search ]; then
-    grep -c '"address"' /tmp/nvbench-search.$$ >&2 || true
+    # The fewest and the most printers found in one run.
+    sort -n /tmp/nvbench-found.$$ | sed -n '1p;$p' | paste -sd- | sed 's/^\([0-9]*\)-\1$/\1/' >&2
     rm -f /tmp/nvbench-search.$$
   fi
+  rm -f /tmp/nvbench-found.$$
   exit 0
 fi
 
@@ -108,8 +114,8 @@ search() {  # $1 printers answering
   local found ms
   ms=$(ip netns exec "$cli" bash "$self" __time "$2" search 2> "$work/found")
   found=$(cat "$work/found")
-  printf '  %2d answering printers: %8.1f ms   (%s found, median of %d runs)\n' "$1" "$ms" \
-    "$found" "$2"
+  printf '  %2d answering printers: %8.1f ms   (%s found in each run, median of %d runs)\n' \
+    "$1" "$ms" "$found" "$2"
 }
 
 echo "Broadcast search (nvdiscover --json: broadcast, then the queries of every printer found)"
