@@ -170,8 +170,8 @@ bool BuildBroadcastAddress(char* buffer, int size) {
         host->h_addr_list[0] == nullptr) {
         return false;
     }
-    // Only the first address counts: a machine with several interfaces broadcasts on the one
-    // its name resolves to first.
+    // Only the first address counts here; the other interfaces are reached by their own
+    // broadcast addresses (BroadcastDestinations).
     ULONG first;
     std::memcpy(&first, host->h_addr_list[0], sizeof first);
     return ClassBroadcastAddress(ntohl(first), buffer, static_cast<size_t>(size));

@@ -16,16 +16,18 @@ void StartDiscovery();
 // Clears the printer list: every record handed out so far is freed.
 void StopDiscovery();
 
-// One SNMP broadcast to the class-based broadcast address of the machine's first address: a
-// GetNext of the Printer MIB (1.3.6.1.2.1.43) from local UDP port 8003, sent three times with
-// waits of 1, 2 and 3 seconds. Every device that answers from inside the Printer MIB is added
-// to the list (once), then each record is completed by QueryPrinter, oldest first.
+// One SNMP broadcast search: a GetNext of the Printer MIB (1.3.6.1.2.1.43) from local UDP port
+// 8003 to the class-based broadcast address of the machine's first address and to the
+// broadcast address of every interface that is up, sent three times, each time followed by 1,
+// 2 and 3 seconds of collecting answers. Every device that answers from inside the Printer MIB
+// is added to the list (once), then each record is completed by QueryPrinter, oldest first.
 //
-// Returns the newest record, or null when there is none. When one query fails the whole list
-// is cleared and the result is null. When the broadcast cannot be made (port 8003 taken,
-// broadcast refused, the request not sent in full, the destination not resolved) the list is
-// cleared and the result is null as well. Records already in the list before the call stay
-// (and are queried again). transport is 0 (UDP over IPv4) in every call of the installer.
+// Returns the newest record, or null when there is none. A record whose queries fail is
+// dropped from the list; the others stay, linked newest first. When the broadcast cannot be
+// made (port 8003 taken, broadcast refused, the request sent to no destination in the first
+// pass) the list is cleared and the result is null. Records already in the list before the
+// call stay (and are queried again). transport is 0 (UDP over IPv4) in every call of the
+// installer.
 PrinterRecord* BroadcastSearch(HWND window, int transport);
 
 // Clears the list, then:
