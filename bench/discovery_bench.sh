@@ -80,7 +80,10 @@ lab() {
   if [ ${#namespaces[@]} -eq 0 ]; then
     ip netns add "$cli"; namespaces+=("$cli")
     ip -n "$cli" link set lo up
-    ip -n "$cli" link add br0 type bridge
+    # A fixed address: a bridge that takes the lowest of its ports' addresses would change it
+    # when printers 3 to 20 join, and the printers that knew the old one would lose their
+    # answers to the next search until their ARP entries expire.
+    ip -n "$cli" link add br0 address 02:00:00:00:77:01 type bridge
     ip -n "$cli" addr add 192.168.77.1/24 brd 192.168.77.255 dev br0
     ip -n "$cli" link set br0 up
     ip -n "$cli" route add default dev br0
