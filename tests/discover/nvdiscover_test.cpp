@@ -102,7 +102,8 @@ TEST(NvdiscoverCommandLine, BadArgumentsExitWithTwo) {
     for (const std::vector<std::string>& args : bad) {
         const ToolResult result = RunTool("nvdiscover", args);
         EXPECT_EQ(result.exitCode, 2) << args[0] << ": " << result.err;
-        EXPECT_NE(result.err.find("Try 'nvdiscover --help'."), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find("(see nvdiscover --help)\n"), std::string::npos) << result.err;
+        EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << "one line: " << result.err;
         EXPECT_EQ(result.out, "");
     }
 }

@@ -65,7 +65,14 @@ TEST_F(Nvspool, FailuresAreOneLineWithTheWin32CodeAndItsMeaning) {
     EXPECT_EQ(1, r.exitCode);
     EXPECT_EQ("nvspool: OpenPort NOWHERE: the monitor has no such port\n", r.err);
 
-    ASSERT_EQ(0, Run({"add-port", "BAD", "--ip", "255.255.255.255"}).exitCode);
+    // The tools refuse the broadcast address; a port may still have it in the registry.
+    EXPECT_EQ(1, Run({"add-port", "BAD", "--ip", "255.255.255.255"}).exitCode);
+    ASSERT_EQ(0, Run({"add-port", "BAD", "--ip", "192.0.2.9"}).exitCode);
+    ASSERT_EQ(0, RunTool("nvreg", {"add",
+                                   "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\"
+                                   "NORVA TCP/IP Port\\Ports\\BAD",
+                                   "/v", "IPAddress", "/d", "255.255.255.255", "/f"})
+                     .exitCode);
     r = Run({"print", "--port", "BAD", File("doc.prn", "x")});
     EXPECT_EQ(1, r.exitCode);
     EXPECT_NE(std::string::npos, r.err.find("StartDocPort on BAD: error 1015: The registry is"))
@@ -109,7 +116,44 @@ TEST_F(Nvspool, PortsAreManagedOverXcv) {
     EXPECT_EQ(1, Run({"port-exists", "Q1"}).exitCode);
     ToolResult missing = Run({"delete-port", "Q1"});
     EXPECT_EQ(1, missing.exitCode);
-    EXPECT_NE(std::string::npos, missing.err.find("error 2:"));
+    EXPECT_EQ("nvspool: DeletePort \"Q1\": error 1796: The specified port is unknown.\n",
+              missing.err);
+}
+
+// The verbs nvport shares: nothing is made or touched unless every part of the request holds.
+TEST_F(Nvspool, PortVerbsRefuseBeforeTheyChangeAnything) {
+    ToolResult r =
+        Run({"add", "T2", "--ip", "127.0.0.1", "--lpr", "--queue", std::string(40, 'q')});
+    EXPECT_EQ(2, r.exitCode);
+    EXPECT_NE(std::string::npos, r.err.find("--queue is longer than its field")) << r.err;
+    EXPECT_EQ(1, Run({"exists", "T2"}).exitCode) << "a bad setting leaves no port behind";
+    for (const char* address : {"printer.lan", "10.0.0", "10.0.0.256", "0.0.0.0"}) {
+        r = Run({"add", "T2", "--ip", address});
+        EXPECT_EQ(1, r.exitCode) << address;
+        EXPECT_NE(std::string::npos, r.err.find("error 87:")) << r.err;
+    }
+    EXPECT_EQ(1, Run({"exists", "T2"}).exitCode);
+
+    for (const std::string name : {"a\\b", "new\nline"}) {
+        r = Run({"add", name, "--ip", "127.0.0.1"});
+        EXPECT_EQ(1, r.exitCode) << name;
+        EXPECT_NE(std::string::npos, r.err.find("error 123:")) << r.err;
+        EXPECT_EQ(1, Run({"exists", name}).exitCode) << name;
+    }
+
+    for (const char* verb : {"show", "delete", "config"}) {
+        r = Run({verb, "LPT1:"});
+        EXPECT_EQ(1, r.exitCode) << verb;
+        EXPECT_NE(std::string::npos, r.err.find("the port belongs to the monitor \"Local Port\": "
+                                                "error 50:"))
+            << r.err;
+    }
+    EXPECT_EQ(0, Run({"exists", "LPT1:"}).exitCode);
+
+    ASSERT_EQ(0, Run({"add", "MINE", "--ip", "192.0.2.1"}).exitCode);
+    r = Run({"list"});
+    EXPECT_EQ(0, r.exitCode);
+    EXPECT_EQ("MINE\n", r.out) << "only the monitor's own ports";
 }
 
 TEST_F(Nvspool, ARawXcvRequestShowsItsStatusAndOutput) {

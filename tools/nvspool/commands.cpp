@@ -3,20 +3,23 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tools/cli/port_verbs.h"
 #include "tools/nvspool/common.h"
 
 namespace nvspool {
 
-// One clear line: what failed, the Win32 code and its meaning.
+namespace {
+
+const cli::Tool kTool{"nvspool", nullptr};
+
+}  // namespace
+
 int Fail(const std::string& what, DWORD code) {
-    fprintf(stderr, "nvspool: %s: error %u: %s\n", what.c_str(), static_cast<unsigned>(code),
-            NvErrorText(code).c_str());
-    return 1;
+    return kTool.Fail(what, code);
 }
 
 int Usage(const char* text) {
-    fprintf(stderr, "nvspool: %s (see nvspool --help)\n", text);
-    return 2;
+    return kTool.Usage(text);
 }
 
 bool LoadMonitor(SpoolerHost& host, const Options& options, int* exitCode) {
@@ -95,20 +98,26 @@ int RunCommand(const std::string& command, const std::vector<std::string>& args,
     if (command == "ports") {
         return Ports(args, options);
     }
-    if (command == "add-port") {
-        return AddPortCommand(args, options);
+    // The port verbs are nvport's; the older names stay.
+    static const std::pair<const char*, const char*> kOlderNames[] = {
+        {"add-port", "add"},       {"config-port", "config"}, {"show-port", "show"},
+        {"delete-port", "delete"}, {"port-exists", "exists"},
+    };
+    std::string verb = command;
+    for (const auto& [older, name] : kOlderNames) {
+        if (command == older) {
+            verb = name;
+        }
     }
-    if (command == "config-port") {
-        return ConfigPortCommand(args, options);
-    }
-    if (command == "show-port") {
-        return ShowPortCommand(args, options);
-    }
-    if (command == "delete-port") {
-        return DeletePortCommand(args, options);
-    }
-    if (command == "port-exists") {
-        return PortExistsCommand(args, options);
+    // The verbs reach the monitor through this process's spooler host.
+    SpoolerHost host;
+    cli::Tool tool{"nvspool", [&host, &options] {
+                       int exitCode = 0;
+                       return LoadMonitor(host, options, &exitCode) ? cli::kExitOk : exitCode;
+                   }};
+    int result = cli::RunPortVerb(tool, verb, args);
+    if (result >= 0) {
+        return result;
     }
     if (command == "xcv") {
         return XcvCommand(args, options);

@@ -16,13 +16,7 @@ int Usage(const char* text);
 bool LoadMonitor(SpoolerHost& host, const Options& options, int* exitCode);
 
 int Print(const std::vector<std::string>& args, const Options& options);
-int AddPortCommand(const std::vector<std::string>& args, const Options& options);
-int ConfigPortCommand(const std::vector<std::string>& args, const Options& options);
-int ShowPortCommand(const std::vector<std::string>& args, const Options& options);
-int DeletePortCommand(const std::vector<std::string>& args, const Options& options);
-int PortExistsCommand(const std::vector<std::string>& args, const Options& options);
 int XcvCommand(const std::vector<std::string>& args, const Options& options);
 int Serve(const std::vector<std::string>& args, const Options& options);
-const char* PortOptionsHelp();
 
 }  // namespace nvspool

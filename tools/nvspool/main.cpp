@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/cli/port_settings.h"
+#include "tools/cli/port_verbs.h"
 #include "tools/nvspool/common.h"
 
 namespace {
@@ -18,19 +20,18 @@ const char kUsage[] =
     "Loads the NORVA TCP/IP Port monitor as the Windows spooler does and drives it.\n"
     "\n"
     "Commands:\n"
-    "  ports [--level 1|2]      list the ports of every loaded monitor and the host's own\n"
-    "  add-port NAME --ip ADDR [settings]   add a port (Xcv AddPort, then ConfigPort)\n"
-    "  config-port NAME [settings]          change a port's settings (ReadConfigInf, ConfigPort)\n"
-    "  show-port NAME [--json]              a port's settings (ReadConfigInf)\n"
-    "  delete-port NAME                     delete a port (DeletePort)\n"
-    "  port-exists NAME                     whether the spooler knows the port (exit 0/1)\n"
+    "  ports [--level 1|2]        the ports of every loaded monitor and the host's own\n"
+    "%s"
     "  xcv REQUEST [--input-string S | --input-file F] [--output-size N]\n"
-    "                                       any Xcv request, output as hex\n"
-    "  print --port NAME FILE               print a file through the port (print --help)\n"
-    "  serve [--control SOCKET]             run as the \"Spooler\" service: keep the monitor\n"
-    "                                       loaded; stop and start reload it\n"
+    "                             any Xcv request, output as hex\n"
+    "  print --port NAME FILE     print a file through the port (print --help)\n"
+    "  serve [--control SOCKET]   run as the \"Spooler\" service: keep the monitor\n"
+    "                             loaded; stop and start reload it\n"
     "\n"
-    "Settings of add-port and config-port:\n"
+    "The port verbs are nvport's on Windows; add-port, config-port, show-port, delete-port\n"
+    "and port-exists are older names of add, config, show, delete and exists.\n"
+    "\n"
+    "Settings of add and config:\n"
     "%s"
     "\n"
     "Options:\n"
@@ -61,7 +62,7 @@ int main(int argc, char** argv) {
     size_t i = 0;
     for (; i < args.size(); ++i) {
         if (args[i] == "-h" || args[i] == "--help") {
-            printf(kUsage, nvspool::PortOptionsHelp());
+            printf(kUsage, cli::PortVerbsHelp(), cli::PortSettingsHelp());
             return 0;
         }
         if (args[i] == "--monitor" && i + 1 < args.size()) {
@@ -73,7 +74,7 @@ int main(int argc, char** argv) {
         }
     }
     if (i == args.size()) {
-        fprintf(stderr, kUsage, nvspool::PortOptionsHelp());
+        fprintf(stderr, kUsage, cli::PortVerbsHelp(), cli::PortSettingsHelp());
         return 2;
     }
     std::string command = args[i];

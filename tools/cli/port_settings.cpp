@@ -1,0 +1,251 @@
+#include "tools/cli/port_settings.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+
+#include "tools/cli/text.h"
+
+namespace cli {
+
+namespace {
+
+const char kPortSettingsHelp[] =
+    "  --ip ADDR            printer address (dotted IPv4)\n"
+    "  --lpr | --raw        transport (LPR, or raw TCP: the default of a new port)\n"
+    "  --queue Q            LPR queue name\n"
+    "  --port-number N      printer's TCP port\n"
+    "  --timeout MS         send time-out in milliseconds (SnmpTimeOut)\n"
+    "  --community C        SNMP community\n"
+    "  --snmp-index N       SNMP device index\n"
+    "  --snmp-version 0|1   SNMP version code\n"
+    "  --snmp-enabled 0|1   SNMP status flag\n"
+    "  --mail ADDR          mail address of the LPR M line\n"
+    "  --host-name H        printer host name (kept and reported)\n"
+    "  --hw-address HEX     printer hardware address (kept and reported)\n";
+
+// The record's text fields hold this many characters with their terminator.
+constexpr size_t kNameChars = sizeof(PortEntry::PortName) / sizeof(WCHAR);
+
+}  // namespace
+
+bool PortSettings::MoreThanTheAddress() const {
+    return lpr || raw || queue || portNumber || timeOut || community || snmpIndex || snmpVersion ||
+           snmpEnabled || mail || hostName || hwAddress;
+}
+
+int ParsePortSettings(const Tool& tool, const std::vector<std::string>& args, std::string* name,
+                      PortSettings* s) {
+    struct TextOption {
+        const char* option;
+        std::optional<std::string> PortSettings::*field;
+    };
+    struct NumberOption {
+        const char* option;
+        std::optional<DWORD> PortSettings::*field;
+        DWORD max;
+    };
+    static const TextOption kTexts[] = {
+        {"--ip", &PortSettings::ip},
+        {"--queue", &PortSettings::queue},
+        {"--community", &PortSettings::community},
+        {"--mail", &PortSettings::mail},
+        {"--host-name", &PortSettings::hostName},
+        {"--hw-address", &PortSettings::hwAddress},
+    };
+    static const NumberOption kNumbers[] = {
+        {"--port-number", &PortSettings::portNumber, 0xffffffffu},
+        {"--timeout", &PortSettings::timeOut, 0xffffffffu},
+        {"--snmp-index", &PortSettings::snmpIndex, 0xffffffffu},
+        {"--snmp-version", &PortSettings::snmpVersion, 1},
+        {"--snmp-enabled", &PortSettings::snmpEnabled, 1},
+    };
+    bool haveName = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        bool known = false;
+        for (const auto& t : kTexts) {
+            if (a == t.option) {
+                if (!hasValue) {
+                    return tool.Usage("missing value for " + a);
+                }
+                s->*t.field = args[++i];
+                known = true;
+            }
+        }
+        for (const auto& n : kNumbers) {
+            if (a == n.option) {
+                DWORD value = 0;
+                if (!hasValue || !ParseNumber(args[i + 1], n.max, &value)) {
+                    return tool.Usage("bad or missing value for " + a);
+                }
+                ++i;
+                s->*n.field = value;
+                known = true;
+            }
+        }
+        if (known) {
+            continue;
+        }
+        if (a == "--lpr") {
+            s->lpr = true;
+        } else if (a == "--raw") {
+            s->raw = true;
+        } else if (a.size() > 1 && a[0] == '-') {
+            return tool.Usage("unknown option " + a);
+        } else if (!haveName) {
+            *name = a;
+            haveName = true;
+        } else {
+            return tool.Usage("one port name only");
+        }
+    }
+    if (!haveName || name->empty()) {
+        return tool.Usage("a port name is needed");
+    }
+    if (s->lpr && s->raw) {
+        return tool.Usage("--lpr and --raw exclude each other");
+    }
+    return -1;
+}
+
+bool SetField(WCHAR* field, size_t chars, const std::string& text) {
+    WideString wide = Wide(text);
+    if (wide.size() + 1 > chars) {
+        return false;
+    }
+    memcpy(field, wide.c_str(), (wide.size() + 1) * sizeof(WCHAR));
+    return true;
+}
+
+std::string FieldText(const WCHAR* field, size_t chars) {
+    WideString text(field, field + chars);
+    text.resize(std::min(text.find(WCHAR(0)), text.size()));
+    return Utf8(text.c_str());
+}
+
+std::string ApplySettings(const PortSettings& s, PortEntry* r) {
+    struct Text {
+        const std::optional<std::string>& value;
+        WCHAR* field;
+        size_t chars;
+        const char* option;
+    };
+    const Text texts[] = {
+        {s.ip, r->IPAddress, std::size(r->IPAddress), "--ip"},
+        {s.queue, r->QueueName, std::size(r->QueueName), "--queue"},
+        {s.community, r->SnmpCommunity, std::size(r->SnmpCommunity), "--community"},
+        {s.mail, r->MailAlert, std::size(r->MailAlert), "--mail"},
+        {s.hostName, r->HostName, std::size(r->HostName), "--host-name"},
+        {s.hwAddress, r->HWAddress, std::size(r->HWAddress), "--hw-address"},
+    };
+    for (const auto& t : texts) {
+        if (t.value && !SetField(t.field, t.chars, *t.value)) {
+            return std::string(t.option) + " is longer than its field (" +
+                   std::to_string(t.chars - 1) + " characters)";
+        }
+    }
+    if (s.lpr)
+        r->Protocol = PROTOCOL_LPR;
+    if (s.raw)
+        r->Protocol = PROTOCOL_RAW;
+    if (s.portNumber)
+        r->PortNumber = *s.portNumber;
+    if (s.timeOut)
+        r->SnmpTimeOut = *s.timeOut;
+    if (s.snmpIndex)
+        r->SnmpIndex = *s.snmpIndex;
+    if (s.snmpVersion)
+        r->SnmpVersion = *s.snmpVersion;
+    if (s.snmpEnabled)
+        r->SnmpEnabled = *s.snmpEnabled;
+    return std::string();
+}
+
+void TakeTransportDefaults(const PortSettings& settings, PortEntry* record) {
+    if (settings.lpr && !settings.portNumber &&
+        record->PortNumber == portcfg::kDefaultRawPortNumber) {
+        record->PortNumber = portcfg::kDefaultLprPortNumber;
+    }
+    if (settings.raw && !settings.portNumber &&
+        record->PortNumber == portcfg::kDefaultLprPortNumber) {
+        record->PortNumber = portcfg::kDefaultRawPortNumber;
+    }
+    if (settings.lpr && !settings.queue && record->QueueName[0] == 0) {
+        unsigned a = 0, b = 0, c = 0, d = 0;
+        if (sscanf(FieldText(record->IPAddress).c_str(), "%u.%u.%u.%u", &a, &b, &c, &d) == 4) {
+            char queue[std::size(record->QueueName)];
+            snprintf(queue, sizeof queue, portcfg::kDefaultQueueFormat, a, b, c, d);
+            SetField(record->QueueName, queue);
+        }
+    }
+}
+
+DWORD CheckPortName(const std::string& name) {
+    if (name.empty() || Wide(name).size() + 1 > kNameChars) {
+        return ERROR_INVALID_NAME;
+    }
+    for (unsigned char c : name) {
+        if (c == '\\' || c < 0x20 || c == 0x7f) {
+            return ERROR_INVALID_NAME;
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD CheckAddress(const PortSettings& settings) {
+    if (!settings.ip) {
+        return ERROR_SUCCESS;
+    }
+    std::optional<DWORD> address = ParseDottedAddress(*settings.ip);
+    return address && *address != 0 && *address != 0xffffffffu ? ERROR_SUCCESS
+                                                               : ERROR_INVALID_PARAMETER;
+}
+
+void PrintRecord(const PortEntry& r, bool json) {
+    struct Line {
+        const char* key;
+        std::string text;
+        bool number;
+    };
+    const bool lpr = r.Protocol == PROTOCOL_LPR;
+    std::vector<Line> lines = {
+        {"PortName", FieldText(r.PortName), false},
+        {"Protocol", std::to_string(r.Protocol), true},
+        {"IPAddress", FieldText(r.IPAddress), false},
+        {"HostName", FieldText(r.HostName), false},
+        {"HWAddress", FieldText(r.HWAddress), false},
+        {"PortNumber", std::to_string(r.PortNumber), true},
+        {"SnmpVersion", std::to_string(r.SnmpVersion), true},
+        {"SnmpTimeOut", std::to_string(r.SnmpTimeOut), true},
+        {"SnmpEnabled", std::to_string(r.SnmpEnabled), true},
+        {"SnmpCommunity", FieldText(r.SnmpCommunity), false},
+        {"SnmpIndex", std::to_string(r.SnmpIndex), true},
+    };
+    if (lpr) {
+        lines.push_back({"QueueName", FieldText(r.QueueName), false});
+        lines.push_back({"MailAlert", FieldText(r.MailAlert), false});
+        lines.push_back({"DoubleSpool", std::to_string(r.DoubleSpool), true});
+    }
+    if (json) {
+        printf("{");
+        for (size_t i = 0; i < lines.size(); ++i) {
+            printf("%s\"%s\": %s", i == 0 ? "" : ", ", lines[i].key,
+                   lines[i].number ? lines[i].text.c_str() : JsonString(lines[i].text).c_str());
+        }
+        printf("}\n");
+        return;
+    }
+    for (const auto& line : lines) {
+        printf("%-14s %s%s\n", line.key, line.text.c_str(),
+               strcmp(line.key, "Protocol") == 0 ? (lpr ? " (LPR)" : " (raw TCP)") : "");
+    }
+}
+
+const char* PortSettingsHelp() {
+    return kPortSettingsHelp;
+}
+
+}  // namespace cli
