@@ -18,6 +18,8 @@ packages=(
   # Wine runs the Windows build: wine64 is the 64-bit loader, wine puts wine and wineserver on
   # PATH (tests/win32/wine-env.sh finds them either way).
   wine wine64
+  # wixl (from msitools) builds the MSI packages of the Windows build; msitools reads them.
+  wixl msitools
   iproute2 procps
   # The LPD peer of tests/peers and a plain sender for bench/. lprng conflicts with lpr,
   # cups-bsd and cups-client: none of those may join this list.
