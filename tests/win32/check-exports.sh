@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# A Windows DLL of ours exports exactly its documented names and imports only system DLLs.
+# A Windows DLL of ours exports exactly its documented names and imports only system DLLs; so
+# does nvport.exe, which exports nothing.
 #   tests/win32/check-exports.sh BUILD_DIR
 set -euo pipefail
 dir=$1
@@ -32,3 +33,4 @@ check() {
 
 check "$dir/bin/nvtcpmon.dll" "DllEntryPoint InitializePrintMonitor2"
 check "$dir/bin/nvinstall.dll" "QornSearchAll QornSearchByIP"
+check "$dir/bin/nvport.exe" ""

@@ -1,0 +1,230 @@
+#!/usr/bin/env bash
+# The Windows package and nvport as an administrator uses them, under Wine, in a fresh prefix
+# per architecture:
+#   - msiexec /i registers the monitor with the spooler (EnumMonitorsW lists it);
+#   - nvport adds, lists, shows, configures and deletes a port through Wine's spooler, and
+#     reports each error in one line with its Win32 code;
+#   - nvport discover finds the printer simulator by SNMP on loopback and makes its port;
+#   - a newer package upgrades the older one and keeps the monitor and its ports;
+#   - msiexec /x is refused while a printer prints to one of the monitor's ports; then it
+#     removes the monitor and its files and leaves the registry and the system directory as
+#     they were before the installation.
+#
+#   tests/win32/package-wine.sh BUILD_DIR_I686 BUILD_DIR_X86_64 LINUX_BUILD_DIR
+#
+# The Linux build gives the printer simulator (nvprinter). Wine uses the host's sockets, so the
+# whole script runs in a private network namespace of its own, where the simulator has UDP
+# port 161 of loopback to itself.
+set -euo pipefail
+
+if [ "${NV_PACKAGE_WINE_NETNS:-}" != 1 ]; then
+  args=()
+  for dir in "$@"; do args+=("$(realpath "$dir")"); done
+  exec env NV_PACKAGE_WINE_NETNS=1 unshare -n bash "$(realpath "$0")" "${args[@]}"
+fi
+ip link set lo up
+
+i686_dir=$1 x64_dir=$2 linux_dir=$3
+. "$(dirname "$0")/wine-env.sh"
+work=$(mktemp -d /tmp/nvpackage-XXXXXX)
+agent_pid=
+cleanup() {
+  [ -z "$agent_pid" ] || { kill "$agent_pid" 2>/dev/null; wait "$agent_pid" 2>/dev/null || true; }
+  for prefix in "$work"/prefix-*; do
+    [ -d "$prefix" ] && WINEPREFIX=$prefix "$WINESERVER" -k 2>/dev/null || true
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+export WINEDEBUG=-all
+unset DISPLAY
+
+failures=0
+ok() { echo "ok: $*"; }
+bad() {
+  echo "FAILED: $*"
+  failures=$((failures + 1))
+}
+
+# run CMD...: its exit code in $rc, its standard output and error in $out and $err, without
+# the carriage returns of Windows line ends.
+run() {
+  set +e
+  "$@" >"$work/out" 2>"$work/err"
+  rc=$?
+  set -e
+  out=$(tr -d '\r' <"$work/out")
+  err=$(tr -d '\r' <"$work/err")
+}
+
+# expect_ok DESCRIPTION PATTERN: the last run succeeded and its output matches the pattern.
+expect_ok() {
+  if [ "$rc" = 0 ] && [[ "$out" == $2 ]]; then ok "$1"; else bad "$1 (exit $rc: $out $err)"; fi
+}
+
+# expect_error DESCRIPTION EXIT CODE: the last run failed with that exit code and one line on
+# standard error naming the Win32 code.
+expect_error() {
+  if [ "$rc" = "$2" ] && [ "$(printf '%s\n' "$err" | wc -l)" = 1 ] &&
+     [[ "$err" == "nvport: "*"error $3: "* ]]; then
+    ok "$1: $err"
+  else
+    bad "$1 (exit $rc, expected $2 and error $3: $err)"
+  fi
+}
+
+# What install and uninstall may not change: the registry's keys and the files of drive C:.
+# (Wine's msiexec leaves its own empty containers for product data behind.)
+snapshot() {
+  "$WINESERVER" -w
+  sed -n 's/^\[\(.*\)\] [0-9]*$/\1/p' "$WINEPREFIX/system.reg" | sort >"$work/keys-$1"
+  (cd "$WINEPREFIX/drive_c" && find . | sort) >"$work/files-$1"
+}
+expect_as_before() {
+  snapshot after
+  local added
+  added=$(comm -13 "$work/keys-before" "$work/keys-after" |
+          grep -v -E '\\\\Installer\\\\(Features|Products|UpgradeCodes|UserData\\\\S-1-5-18\\\\(Components|Products))$' || true)
+  if [ -z "$added" ] && ! grep -q -i -E 'norva|nvtcpmon|nvport|nvinstall' \
+       "$WINEPREFIX/system.reg" "$WINEPREFIX/user.reg"; then
+    ok "the registry is as it was before the installation"
+  else
+    bad "the registry keeps what the package added: ${added:-values naming the product}"
+  fi
+  added=$(comm -13 "$work/files-before" "$work/files-after" | grep -v -x './windows/Installer' || true)
+  local removed
+  removed=$(comm -23 "$work/files-before" "$work/files-after")
+  if [ -z "$added$removed" ]; then
+    ok "drive C: has the files it had before the installation"
+  else
+    bad "drive C: differs: added '$added', removed '$removed'"
+  fi
+}
+
+start_agent() {
+  "$linux_dir/bin/nvprinter" snmp --listen 127.0.0.1:161 --mac 021a2b3c4d5e \
+    --description "Lab Printer 1" --quiet >"$work/agent.out" &
+  agent_pid=$!
+  for _ in $(seq 100); do
+    grep -q 'listening on' "$work/agent.out" && return 0
+    sleep 0.05
+  done
+  bad "the printer simulator did not start"
+}
+
+test_arch() {
+  local arch=$1 loader=$2 dir=$3
+  . "$dir/msi.env"
+  export WINEPREFIX=$work/prefix-$arch
+  local winearch=win64
+  [ "$arch" = i686 ] && winearch=win32
+  echo "== Wine prefix $WINEPREFIX ($arch)"
+  WINEARCH=$winearch "$loader" wineboot -i >/dev/null 2>&1
+  snapshot before
+
+  local installed="$WINEPREFIX/drive_c/Program Files/NORVA/nvport.exe"
+  nvport() { run "$loader" "$installed" "$@"; }
+  msiexec() { run "$loader" msiexec "$@" /qn; }
+
+  echo "== msiexec /i $(basename "$NV_MSI")"
+  msiexec /i "$NV_MSI"
+  expect_ok "msiexec /i installs the package" '*'
+  nvport show-monitor
+  expect_ok "EnumMonitorsW lists the monitor" 'NORVA TCP/IP Port: installed, nvtcpmon.dll*'
+  [ -f "$WINEPREFIX/drive_c/windows/system32/nvtcpmon.dll" ] &&
+    [ -f "$WINEPREFIX/drive_c/Program Files/NORVA/nvinstall.dll" ] &&
+    ok "nvtcpmon.dll is in the system directory, nvinstall.dll beside nvport.exe" ||
+    bad "the files are not where the package puts them"
+
+  echo "== a port through the spooler"
+  nvport add P1 --ip 127.0.0.1
+  expect_ok "add" 'Added port P1.'
+  nvport list
+  expect_ok "list shows the new port and no other monitor's" 'P1'
+  nvport show P1 --json
+  expect_ok "show --json" '{"PortName": "P1", "Protocol": 1, "IPAddress": "127.0.0.1", *"PortNumber": 9100, *}'
+  nvport config P1 --lpr --queue lab --timeout 5000
+  expect_ok "config --lpr" 'Configured port P1.'
+  nvport show P1
+  expect_ok "show after config" $'*Protocol       2 (LPR)*PortNumber     515*SnmpTimeOut    5000*QueueName      lab*'
+  nvport delete P1
+  expect_ok "delete" 'Deleted port P1.'
+  nvport exists P1
+  [ "$rc" = 1 ] && ok "the port is gone" || bad "the port is still there ($out)"
+
+  echo "== errors"
+  nvport show NOPE
+  expect_error "show of an unknown port" 1 1796
+  nvport add P2 --ip 10.0.0.2
+  nvport add P2 --ip 10.0.0.2
+  expect_error "a second add of the same name" 1 183
+  nvport delete LPT1:
+  expect_error "delete of another monitor's port" 1 50
+  nvport exists LPT1:
+  expect_ok "which stays" 'LPT1: exists'
+  nvport add P3 --ip 10.0.0.256
+  expect_error "a bad address" 1 87
+  nvport exists P3
+  [ "$rc" = 1 ] && ok "and makes no port" || bad "a bad address made the port P3"
+
+  echo "== discovery"
+  start_agent
+  nvport discover --ip 127.0.0.1 --json
+  expect_ok "discover --ip finds the simulator" '*"address": "127.0.0.1"*"hardwareAddress": "021a2b3c4d5e", "description": "Lab Printer 1"*'
+  nvport discover --register 127.0.0.1
+  expect_ok "discover --register makes the installer's port" 'registered port NORVA_127.0.0.1 (127.0.0.1, raw TCP port 9100)'
+
+  echo "== upgrade"
+  local newer=${NV_MSI_VERSION%.*}.$((${NV_MSI_VERSION##*.} + 1))
+  (cd "$NV_WIXL_DIR" && "${NV_WIXL[@]}" -D "Version=$newer" \
+     -D "ProductCode=$NV_MSI_NEWER_PRODUCT_CODE" -o "$work/newer.msi") >/dev/null 2>&1
+  msiexec /i "$work/newer.msi"
+  expect_ok "msiexec /i of version $newer over $NV_MSI_VERSION" '*'
+  run "$loader" reg query "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{$NV_MSI_PRODUCT_CODE}"
+  [ "$rc" != 0 ] && ok "the older product is gone" || bad "both versions are installed"
+  nvport list
+  expect_ok "the monitor and its ports stay" $'*NORVA_127.0.0.1*'
+
+  echo "== uninstall"
+  local printers='HKLM\System\CurrentControlSet\Control\Print\Printers\Lab'
+  run "$loader" reg add "$printers" /v Port /d NORVA_127.0.0.1 /f
+  run "$loader" reg add "$printers" /v Name /d Lab /f
+  msiexec /x "$work/newer.msi"
+  if [ "$rc" != 0 ] && [ -f "$installed" ]; then
+    nvport show-monitor
+    expect_ok "msiexec /x is refused while the printer Lab prints to a port" '*: installed*'
+  else
+    bad "msiexec /x removed the monitor from under a printer (exit $rc)"
+  fi
+  run "$loader" reg delete "$printers" /f
+  msiexec /x "$work/newer.msi"
+  expect_ok "msiexec /x removes the package" '*'
+  run "$loader" "$dir/bin/nvport.exe" show-monitor
+  [ "$rc" = 1 ] && [[ "$out" == *'not installed'* ]] &&
+    ok "EnumMonitorsW no longer lists the monitor" || bad "the monitor is still listed ($out)"
+  expect_as_before
+
+  kill "$agent_pid"
+  wait "$agent_pid" 2>/dev/null || true
+  agent_pid=
+  "$WINESERVER" -k 2>/dev/null || true
+}
+
+for arch in x86_64 i686; do
+  if [ "$arch" = i686 ]; then
+    if [ -z "$WINE32" ]; then
+      echo "SKIPPED: the package and nvport (i686): this kernel cannot run 32-bit programs, so"
+      echo "         Wine's 32-bit loader cannot start (the i686 package is still built)"
+      continue
+    fi
+    test_arch i686 "$WINE32" "$i686_dir"
+  else
+    test_arch x86_64 "$WINE64" "$x64_dir"
+  fi
+done
+
+if [ "$failures" -ne 0 ]; then
+  echo "FAILED: $failures checks of the package and nvport"
+  exit 1
+fi
+echo "The package and nvport: all checks passed"
