@@ -77,6 +77,10 @@ TEST_F(Nvspool, FailuresAreOneLineWithTheWin32CodeAndItsMeaning) {
     EXPECT_EQ(1, r.exitCode);
     EXPECT_NE(std::string::npos, r.err.find("StartDocPort on BAD: error 1015: The registry is"))
         << r.err;
+    // The monitor reads nothing for such a port; the settings are not written over nothing.
+    r = Run({"config", "BAD", "--timeout", "5000"});
+    EXPECT_EQ(1, r.exitCode);
+    EXPECT_EQ("nvspool: BAD: the port's address does not parse (IPAddress)\n", r.err);
 
     r = Run({"add-port", "LPT1:", "--ip", "10.0.0.1"});
     EXPECT_EQ(1, r.exitCode);

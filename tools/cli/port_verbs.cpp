@@ -74,6 +74,11 @@ int Configure(const Tool& tool, XcvChannel& channel, const std::string& name,
     if (error != ERROR_SUCCESS) {
         return tool.Fail(Quoted("ReadConfigInf", name), error);
     }
+    if (record.PortName[0] == 0) {
+        // Nothing was read: writing the settings over an empty record would store a port
+        // without a transport.
+        return tool.Problem(name + ": the port's address does not parse (IPAddress)");
+    }
     std::string problem = ApplySettings(settings, &record);
     if (!problem.empty()) {
         return tool.Usage(problem);
