@@ -1,6 +1,7 @@
 // nvprinter raw: a printer's raw TCP port (9100-style). Each connection is one job, stored as a
 // file of its own, with the faults a real printer shows on demand: refusing connections,
-// stalling, resetting, reading slowly, closing early.
+// stalling, pausing, resetting (after a fixed or a random count), reading slowly, closing
+// early, and talking back (status text sent when a job starts).
 //
 // One thread serves every connection with poll(), so fifty jobs at once cost fifty sockets and
 // nothing more.
@@ -19,6 +20,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -49,9 +51,15 @@ const char kRawUsage[] =
     "Faults:\n"
     "  --refuse             hold the port without listening: connections are refused\n"
     "  --stall-after N      stop reading a job after N bytes, keeping the connection open\n"
+    "  --pause-after N      stop reading a job after N bytes for a while, then read on\n"
+    "  --pause-ms MS        how long --pause-after pauses (default 3000)\n"
     "  --reset-after N      reset the connection (RST) after N bytes\n"
+    "  --reset-random MAX   reset each job after a random count of 0..MAX-1 bytes (a job\n"
+    "                       shorter than its count arrives whole)\n"
+    "  --seed N             seed of --reset-random (default 1: the same counts every run)\n"
     "  --close-early N      close the connection normally after N bytes\n"
     "  --slow BPS           read at most BPS bytes per second of each job\n"
+    "  --status-on-connect N  send N bytes of status text back when a job starts\n"
     "  -h, --help           show this help\n";
 
 struct RawOptions {
@@ -63,9 +71,14 @@ struct RawOptions {
     bool quiet = false;
     bool refuse = false;
     long long stallAfter = -1;
+    long long pauseAfter = -1;
+    long long pauseMs = 3000;
     long long resetAfter = -1;
+    long long resetRandom = 0;
+    long long seed = 1;
     long long closeEarly = -1;
     long long slow = 0;
+    long long statusOnConnect = 0;
 };
 
 struct Connection {
@@ -75,6 +88,9 @@ struct Connection {
     std::string peer;
     std::string path;
     long long bytes = 0;
+    long long resetAt = -1;  // this job's reset count (--reset-after or --reset-random)
+    bool paused = false;     // --pause-after has taken its pause
+    Clock::time_point pauseEnds;
     Clock::time_point started;
 };
 
@@ -88,8 +104,35 @@ std::optional<long long> ParseCount(const char* text) {
     return value;
 }
 
+// Status text sent back at most; the socket's buffer takes it at once.
+constexpr long long kMaxStatusBytes = 4096;
+
+// The numeric fault options, in the order of their option ids from kStall on.
+long long* CountOption(RawOptions* o, int index) {
+    long long* counts[] = {&o->stallAfter, &o->pauseAfter,  &o->pauseMs,
+                           &o->resetAfter, &o->resetRandom, &o->seed,
+                           &o->closeEarly, &o->slow,        &o->statusOnConnect};
+    return counts[index];
+}
+
 int ParseRawOptions(int argc, char** argv, RawOptions* o) {
-    enum { kListen = 1000, kOut, kDiscard, kOnce, kQuiet, kRefuse, kStall, kReset, kClose, kSlow };
+    enum {
+        kListen = 1000,
+        kOut,
+        kDiscard,
+        kOnce,
+        kQuiet,
+        kRefuse,
+        kStall,
+        kPause,
+        kPauseMs,
+        kReset,
+        kResetRandom,
+        kSeed,
+        kClose,
+        kSlow,
+        kStatus,
+    };
     static const option kLongOptions[] = {
         {"listen", required_argument, nullptr, kListen},
         {"out", required_argument, nullptr, kOut},
@@ -98,9 +141,14 @@ int ParseRawOptions(int argc, char** argv, RawOptions* o) {
         {"quiet", no_argument, nullptr, kQuiet},
         {"refuse", no_argument, nullptr, kRefuse},
         {"stall-after", required_argument, nullptr, kStall},
+        {"pause-after", required_argument, nullptr, kPause},
+        {"pause-ms", required_argument, nullptr, kPauseMs},
         {"reset-after", required_argument, nullptr, kReset},
+        {"reset-random", required_argument, nullptr, kResetRandom},
+        {"seed", required_argument, nullptr, kSeed},
         {"close-early", required_argument, nullptr, kClose},
         {"slow", required_argument, nullptr, kSlow},
+        {"status-on-connect", required_argument, nullptr, kStatus},
         {"help", no_argument, nullptr, 'h'},
         {nullptr, 0, nullptr, 0},
     };
@@ -139,18 +187,21 @@ int ParseRawOptions(int argc, char** argv, RawOptions* o) {
                 o->refuse = true;
                 break;
             case kStall:
+            case kPause:
+            case kPauseMs:
             case kReset:
+            case kResetRandom:
+            case kSeed:
             case kClose:
             case kSlow:
+            case kStatus:
                 count = ParseCount(optarg);
-                if (!count || (id == kSlow && *count == 0)) {
+                if (!count || ((id == kSlow || id == kResetRandom) && *count == 0) ||
+                    (id == kStatus && *count > kMaxStatusBytes)) {
                     fprintf(stderr, "%s: bad number '%s'\n", argv[0], optarg);
                     return kExitUsage;
                 }
-                (id == kStall   ? o->stallAfter
-                 : id == kReset ? o->resetAfter
-                 : id == kClose ? o->closeEarly
-                                : o->slow) = *count;
+                *CountOption(o, id - kStall) = *count;
                 break;
             default:
                 fprintf(stderr, "%s: unknown or incomplete option '%s'\n", argv[0],
@@ -169,7 +220,11 @@ int ParseRawOptions(int argc, char** argv, RawOptions* o) {
 // The number of bytes this connection may read now (0: none, fault or pacing).
 long long Allowance(const RawOptions& o, const Connection& c) {
     long long limit = 1 << 20;
-    for (long long fault : {o.stallAfter, o.resetAfter, o.closeEarly}) {
+    if (c.paused && Clock::now() < c.pauseEnds) {
+        return 0;
+    }
+    long long pauseAt = c.paused ? -1 : o.pauseAfter;
+    for (long long fault : {o.stallAfter, pauseAt, c.resetAt, o.closeEarly}) {
         if (fault >= 0) {
             limit = std::min(limit, fault - c.bytes);
         }
@@ -221,13 +276,15 @@ class RawPrinter {
         std::vector<char> buffer(1 << 20);
         while (!stop.stopRequested() && !(o_.once && jobs_ > 0 && connections_.empty())) {
             std::vector<pollfd> fds;
-            fds.push_back(pollfd{listener_, static_cast<short>(o_.refuse ? 0 : POLLIN), 0});
+            // A socket that does not listen reports a hang-up at once: a refusing printer
+            // leaves it out of the wait (poll skips a negative descriptor), or it would spin.
+            fds.push_back(pollfd{o_.refuse ? -1 : listener_, POLLIN, 0});
             int waitMs = -1;
             for (auto& c : connections_) {
                 bool reading = Allowance(o_, *c) > 0;
                 fds.push_back(pollfd{c->fd, static_cast<short>(reading ? POLLIN : 0), 0});
-                if (!reading && o_.slow > 0) {
-                    waitMs = 20;  // the pace allows more soon
+                if (!reading && (o_.slow > 0 || c->paused)) {
+                    waitMs = 20;  // the pace, or the end of a pause, allows more soon
                 }
             }
             timespec timeout{0, static_cast<long>(waitMs) * 1000000L};
@@ -267,6 +324,12 @@ class RawPrinter {
             c->number = ++jobs_;
             c->peer = FormatPeer(peer);
             c->started = Clock::now();
+            c->resetAt = o_.resetRandom > 0 ? std::uniform_int_distribution<long long>(
+                                                  0, o_.resetRandom - 1)(random_)
+                                            : o_.resetAfter;
+            if (o_.statusOnConnect > 0) {
+                SendStatus(c->fd, o_.statusOnConnect);
+            }
             if (!o_.discard) {
                 char name[32];
                 snprintf(name, sizeof name, "/job-%04d.prn", c->number);
@@ -297,12 +360,28 @@ class RawPrinter {
         }
     }
 
+    // A printer's status line, repeated and cut to `bytes`; the new socket takes it at once.
+    static void SendStatus(int fd, long long bytes) {
+        static const char kStatus[] =
+            "@PJL USTATUS DEVICE CODE=10001 DISPLAY=\"READY\" ONLINE=TRUE\r\n";
+        std::string text;
+        while (static_cast<long long>(text.size()) < bytes) {
+            text += kStatus;
+        }
+        text.resize(static_cast<size_t>(bytes));
+        send(fd, text.data(), text.size(), MSG_NOSIGNAL);  // a sender already gone: no matter
+    }
+
     void ApplyFaults() {
         for (auto& c : connections_) {
             if (c->fd < 0) {
                 continue;
             }
-            if (o_.resetAfter >= 0 && c->bytes >= o_.resetAfter) {
+            if (o_.pauseAfter >= 0 && !c->paused && c->bytes >= o_.pauseAfter) {
+                c->paused = true;
+                c->pauseEnds = Clock::now() + std::chrono::milliseconds(o_.pauseMs);
+            }
+            if (c->resetAt >= 0 && c->bytes >= c->resetAt) {
                 linger reset{1, 0};
                 setsockopt(c->fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
                 Finish(c.get(), "reset by the printer");
@@ -333,6 +412,7 @@ class RawPrinter {
     Endpoint bound_;
     int jobs_ = 0;
     std::vector<std::unique_ptr<Connection>> connections_;
+    std::mt19937_64 random_{static_cast<std::uint64_t>(o_.seed)};
 };
 
 }  // namespace
