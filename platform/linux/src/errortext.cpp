@@ -28,6 +28,7 @@ constexpr ErrorText kTexts[] = {
     {32, "The process cannot access the file because it is being used by another process."},
     {38, "Reached the end of the file."},
     {50, "The request is not supported."},
+    {58, "The specified server cannot perform the requested operation."},
     {63, "Your file waiting to be printed was deleted."},
     {80, "The file exists."},
     {87, "The parameter is incorrect."},
@@ -150,6 +151,7 @@ constexpr ErrorText kTexts[] = {
      "provide network services is currently unavailable."},
     {10092, "The Windows Sockets version requested is not supported."},
     {10093, "Either the application has not called WSAStartup, or WSAStartup failed."},
+    {10101, "A graceful shutdown is in progress."},
     {11001, "No such host is known."},
     {11002,
      "This is usually a temporary error during hostname resolution and means that the "

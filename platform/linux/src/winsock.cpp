@@ -353,12 +353,22 @@ int setsockopt(SOCKET s, int level, int option, const char* value, int valueLeng
     return rc < 0 ? NvWsaFailErrno(rc) : 0;
 }
 
+// SO_ERROR answers a Winsock code, as on Windows (0 stays 0).
 int getsockopt(SOCKET s, int level, int option, char* value, int* valueLength) {
     if (!NvIsSocket(s)) {
         return NvWsaFail(WSAENOTSOCK);
     }
     int rc = px::GetOption(Fd(s), level, option, value, valueLength);
-    return rc < 0 ? NvWsaFailErrno(rc) : 0;
+    if (rc < 0) {
+        return NvWsaFailErrno(rc);
+    }
+    if (level == SOL_SOCKET && option == SO_ERROR) {
+        int error = 0;
+        memcpy(&error, value, sizeof error);
+        DWORD code = error != 0 ? NvWsaFromErrno(error) : 0;
+        memcpy(value, &code, sizeof code);
+    }
+    return 0;
 }
 
 int getsockname(SOCKET s, struct sockaddr* name, int* nameLength) {
@@ -437,6 +447,16 @@ void nvws_fd_set_remove(SOCKET s, fd_set* set) {
     }
 }
 
+// A connection reported writable is made: a later failure of it is no failed connection
+// attempt, and Windows no longer reports it in the exception set.
+static void ConnectionMade(SOCKET s) {
+    std::lock_guard<std::mutex> lock(gSocketMutex);
+    auto it = Sockets().find(Fd(s));
+    if (it != Sockets().end()) {
+        it->second.connectPending = false;
+    }
+}
+
 // Windows semantics: the first argument is ignored; a socket whose connection attempt failed is
 // not writable but excepted (so a wait on the write set alone runs to its time-out); the sets
 // are rewritten to hold the ready sockets; a null time-out waits without limit.
@@ -503,6 +523,9 @@ int select(int, fd_set* readSet, fd_set* writeSet, fd_set* exceptSet,
                 ready = (entries[i].ready & (px::kReadable | px::kError)) != 0;
             } else if (watched[i].wanted == px::kWritable) {
                 ready = (entries[i].ready & px::kWritable) != 0 && !failedConnect;
+                if (ready) {
+                    ConnectionMade(watched[i].set->fd_array[watched[i].index]);
+                }
             } else {
                 ready = failedConnect;
             }
