@@ -373,12 +373,27 @@ BOOL WINAPI MonEndDocPort(HANDLE portHandle) {
         return TRUE;
     }
     FlushFileBuffers(port->GetOutput());
-    port->EndDoc();
-    port->SetJobCommand(JOB_CONTROL_SENT_TO_PRINTER);
+    // A job is sent to the printer only when its transport finished it. Otherwise the spooler
+    // keeps the job and prints it again, and learns why from the result.
+    BOOL sent = port->EndDoc();
+    DWORD error = sent ? ERROR_SUCCESS : GetLastError();
+    if (error == ERROR_SUCCESS && !sent) {
+        error = ERROR_GEN_FAILURE;
+    }
+    if (!sent) {
+        DbgPrint("EndDocPort( \"%ws\" ) failed, error %d: the job is restarted\n", port->GetName(),
+                 static_cast<int>(error));
+    }
+    port->SetJobCommand(sent ? JOB_CONTROL_SENT_TO_PRINTER : JOB_CONTROL_RESTART);
     port->CloseJobPrinter();
-    CAppLock lock;
-    port->ClearState(PORT_IN_JOB);
-    return TRUE;
+    {
+        CAppLock lock;
+        port->ClearState(PORT_IN_JOB);
+    }
+    if (!sent) {
+        SetLastError(error);
+    }
+    return sent;
 }
 
 namespace {

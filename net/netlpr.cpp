@@ -76,7 +76,8 @@ CLpr::CLpr()
       m_jobHost(nullptr),
       m_jobUser(nullptr),
       m_jobTitle(nullptr),
-      m_mailAlert{} {
+      m_mailAlert{},
+      m_spoolError(ERROR_SUCCESS) {
     DbgPrint("CLpr(0x%08X, size=%d)\n", TraceAddress(this), static_cast<int>(sizeof(CLpr)));
 }
 
@@ -120,7 +121,7 @@ BOOL CLpr::ReadConfig(CNetPort* port) {
     }
     CRegKey& key = port->GetKey();
     m_portNumber = portcfg::ReadDword(key, portcfg::kPortNumber, portcfg::kDefaultLprPortNumber);
-    m_timeOut = portcfg::ReadDword(key, portcfg::kSnmpTimeOut, portcfg::kDefaultTimeOut);
+    m_timeOut = portcfg::ReadTimeOut(key);
     if (!portcfg::ReadText(key, portcfg::kQueueName, m_queueName, sizeof m_queueName,
                            portcfg::kQueueNameMaxChars)) {
         const auto* octets = reinterpret_cast<const BYTE*>(&m_address);
@@ -166,6 +167,7 @@ BOOL CLpr::StartDoc(CNetPort* port) {
         FreeMem(block);
     }
     ReleaseSpoolFile();
+    m_spoolError = ERROR_SUCCESS;
     m_spoolFile = CreatePrivateTempFile(kSpoolPrefix, m_spoolFileName, MAX_PATH + 1);
     if (m_spoolFile == INVALID_HANDLE_VALUE) {
         m_spoolFileName[0] = 0;
@@ -174,11 +176,27 @@ BOOL CLpr::StartDoc(CNetPort* port) {
     return TRUE;
 }
 
-BOOL CLpr::Write(CNetPort*, LPBYTE data, DWORD size, LPDWORD written) {
+// A write that fails (a full disk) leaves a spool file without part of the job, and nothing
+// written after it can mend that: the job is never sent. The failure is kept; a later write
+// asks the spooler to print the job again from its start and fails the same way.
+BOOL CLpr::Write(CNetPort* port, LPBYTE data, DWORD size, LPDWORD written) {
     if (m_spoolFile == INVALID_HANDLE_VALUE) {
+        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    return WriteFile(m_spoolFile, data, size, written, nullptr);
+    if (m_spoolError != ERROR_SUCCESS) {
+        port->SetJobCommand(JOB_CONTROL_RESTART);
+        SetLastError(m_spoolError);
+        return FALSE;
+    }
+    if (WriteFile(m_spoolFile, data, size, written, nullptr)) {
+        return TRUE;
+    }
+    m_spoolError = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_WRITE_FAULT;
+    DbgPrint("CLpr::Write() spool file write failed, error %d: the job will not be sent\n",
+             static_cast<int>(m_spoolError));
+    SetLastError(m_spoolError);
+    return FALSE;
 }
 
 // A socket with the conversation's options: address reuse, a reset at close, sends and
@@ -208,21 +226,37 @@ SOCKET CLpr::OpenSocket() {
     return s;
 }
 
-// A blocking connection from a local port in 721..731 of the address the machine's name
-// resolves to. Two jobs to the same printer may pick the same local port (SO_REUSEADDR lets
-// both bind it): the connection that finds the pair taken tries the next port.
+// A blocking connection from a local port in 721..731, bound on any address so that routing
+// picks the interface that reaches the printer. Two jobs to the same printer may pick the same
+// local port (SO_REUSEADDR lets both bind it): the connection that finds the pair taken tries
+// the next port. When every port of the range is taken, the job waits for one to come free,
+// pass after pass, up to TimeOut; the connect's own wait shares that bound.
 BOOL CLpr::Connect(CNetPort*) {
-    char host[128];
-    if (gethostname(host, sizeof host) == SOCKET_ERROR) {
-        return FALSE;
+    const DWORD start = GetTickCount();
+    for (;;) {
+        DWORD error = ConnectFromLocalPort(start);
+        if (error == ERROR_SUCCESS) {
+            return TRUE;
+        }
+        if (error != WSAEADDRINUSE || GetTickCount() - start >= m_timeOut) {
+            if (error == WSAEADDRINUSE) {
+                DbgPrint("CLpr::Connect() no local port of %d..%d came free within %d ms\n",
+                         static_cast<int>(m_localPortFirst), static_cast<int>(m_localPortLast),
+                         static_cast<int>(m_timeOut));
+            } else {
+                DbgPrint("CLpr::Connect() connect failed %d\n", static_cast<int>(error));
+            }
+            SetLastError(error);
+            return FALSE;
+        }
+        Sleep(kPortRetryMs);
     }
-    hostent* entry = gethostbyname(host);
-    if (entry == nullptr || entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr) {
-        return FALSE;
-    }
+}
+
+DWORD CLpr::ConnectFromLocalPort(DWORD start) {
     sockaddr_in local{};
     local.sin_family = AF_INET;
-    memcpy(&local.sin_addr, entry->h_addr_list[0], sizeof local.sin_addr);
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
     sockaddr_in destination{};
     destination.sin_family = AF_INET;
     destination.sin_port = htons(LOWORD(m_portNumber));
@@ -232,34 +266,50 @@ BOOL CLpr::Connect(CNetPort*) {
         if (m_socket == INVALID_SOCKET) {
             m_socket = OpenSocket();
             if (m_socket == INVALID_SOCKET) {
-                return FALSE;
+                return WSAGetLastError() != 0 ? static_cast<DWORD>(WSAGetLastError())
+                                              : static_cast<DWORD>(WSAENOBUFS);
             }
         }
         local.sin_port = htons(static_cast<USHORT>(p));
         if (bind(m_socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+            DWORD error = WSAGetLastError();
+            if (error != WSAEADDRINUSE && error != WSAEADDRNOTAVAIL) {
+                return error;  // no right to the reserved ports, for one: waiting cannot help
+            }
             continue;
         }
-        ULONG blocking = 0;
-        ioctlsocket(m_socket, FIONBIO, &blocking);
-        if (connect(m_socket, reinterpret_cast<const sockaddr*>(&destination),
-                    sizeof destination) == 0) {
-            return TRUE;
+        DWORD error = ConnectBounded(destination, start);
+        if (error == ERROR_SUCCESS) {
+            return ERROR_SUCCESS;
         }
-        int error = WSAGetLastError();
-        if (error == WSAEWOULDBLOCK) {
-            DbgPrint("Non-blocking connect\n");
-            return TRUE;
-        }
-        if (error != WSAEADDRNOTAVAIL && error != WSAEADDRINUSE) {
-            DbgPrint("CLpr::Connect() connect failed %d\n", error);
-            return FALSE;
-        }
-        closesocket(m_socket);  // this local port is taken towards this printer: the next one
+        closesocket(m_socket);
         m_socket = INVALID_SOCKET;
+        if (error != WSAEADDRNOTAVAIL && error != WSAEADDRINUSE) {
+            return error;
+        }
+        // This local port is taken towards this printer: the next one.
     }
-    DbgPrint("CLpr::Connect() no local port of %d..%d could be used\n",
-             static_cast<int>(m_localPortFirst), static_cast<int>(m_localPortLast));
-    return FALSE;
+    return WSAEADDRINUSE;
+}
+
+DWORD CLpr::ConnectBounded(const sockaddr_in& destination, DWORD start) {
+    ULONG nonBlocking = 1;
+    ioctlsocket(m_socket, FIONBIO, &nonBlocking);
+    DWORD error = ERROR_SUCCESS;
+    if (connect(m_socket, reinterpret_cast<const sockaddr*>(&destination), sizeof destination) ==
+        SOCKET_ERROR) {
+        error = WSAGetLastError();
+        if (error == WSAEWOULDBLOCK) {
+            DWORD elapsed = GetTickCount() - start;
+            DWORD left = elapsed < m_timeOut ? m_timeOut - elapsed : 0;
+            if (WaitForConnection(m_socket, left, &error) == ConnectWait::kConnected) {
+                error = ERROR_SUCCESS;
+            }
+        }
+    }
+    ULONG blocking = 0;
+    ioctlsocket(m_socket, FIONBIO, &blocking);
+    return error;
 }
 
 BOOL CLpr::Close() {
@@ -296,17 +346,30 @@ BOOL CLpr::ReadAck(BOOL sendZeroFirst) {
     }
     char answer = 1;
     int n = recv(m_socket, &answer, 1, 0);
-    return n == 1 && answer == kAcknowledge;
+    if (n == 1 && answer == kAcknowledge) {
+        return TRUE;
+    }
+    if (n == 1) {
+        DbgPrint("CLpr: the printer answered 0x%02X\n", static_cast<unsigned char>(answer));
+        SetLastError(ERROR_BAD_NET_RESP);  // the daemon refused the step
+    } else if (n == 0) {
+        SetLastError(WSAEDISCON);  // the daemon closed the connection instead of answering
+    }
+    return FALSE;
 }
 
 BOOL CLpr::SendCommand(const char* command, int length) {
-    return length > 0 && SendAll(command, length) == length && ReadAck(FALSE);
+    if (length <= 0) {
+        SetLastError(ERROR_INVALID_DATA);
+        return FALSE;
+    }
+    return SendAll(command, length) == length && ReadAck(FALSE);
 }
 
-// Every step that ends the conversation says so, with the Winsock error it left.
+// Every step that ends the conversation says so, with the error it left.
 static BOOL Step(BOOL ok, const char* step) {
     if (!ok) {
-        DbgPrint("CLpr::EndDoc() %s failed, error %d\n", step, WSAGetLastError());
+        DbgPrint("CLpr::EndDoc() %s failed, error %d\n", step, static_cast<int>(GetLastError()));
     }
     return ok;
 }
@@ -318,6 +381,7 @@ static BOOL Step(BOOL ok, const char* step) {
 // they were taken, and the title is cut further here so that everything fits the buffer.
 int CLpr::BuildControlFile(char* buffer, size_t size, DWORD jobId) {
     if (m_jobHost == nullptr || m_jobTitle == nullptr) {
+        SetLastError(ERROR_INVALID_DATA);  // the spooler gave no job information
         return -1;
     }
     CleanInPlace(m_mailAlert);
@@ -344,7 +408,11 @@ int CLpr::BuildControlFile(char* buffer, size_t size, DWORD jobId) {
     append("ldfA%03lu%s\nUdfA%03lu%s\nN%s\n", static_cast<unsigned long>(jobId), m_jobHost,
            static_cast<unsigned long>(jobId), m_jobHost, m_jobTitle);
     QORN_ASSERT(length >= 0 && static_cast<size_t>(length) < size);
-    return length >= 0 && static_cast<size_t>(length) < size ? length : -1;
+    if (length < 0 || static_cast<size_t>(length) >= size) {
+        SetLastError(ERROR_INVALID_DATA);
+        return -1;
+    }
+    return length;
 }
 
 // The data file from the spool file, in ReadChunk pieces. A read that returns nothing before
@@ -355,7 +423,11 @@ BOOL CLpr::SendData(LONGLONG size) {
     LONGLONG sent = 0;
     while (read < size) {
         DWORD n = 0;
-        if (!ReadFile(m_spoolFile, chunk.data(), m_readChunk, &n, nullptr) || n == 0) {
+        if (!ReadFile(m_spoolFile, chunk.data(), m_readChunk, &n, nullptr)) {
+            break;
+        }
+        if (n == 0) {
+            SetLastError(ERROR_HANDLE_EOF);  // the spool file is shorter than announced
             break;
         }
         read += n;
@@ -367,6 +439,8 @@ BOOL CLpr::SendData(LONGLONG size) {
     return sent == size;
 }
 
+// The whole conversation. Any failure fails the job with the error of the step that failed,
+// and a job whose spooling failed is never sent.
 BOOL CLpr::EndDoc(CNetPort* port) {
     BOOL result = FALSE;
     LARGE_INTEGER zero{};
@@ -375,7 +449,15 @@ BOOL CLpr::EndDoc(CNetPort* port) {
     auto* control = static_cast<char*>(AllocMem(kBufferBytes));
     DWORD jobId = port->GetJobId();
     CleanInPlace(m_queueName);
+    if (m_spoolError != ERROR_SUCCESS) {
+        DbgPrint("CLpr::EndDoc() the job was not spooled whole, error %d: not sent\n",
+                 static_cast<int>(m_spoolError));
+        SetLastError(m_spoolError);
+        goto done;
+    }
     if (m_spoolFile == INVALID_HANDLE_VALUE || command == nullptr || control == nullptr) {
+        SetLastError(m_spoolFile == INVALID_HANDLE_VALUE ? ERROR_INVALID_HANDLE
+                                                         : ERROR_NOT_ENOUGH_MEMORY);
         goto done;
     }
     FlushFileBuffers(m_spoolFile);
@@ -384,17 +466,15 @@ BOOL CLpr::EndDoc(CNetPort* port) {
         !SetFilePointerEx(m_spoolFile, zero, nullptr, FILE_BEGIN)) {
         goto done;
     }
-    if (!Step(Connect(port), "connect")) {
-        goto done;
-    }
     {
+        // The control file first: without the job's names no conversation is started.
+        int length = BuildControlFile(control, kBufferBytes, jobId);
+        if (!Step(length >= 0, "control file") || !Step(Connect(port), "connect")) {
+            goto done;
+        }
         // The receive-job command, then the control file and its subcommand.
         int n = snprintf(command, kBufferBytes, "%c%s\n", kReceiveJob, m_queueName);
         if (!Step(SendCommand(command, n), "receive-job command")) {
-            goto done;
-        }
-        int length = BuildControlFile(control, kBufferBytes, jobId);
-        if (length < 0) {
             goto done;
         }
         n = snprintf(command, kBufferBytes, "%c%d cfa%03lu%s\n", kReceiveControlFile, length,
@@ -413,15 +493,20 @@ BOOL CLpr::EndDoc(CNetPort* port) {
         if (end.QuadPart == 0) {
             // An empty job: no data, no terminating zero, no acknowledgement.
             LINGER reset = {1, 0};
-            result = setsockopt(m_socket, SOL_SOCKET, SO_LINGER,
-                                reinterpret_cast<const char*>(&reset), sizeof reset) == 0;
+            result = Step(setsockopt(m_socket, SOL_SOCKET, SO_LINGER,
+                                     reinterpret_cast<const char*>(&reset), sizeof reset) == 0,
+                          "data file");
         } else {
             result = Step(SendData(end.QuadPart) && ReadAck(TRUE), "data file");
         }
     }
 done:
+    DWORD error = result ? ERROR_SUCCESS : GetLastError();
     FreeMem(control);
     FreeMem(command);
     Close();
+    if (!result) {
+        SetLastError(error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE);
+    }
     return result;
 }

@@ -11,6 +11,7 @@ class CLpr : public CNetProtocol {
   public:
     static constexpr DWORD kLocalPortFirst = 721;  // RFC 1179: the source port is 721..731
     static constexpr DWORD kLocalPortLast = 731;
+    static constexpr DWORD kPortRetryMs = 100;    // pause before another pass over 721..731
     static constexpr DWORD kReadChunk = 4096;     // spool-file bytes per send of the data
     static constexpr size_t kBufferBytes = 4096;  // the command buffer and the control file
     // Names written into the control file are cut to these lengths (bytes) so that it always
@@ -50,14 +51,22 @@ class CLpr : public CNetProtocol {
 
   private:
     SOCKET OpenSocket();
+    // One pass over the local ports from `start` (GetTickCount) on: 0 once connected,
+    // WSAEADDRINUSE when every port is taken, else the error that ends the attempt.
+    DWORD ConnectFromLocalPort(DWORD start);
+    // The connect from the bound socket, its wait bounded by what is left of TimeOut.
+    DWORD ConnectBounded(const sockaddr_in& destination, DWORD start);
     // Sends all of the buffer (one send of 0 bytes for an empty one); returns the bytes sent.
     int SendAll(const char* buffer, int length);
     // Optionally sends the 0x00 that ends a file, then reads the printer's one-byte answer:
-    // TRUE for 0x00, FALSE for anything else, a closed connection or no answer in time.
+    // TRUE for 0x00, FALSE for anything else, a closed connection or no answer in time (the
+    // last error says which).
     BOOL ReadAck(BOOL sendZeroFirst);
     // The control file, built into the buffer; its length, or -1 without host or title.
     int BuildControlFile(char* buffer, size_t size, DWORD jobId);
     BOOL SendCommand(const char* command, int length);
     BOOL SendData(LONGLONG size);
     void ReleaseSpoolFile();
+
+    DWORD m_spoolError;  // the error of a failed write to the spool file: the job is never sent
 };

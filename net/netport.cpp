@@ -5,6 +5,7 @@
 
 #include "net/netlpr.h"
 #include "net/netraws.h"
+#include "net/netxcv.h"
 #include "net/portconfig.h"
 
 // The handle value by which StartDocPort and WritePort recognise a port with an open job.
@@ -86,8 +87,15 @@ BOOL CNetPort::WriteConfig() {
     return TRUE;
 }
 
+// The job gate is waited for as long as a request that replaces the transport waits for it: a
+// job that never ends cannot hold every later job of the port.
 BOOL CNetPort::StartDoc() {
-    EnterJobGate();
+    if (!EnterJobGate(CNetXcv::kJobWaitMs)) {
+        DbgPrint("CNetPort::StartDoc() the port is still busy after %d ms\n",
+                 static_cast<int>(CNetXcv::kJobWaitMs));
+        SetLastError(ERROR_BUSY);
+        return FALSE;
+    }
     if (!ReadConfig()) {
         LeaveJobGate();
         return FALSE;

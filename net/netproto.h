@@ -6,6 +6,7 @@
 #include "monitor/template.h"
 #include "monitor/util.h"
 #include "net/portentry.h"
+#include "platform/winsock.h"
 
 class CNetPort;
 class CRegKey;
@@ -34,4 +35,15 @@ class CNetProtocol : public CQornTemplate {
   protected:
     // "SnmpEnabled", "SnmpCommunity", "SnmpIndex" and "SnmpVersion" with their defaults.
     void ReadSnmpSettings(CRegKey& key);
+
+    // Where a connection started by a non-blocking connect stands after a wait.
+    enum class ConnectWait {
+        kConnected,  // the socket became writable
+        kPending,    // not decided within the wait (*error: WSAETIMEDOUT, or select's error)
+        kFailed,     // the attempt failed (*error: the socket's error)
+    };
+    // Waits up to `milliseconds` for the connection. Windows reports a failed attempt in the
+    // exception set and never as writable, so both sets are watched and a refused or
+    // unreachable printer is known at once, not at the end of the wait.
+    static ConnectWait WaitForConnection(SOCKET socket, DWORD milliseconds, DWORD* error);
 };

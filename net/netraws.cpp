@@ -20,6 +20,7 @@ CRawSocket::CRawSocket()
       m_startTick(0),
       m_chunkSize(kChunkSize),
       m_chunk(nullptr),
+      m_failure(ERROR_SUCCESS),
       m_inFlight(false),
       m_sendBuf{},
       m_overlapped{} {
@@ -48,7 +49,7 @@ BOOL CRawSocket::ReadConfig(CNetPort* port) {
     }
     CRegKey& key = port->GetKey();
     m_portNumber = portcfg::ReadDword(key, portcfg::kPortNumber, portcfg::kDefaultRawPortNumber);
-    m_timeOut = portcfg::ReadDword(key, portcfg::kSnmpTimeOut, portcfg::kDefaultTimeOut);
+    m_timeOut = portcfg::ReadTimeOut(key);
     ReadSnmpSettings(key);
     return TRUE;
 }
@@ -68,8 +69,9 @@ BOOL CRawSocket::StartDoc(CNetPort* port) {
     return Connect(port);
 }
 
-// The socket is non-blocking: the connect starts, then up to ten waits of five seconds for it
-// to become writable. A refused or unfinished connection is found by the first Write.
+// The socket is non-blocking: the connect starts, then up to ten waits of five seconds for it.
+// A failed attempt (refused, unreachable) fails the job's start at once with its error; a
+// connection still unfinished after the last wait is found by the first Write.
 BOOL CRawSocket::Connect(CNetPort*) {
     m_socket = socket(AF_INET, SOCK_STREAM, 0);
     if (m_socket == INVALID_SOCKET) {
@@ -94,13 +96,16 @@ BOOL CRawSocket::Connect(CNetPort*) {
         DbgPrint("Non-blocking connect\n");
     }
     for (int pass = 0; pass < kConnectPasses; ++pass) {
-        fd_set writable;
-        FD_ZERO(&writable);
-        FD_SET(m_socket, &writable);
-        timeval wait = {kConnectPassSeconds, 0};
-        int ready = select(0, nullptr, &writable, nullptr, &wait);
-        if (ready != 0 && ready != SOCKET_ERROR) {
+        DWORD error = ERROR_SUCCESS;
+        ConnectWait state = WaitForConnection(m_socket, kConnectPassSeconds * 1000, &error);
+        if (state == ConnectWait::kConnected) {
             break;
+        }
+        if (state == ConnectWait::kFailed) {
+            DbgPrint("CRawSocket::Connect() connection failed, error %d\n",
+                     static_cast<int>(error));
+            SetLastError(error);
+            return FALSE;
         }
     }
     m_chunk = static_cast<LPBYTE>(AllocMem(m_chunkSize));
@@ -109,6 +114,13 @@ BOOL CRawSocket::Connect(CNetPort*) {
 
 BOOL CRawSocket::WaitForSend(DWORD milliseconds) {
     return !m_inFlight || WaitForSingleObject(m_overlapped.hEvent, milliseconds) == WAIT_OBJECT_0;
+}
+
+void CRawSocket::Fail(DWORD error) {
+    if (m_failure == ERROR_SUCCESS) {
+        m_failure = error;
+    }
+    Close();
 }
 
 // One overlapped send is in flight at most and its data lives in the chunk, so the caller's
@@ -138,7 +150,7 @@ BOOL CRawSocket::Write(CNetPort* port, LPBYTE data, DWORD size, LPDWORD written)
             m_inFlight = false;
             if (!finished) {
                 error = WSAGetLastError();
-                Close();
+                Fail(error);
                 break;
             }
             DbgPrint("dwSent = %d\n", static_cast<int>(sent));
@@ -153,7 +165,7 @@ BOOL CRawSocket::Write(CNetPort* port, LPBYTE data, DWORD size, LPDWORD written)
             if (m_overlapped.hEvent == WSA_INVALID_EVENT) {
                 error = GetLastError();
                 DbgPrint("Fail to create event\n");
-                Close();
+                Fail(error);
                 break;
             }
         }
@@ -181,7 +193,7 @@ BOOL CRawSocket::Write(CNetPort* port, LPBYTE data, DWORD size, LPDWORD written)
             if (sendError != WSA_IO_PENDING) {
                 DbgPrint("CRawSocket::Write() WSASend failed %d\n", static_cast<int>(sendError));
                 error = sendError;
-                Close();
+                Fail(error);
                 break;
             }
             m_inFlight = true;
@@ -201,29 +213,123 @@ BOOL CRawSocket::Write(CNetPort* port, LPBYTE data, DWORD size, LPDWORD written)
     return error == ERROR_SUCCESS;
 }
 
-// The wait for the last send is bounded by TimeOut: a printer that stopped reading does not
-// hold the spooler thread; the socket is then closed with the send unfinished.
+// The end of the job. The printer has the whole job only when it has read it to its end, so
+// after the last send EndDoc half-closes the connection (SD_SEND) and waits for the printer to
+// close its side, reading and discarding whatever the printer sends back (status text):
+// closing with unread data would reset the connection and the printer would drop what it had
+// not read yet. Each wait is bounded by TimeOut. A failure (an earlier one, a send still in
+// flight at the bound, a reset or an error before the printer's close) fails the job; a
+// printer that keeps the connection open past the bound has been sent everything and the
+// job counts as sent.
 BOOL CRawSocket::EndDoc(CNetPort*) {
-    if (m_socket != INVALID_SOCKET) {
-        if (m_overlapped.hEvent != nullptr && !WaitForSend(m_timeOut)) {
-            DbgPrint("CRawSocket::EndDoc() last send not finished after %d ms, closing\n",
-                     static_cast<int>(m_timeOut));
-        } else {
-            shutdown(m_socket, SD_SEND);
-        }
+    DWORD error = m_failure;
+    if (error == ERROR_SUCCESS && m_socket == INVALID_SOCKET) {
+        error = WSAENOTSOCK;
+    }
+    if (error != ERROR_SUCCESS) {
+        DbgPrint("CRawSocket::EndDoc() the job failed before its end, error %d\n",
+                 static_cast<int>(error));
+    } else {
+        error = FinishLastSend();
+    }
+    if (error == ERROR_SUCCESS && shutdown(m_socket, SD_SEND) == SOCKET_ERROR) {
+        error = WSAGetLastError();
+        DbgPrint("CRawSocket::EndDoc() shutdown failed, error %d\n", static_cast<int>(error));
+    }
+    if (error == ERROR_SUCCESS) {
+        error = AwaitPrinterClose();
     }
     Close();
+    if (error != ERROR_SUCCESS) {
+        SetLastError(error);
+        return FALSE;
+    }
     return TRUE;
 }
 
-// The socket goes first: a send still in flight is aborted by the close and has finished with
-// the chunk before the event is released.
+DWORD CRawSocket::FinishLastSend() {
+    if (!m_inFlight) {
+        return ERROR_SUCCESS;
+    }
+    if (!WaitForSend(m_timeOut)) {
+        DbgPrint("CRawSocket::EndDoc() last send not finished after %d ms\n",
+                 static_cast<int>(m_timeOut));
+        return ERROR_TIMEOUT;
+    }
+    DWORD sent = 0;
+    DWORD flags = 0;
+    BOOL finished = WSAGetOverlappedResult(m_socket, &m_overlapped, &sent, FALSE, &flags);
+    m_inFlight = false;
+    if (!finished) {
+        DWORD error = WSAGetLastError();
+        DbgPrint("CRawSocket::EndDoc() last send failed, error %d\n", static_cast<int>(error));
+        return error;
+    }
+    DbgPrint("dwSent = %d\n", static_cast<int>(sent));
+    return ERROR_SUCCESS;
+}
+
+// Reads until the printer's orderly close (a receive of 0 bytes). The chunk is free: no send
+// is in flight any more. A printer that closes its side early, at a moment when it has read
+// everything that had reached it, looks the same here as one that read the whole job: only
+// the acknowledgement of the last bytes tells them apart, and Winsock does not report it. A
+// printer that closes with data unread resets the connection, which fails the job.
+DWORD CRawSocket::AwaitPrinterClose() {
+    DWORD start = GetTickCount();
+    DWORD discarded = 0;
+    for (;;) {
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= m_timeOut) {
+            DbgPrint(
+                "CRawSocket::EndDoc() the printer kept the connection open %d ms after the "
+                "job's end; the job counts as sent\n",
+                static_cast<int>(m_timeOut));
+            return ERROR_SUCCESS;
+        }
+        DWORD left = m_timeOut - elapsed;
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(m_socket, &readable);
+        timeval wait = {static_cast<long>(left / 1000), static_cast<long>(left % 1000) * 1000};
+        int ready = select(0, &readable, nullptr, nullptr, &wait);
+        if (ready == SOCKET_ERROR) {
+            return WSAGetLastError();
+        }
+        if (ready == 0) {
+            continue;
+        }
+        int n = recv(m_socket, reinterpret_cast<char*>(m_chunk), static_cast<int>(m_chunkSize), 0);
+        if (n == 0) {
+            if (discarded > 0) {
+                DbgPrint("CRawSocket::EndDoc() discarded %d bytes from the printer\n",
+                         static_cast<int>(discarded));
+            }
+            return ERROR_SUCCESS;
+        }
+        if (n == SOCKET_ERROR) {
+            DWORD error = WSAGetLastError();
+            if (error == WSAEWOULDBLOCK) {
+                continue;
+            }
+            DbgPrint(
+                "CRawSocket::EndDoc() the connection failed before the printer closed it, "
+                "error %d\n",
+                static_cast<int>(error));
+            return error;
+        }
+        discarded += static_cast<DWORD>(n);
+    }
+}
+
+// The socket goes first: closing it aborts a send still in flight, which then completes at
+// once. Its OVERLAPPED and the chunk it sends from stay untouched until that completion has
+// been waited for, however long the time-out is (even 0).
 BOOL CRawSocket::Close() {
     if (m_socket != INVALID_SOCKET) {
         closesocket(m_socket);
         m_socket = INVALID_SOCKET;
         if (m_overlapped.hEvent != nullptr) {
-            WaitForSend(m_timeOut);
+            WaitForSend(INFINITE);
         }
         m_inFlight = false;
     }

@@ -1,6 +1,8 @@
 // CRawSocket: carries a job to the printer as one plain TCP stream (port 9100 by default). It
 // connects when the job starts, streams every block the spooler writes through overlapped
-// sends with one send in flight at a time, and closes the connection at the end of the job.
+// sends with one send in flight at a time, and at the end of the job half-closes the
+// connection and waits for the printer to close its side: only then has the printer read the
+// whole job.
 #pragma once
 
 #include "net/netproto.h"
@@ -36,8 +38,14 @@ class CRawSocket : public CNetProtocol {
   private:
     // Waits for the send in flight up to `milliseconds`; TRUE when it finished.
     BOOL WaitForSend(DWORD milliseconds);
+    // Closes the connection after a failure, which the job's end reports.
+    void Fail(DWORD error);
+    // The end of a job, step by step; each returns 0 or the error that fails the job.
+    DWORD FinishLastSend();
+    DWORD AwaitPrinterClose();
 
     LPBYTE m_chunk;
+    DWORD m_failure;  // the error that closed the connection during the job, else 0
     bool m_inFlight;  // an overlapped send of the chunk has not been collected yet
     WSABUF m_sendBuf;
     WSAOVERLAPPED m_overlapped;

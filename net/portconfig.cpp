@@ -11,6 +11,11 @@ DWORD ReadDword(CRegKey& key, LPCWSTR name, DWORD fallback) {
     return key.QueryDWORDValue(value, name) == ERROR_SUCCESS ? value : fallback;
 }
 
+DWORD ReadTimeOut(CRegKey& key) {
+    DWORD value = ReadDword(key, kSnmpTimeOut, kDefaultTimeOut);
+    return value != 0 ? value : kDefaultTimeOut;
+}
+
 BOOL IsTerminated(const WCHAR* field, size_t fieldChars) {
     for (size_t i = 0; i < fieldChars; ++i) {
         if (field[i] == 0) {

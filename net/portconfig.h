@@ -9,6 +9,9 @@ namespace portcfg {
 
 // The value, or `fallback` when it cannot be read.
 DWORD ReadDword(CRegKey& key, LPCWSTR name, DWORD fallback);
+// "SnmpTimeOut" in milliseconds. A stored 0 is the default, as every report of the port's
+// settings shows it: a time-out of nothing would fail every send at once.
+DWORD ReadTimeOut(CRegKey& key);
 
 // Reads a string value (REG_SZ; REG_EXPAND_SZ unexpanded; the first string of REG_MULTI_SZ)
 // of at most `maxChars` characters and converts it into the field. FALSE when the value is

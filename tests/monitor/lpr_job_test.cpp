@@ -1,9 +1,13 @@
 // Print jobs by LPR, end to end through the monitor's table, against an in-process LPD.
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <memory>
 #include <thread>
 
 #include "net/netlpr.h"
 #include "net/netport.h"
+#include "net/netraws.h"
 #include "tests/monitor/job_fixture.h"
 #include "tests/support/fake_lpd.h"
 
@@ -170,21 +174,74 @@ TEST_F(LprJob, LongNamesAreCutSoTheControlFileFits) {
     EXPECT_GT(cut.size(), 1000u);
 }
 
-TEST_F(LprJob, ANegativeAnswerToTheQueueCommandEndsTheJob) {
-    FakeLpd::Options options;
-    options.nakAt = FakeLpd::kReceiveJob;
-    FakeLpd lpd(options);
-    AddLprPort(u"NAK", lpd);
+// --- Failures: never reported as sent, always a restart with the reason ---
+
+// A daemon that refuses (0x01) or hangs up at any of the five steps, a refused connection, and
+// a job without job information: EndDocPort fails with the reason and asks for a restart.
+TEST_F(LprJob, EveryFailedStepFailsTheJobAndAsksForARestart) {
+    struct Case {
+        std::string what;
+        std::unique_ptr<FakeLpd> lpd;
+        std::vector<DWORD> errors;  // the codes that may report it
+        bool jobInfo = true;
+    };
+    std::vector<Case> cases;
+    for (int step = FakeLpd::kReceiveJob; step <= FakeLpd::kDataFile; ++step) {
+        FakeLpd::Options nak;
+        nak.nakAt = step;
+        cases.push_back({"0x01 at step " + std::to_string(step),
+                         std::make_unique<FakeLpd>(nak),
+                         {ERROR_BAD_NET_RESP}});
+        FakeLpd::Options hangUp;
+        hangUp.closeAt = step;
+        cases.push_back({"close at step " + std::to_string(step),
+                         std::make_unique<FakeLpd>(hangUp),
+                         {WSAEDISCON, WSAECONNRESET}});
+    }
+    cases.push_back(
+        {"no job information", std::make_unique<FakeLpd>(), {ERROR_INVALID_DATA}, false});
+    std::u16string refused = u"REFUSED";
+    {
+        FakeLpd gone;  // its port is closed again: the connection is refused
+        AddLprPort(refused, gone);
+    }
+    for (size_t i = 0; i < cases.size(); ++i) {
+        AddLprPort(u"F" + W(std::to_string(i)), *cases[i].lpd);
+    }
     ASSERT_EQ(ERROR_SUCCESS, Load());
-    HANDLE port = OpenPort(u"NAK");
-    DWORD id = LprJobId(11, u"T", u"u");
-    ASSERT_TRUE(StartDoc(port, id));
-    ASSERT_TRUE(Write(port, "data"));
-    EXPECT_TRUE(table_->pfnEndDocPort(port)) << "EndDocPort reports nothing to the spooler";
-    ASSERT_TRUE(lpd.WaitForJobs(1));
-    auto job = lpd.Jobs()[0];
-    EXPECT_TRUE(job.controlName.empty()) << "no control file after the refusal";
-    EXPECT_FALSE(job.complete);
+    auto fails = [&](const std::u16string& name, DWORD id, const std::vector<DWORD>& errors,
+                     bool jobInfo = true) {
+        HANDLE port = OpenPort(name);
+        if (!jobInfo) {
+            NvFaultSet("GetJobW", ERROR_INVALID_PARAMETER);
+        }
+        ASSERT_TRUE(StartDoc(port, id));
+        NvFaultClear("GetJobW");
+        ASSERT_TRUE(Write(port, "data"));
+        SetLastError(0);
+        EXPECT_FALSE(table_->pfnEndDocPort(port));
+        DWORD error = GetLastError();
+        EXPECT_NE(errors.end(), std::find(errors.begin(), errors.end(), error)) << error;
+        EXPECT_EQ(std::vector<DWORD>{JOB_CONTROL_RESTART}, host_->JobCommands(id));
+        table_->pfnClosePort(port);
+    };
+    for (size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].what);
+        fails(u"F" + W(std::to_string(i)), LprJobId(50 + static_cast<DWORD>(i), u"T", u"u"),
+              cases[i].errors, cases[i].jobInfo);
+        if (cases[i].jobInfo) {
+            ASSERT_TRUE(cases[i].lpd->WaitForJobs(1));
+            auto job = cases[i].lpd->Jobs()[0];
+            EXPECT_FALSE(job.complete);
+            if (i == 0) {
+                EXPECT_TRUE(job.controlName.empty()) << "no control file after the refusal";
+            }
+        } else {
+            EXPECT_FALSE(cases[i].lpd->WaitForJobs(1, 300)) << "nothing to send: no connection";
+        }
+    }
+    SCOPED_TRACE("refused connection");
+    fails(refused, LprJobId(90, u"T", u"u"), {WSAECONNREFUSED});
     EXPECT_TRUE(SpoolDirectoryIsEmpty());
 }
 
@@ -195,28 +252,118 @@ TEST_F(LprJob, APrinterThatNeverAnswersFailsWithinTheTimeOut) {
     AddLprPort(u"SILENT", lpd);
     SetPortValue(u"SILENT", u"SnmpTimeOut", 400u);
     ASSERT_EQ(ERROR_SUCCESS, Load());
+    HANDLE port = OpenPort(u"SILENT");
+    DWORD id = LprJobId(12, u"T", u"u");
+    ASSERT_TRUE(StartDoc(port, id));
+    ASSERT_TRUE(Write(port, "data"));
     auto start = std::chrono::steady_clock::now();
-    Print(u"SILENT", LprJobId(12, u"T", u"u"), "data");
-    auto elapsed = std::chrono::steady_clock::now() - start;
-    EXPECT_LT(elapsed, std::chrono::seconds(10));
+    EXPECT_FALSE(table_->pfnEndDocPort(port));
+    EXPECT_EQ(static_cast<DWORD>(WSAETIMEDOUT), GetLastError());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(std::vector<DWORD>{JOB_CONTROL_RESTART}, host_->JobCommands(id));
     ASSERT_TRUE(lpd.WaitForJobs(1));
     EXPECT_FALSE(lpd.Jobs()[0].complete);
     EXPECT_TRUE(SpoolDirectoryIsEmpty());
 }
 
-TEST_F(LprJob, EveryLocalPortBusyFailsTheJobAtItsEnd) {
+// A spool file that misses part of the job (a full disk) is never sent, whatever the writes
+// after the failure do.
+TEST_F(LprJob, AFailedSpoolWriteIsNeverSent) {
+    FakeLpd lpd;
+    AddLprPort(u"FULL", lpd);
+    ASSERT_EQ(ERROR_SUCCESS, Load());
+    HANDLE port = OpenPort(u"FULL");
+    DWORD id = LprJobId(14, u"T", u"u");
+    ASSERT_TRUE(StartDoc(port, id));
+    ASSERT_TRUE(Write(port, "first"));
+    NvFaultSet("WriteFile", ERROR_DISK_FULL, 1);
+    EXPECT_FALSE(Write(port, "lost"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_DISK_FULL), GetLastError());
+    EXPECT_TRUE(host_->JobCommands(id).empty());
+    EXPECT_FALSE(Write(port, "after")) << "the disk has room again, but the job has a hole";
+    EXPECT_EQ(static_cast<DWORD>(ERROR_DISK_FULL), GetLastError());
+    EXPECT_EQ(std::vector<DWORD>{JOB_CONTROL_RESTART}, host_->JobCommands(id));
+    EXPECT_FALSE(table_->pfnEndDocPort(port));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_DISK_FULL), GetLastError());
+    EXPECT_EQ((std::vector<DWORD>{JOB_CONTROL_RESTART, JOB_CONTROL_RESTART}),
+              host_->JobCommands(id));
+    EXPECT_FALSE(lpd.WaitForJobs(1, 300)) << "no connection was made";
+    EXPECT_TRUE(SpoolDirectoryIsEmpty());
+}
+
+// While every local port of 721..731 is taken the job waits for one, up to its time-out.
+TEST_F(LprJob, BusyLocalPortsAreWaitedForUpToTheTimeOut) {
     FakeLpd lpd;
     AddLprPort(u"BUSY", lpd);
+    SetPortValue(u"BUSY", u"SnmpTimeOut", 2000u);
     ASSERT_EQ(ERROR_SUCCESS, Load());
     HANDLE port = OpenPort(u"BUSY");
-    ASSERT_TRUE(StartDoc(port, LprJobId(13, u"T", u"u")));
+    DWORD freed = LprJobId(13, u"T", u"u");
+    ASSERT_TRUE(StartDoc(port, freed));
+    ASSERT_TRUE(Write(port, "waited"));
+    {
+        auto taken = std::make_unique<ReservedPortsTaken>();
+        std::thread release([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            taken.reset();
+        });
+        EXPECT_TRUE(table_->pfnEndDocPort(port));
+        release.join();
+    }
+    ASSERT_TRUE(lpd.WaitForJobs(1));
+    EXPECT_TRUE(lpd.Jobs()[0].complete);
+    EXPECT_EQ("waited", lpd.Jobs()[0].data);
+
+    SetPortValue(u"BUSY", u"SnmpTimeOut", 300u);
+    DWORD lost = LprJobId(15, u"T", u"u");
+    ASSERT_TRUE(StartDoc(port, lost));
     ASSERT_TRUE(Write(port, "data"));
     {
         ReservedPortsTaken taken;
-        EXPECT_TRUE(table_->pfnEndDocPort(port));
+        EXPECT_FALSE(table_->pfnEndDocPort(port));
+        EXPECT_EQ(static_cast<DWORD>(WSAEADDRINUSE), GetLastError());
     }
-    EXPECT_FALSE(lpd.WaitForJobs(1, 300)) << "no connection was made";
+    EXPECT_EQ(std::vector<DWORD>{JOB_CONTROL_RESTART}, host_->JobCommands(lost));
+    EXPECT_FALSE(lpd.WaitForJobs(2, 300)) << "no connection was made";
     EXPECT_TRUE(SpoolDirectoryIsEmpty());
+}
+
+// The machine's name may resolve first to an address that cannot reach the printer: the
+// reserved port is bound on any address and routing picks the interface.
+TEST_F(LprJob, TheLocalPortIsBoundOnAnyAddress) {
+    FakeLpd lpd;
+    AddLprPort(u"ROUTE", lpd);
+    ASSERT_EQ(ERROR_SUCCESS, Load());
+    NvSetHostAddresses("192.0.2.1,127.0.0.1");
+    Print(u"ROUTE", LprJobId(16, u"T", u"u"), "routed");
+    NvSetHostAddresses(nullptr);
+    ASSERT_TRUE(lpd.WaitForJobs(1));
+    EXPECT_TRUE(lpd.Jobs()[0].complete);
+}
+
+// Every report of the port's settings shows a stored 0 as the default, and so do the jobs:
+// a time-out of nothing would fail every wait at once.
+TEST_F(LprJob, AStoredTimeOutOfZeroIsTheDefaultForBothTransports) {
+    FakeRawPrinter printer;
+    AddRawPort(u"ZERO", printer);
+    SetPortValue(u"ZERO", u"SnmpTimeOut", 0u);
+    FakeRawPrinter::Options refusing;
+    refusing.listen = false;  // the LPR job then ends at once, without a conversation
+    FakeRawPrinter daemon(refusing);
+    AddRawPort(u"LPRZERO", daemon);
+    SetPortValue(u"LPRZERO", u"Protocol", 2u);
+    SetPortValue(u"LPRZERO", u"SnmpTimeOut", 0u);
+    ASSERT_EQ(ERROR_SUCCESS, Load());
+    for (const char16_t* name : {u"ZERO", u"LPRZERO"}) {
+        HANDLE handle = OpenPort(name);
+        ASSERT_TRUE(StartDoc(handle, NewJob()));
+        auto* port = static_cast<CNetPort*>(static_cast<CPMObject*>(handle));
+        auto* raw = dynamic_cast<CRawSocket*>(port->GetTransport());
+        auto* lpr = dynamic_cast<CLpr*>(port->GetTransport());
+        ASSERT_TRUE(raw != nullptr || lpr != nullptr);
+        EXPECT_EQ(15000u, raw != nullptr ? raw->m_timeOut : lpr->m_timeOut) << U8(name);
+        table_->pfnEndDocPort(handle);
+    }
 }
 
 TEST_F(LprJob, TwoJobsOnTwoPortsAtOnceSpoolSeparately) {
@@ -285,7 +432,7 @@ TEST_F(LprJob, JobsOfFourGibibytesAnnounceTheirTrueSize) {
     offset.QuadPart = (4LL << 30) + 4;
     ASSERT_TRUE(SetFilePointerEx(lpr->m_spoolFile, offset, nullptr, FILE_BEGIN));
     ASSERT_TRUE(Write(handle, "end"));
-    EXPECT_TRUE(table_->pfnEndDocPort(handle));
+    EXPECT_FALSE(table_->pfnEndDocPort(handle)) << "the printer hung up";
     ASSERT_TRUE(lpd.WaitForJobs(1));
     EXPECT_EQ((4LL << 30) + 7, lpd.Jobs()[0].dataSize);
 }

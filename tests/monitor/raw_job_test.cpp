@@ -1,6 +1,7 @@
 // Print jobs over raw TCP, end to end through the monitor's table.
 #include <algorithm>
 #include <filesystem>
+#include <chrono>
 #include <fstream>
 #include <set>
 #include <thread>
@@ -163,7 +164,9 @@ TEST_F(RawJob, APrinterThatStopsReadingTimesOutAndTheSendStaysInFlight) {
     EXPECT_EQ("tail", job.substr(job.size() - 4));
 }
 
-TEST_F(RawJob, ARefusedConnectionFailsTheFirstWriteThenAsksForARestart) {
+// --- Failures: never reported as sent, always a restart ---
+
+TEST_F(RawJob, ARefusedConnectionFailsTheStartAtOnce) {
     FakeRawPrinter::Options options;
     options.listen = false;
     FakeRawPrinter printer(options);
@@ -171,23 +174,44 @@ TEST_F(RawJob, ARefusedConnectionFailsTheFirstWriteThenAsksForARestart) {
     ASSERT_EQ(ERROR_SUCCESS, Load());
     HANDLE port = OpenPort(u"REFUSED");
     DWORD id = NewJob();
+    EXPECT_FALSE(StartDoc(port, id)) << "the failed connection is seen in the exception set";
+    EXPECT_EQ(static_cast<DWORD>(WSAECONNREFUSED), GetLastError());
+    EXPECT_FALSE(Write(port, "x"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+    EXPECT_TRUE(host_->JobCommands(id).empty());
+}
+
+// A connection that is still unsettled when the connection waits end is judged by the first
+// write; the job then ends as a restart, never as sent.
+TEST_F(RawJob, AnUnfinishedConnectionFailsTheFirstWriteThenTheJob) {
+    FakeRawPrinter::Options options;
+    options.listen = false;
+    FakeRawPrinter printer(options);
+    AddRawPort(u"UNSETTLED", printer);
+    ASSERT_EQ(ERROR_SUCCESS, Load());
+    HANDLE port = OpenPort(u"UNSETTLED");
+    DWORD id = NewJob();
     NvFaultSet("select", WAIT_TIMEOUT);  // each of the ten connection waits times out at once
-    EXPECT_TRUE(StartDoc(port, id)) << "the connection is judged by the first write";
+    EXPECT_TRUE(StartDoc(port, id));
     NvFaultClear("select");
     EXPECT_FALSE(Write(port, "lost"));
-    EXPECT_NE(static_cast<DWORD>(WSAENOTSOCK), GetLastError());
+    DWORD first = GetLastError();
+    EXPECT_NE(static_cast<DWORD>(WSAENOTSOCK), first);
     EXPECT_TRUE(host_->JobCommands(id).empty());
     EXPECT_FALSE(Write(port, "again"));
     EXPECT_EQ(static_cast<DWORD>(WSAENOTSOCK), GetLastError());
     EXPECT_EQ(std::vector<DWORD>{JOB_CONTROL_RESTART}, host_->JobCommands(id));
-    EXPECT_TRUE(table_->pfnEndDocPort(port));
-    EXPECT_EQ((std::vector<DWORD>{JOB_CONTROL_RESTART, JOB_CONTROL_SENT_TO_PRINTER}),
+    EXPECT_FALSE(table_->pfnEndDocPort(port));
+    EXPECT_EQ(first, GetLastError()) << "the error that ended the connection";
+    EXPECT_EQ((std::vector<DWORD>{JOB_CONTROL_RESTART, JOB_CONTROL_RESTART}),
               host_->JobCommands(id));
 }
 
-TEST_F(RawJob, AResetDuringTheJobFailsAWriteWithTheSocketError) {
+// The printer resets after 300,000 of 1,000,000 bytes. With the rest still in socket buffers
+// every write may have succeeded; the job fails all the same, at a write or at its end.
+TEST_F(RawJob, AResetDuringTheJobFailsItAndAsksForARestart) {
     FakeRawPrinter::Options options;
-    options.resetAfter = 4096;
+    options.resetAfter = 300000;
     FakeRawPrinter printer(options);
     AddRawPort(u"RESET", printer);
     SetPortValue(u"RESET", u"SnmpTimeOut", 2000u);
@@ -195,19 +219,89 @@ TEST_F(RawJob, AResetDuringTheJobFailsAWriteWithTheSocketError) {
     HANDLE port = OpenPort(u"RESET");
     DWORD id = NewJob();
     ASSERT_TRUE(StartDoc(port, id));
-    std::string block = Pattern(64 * 1024);
-    DWORD error = 0;
-    for (int i = 0; i < 200 && error == 0; ++i) {
-        if (!Write(port, block)) {
-            error = GetLastError();
+    std::string data = Pattern(1000000);
+    for (size_t offset = 0; offset < data.size(); offset += 16384) {
+        if (!Write(port, data.substr(offset, 16384))) {
+            break;
         }
     }
+    SetLastError(0);
+    EXPECT_FALSE(table_->pfnEndDocPort(port));
+    DWORD error = GetLastError();
     EXPECT_TRUE(error == static_cast<DWORD>(WSAECONNRESET) ||
                 error == static_cast<DWORD>(WSAECONNABORTED))
         << error;
-    EXPECT_FALSE(Write(port, "after"));
-    EXPECT_EQ(static_cast<DWORD>(WSAENOTSOCK), GetLastError());
+    std::vector<DWORD> commands = host_->JobCommands(id);
+    ASSERT_FALSE(commands.empty());
+    EXPECT_EQ(static_cast<DWORD>(JOB_CONTROL_RESTART), commands.back());
+    EXPECT_EQ(commands.end(),
+              std::find(commands.begin(), commands.end(), JOB_CONTROL_SENT_TO_PRINTER));
+    ASSERT_TRUE(printer.WaitForJobs(1));
+    EXPECT_EQ(300000u, printer.Jobs()[0].size());
+}
+
+TEST_F(RawJob, APieceStillInFlightAtTheBoundFailsTheJob) {
+    FakeRawPrinter::Options options;
+    options.stallAfter = 0;
+    options.receiveBuffer = 64 * 1024;
+    FakeRawPrinter printer(options);
+    AddRawPort(u"INFLIGHT", printer);
+    SetPortValue(u"INFLIGHT", u"SnmpTimeOut", 300u);
+    ASSERT_EQ(ERROR_SUCCESS, Load());
+    HANDLE port = OpenPort(u"INFLIGHT");
+    DWORD id = NewJob();
+    ASSERT_TRUE(StartDoc(port, id));
+    std::string block = Pattern(1 << 20);
+    for (int i = 0; i < 100 && Write(port, block); ++i) {
+    }
+    ASSERT_EQ(static_cast<DWORD>(ERROR_TIMEOUT), GetLastError());
+    EXPECT_FALSE(table_->pfnEndDocPort(port));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_TIMEOUT), GetLastError());
+    EXPECT_EQ(std::vector<DWORD>{JOB_CONTROL_RESTART}, host_->JobCommands(id));
+}
+
+// --- The end of a job: the printer has read everything once it closes its side ---
+
+// The printer sends its status when the job starts and reads the job slowly. A close with the
+// status unread would reset the connection, and the printer would lose the part of the job
+// that had not reached it yet.
+TEST_F(RawJob, APrinterThatTalksBackReceivesTheWholeJob) {
+    FakeRawPrinter::Options options;
+    options.status = std::string(40, 'S');
+    options.receiveBuffer = 32 * 1024;
+    options.readPauseMs = 10;
+    FakeRawPrinter printer(options);
+    AddRawPort(u"TALK", printer);
+    SetPortValue(u"TALK", u"SnmpTimeOut", 5000u);
+    ASSERT_EQ(ERROR_SUCCESS, Load());
+    HANDLE port = OpenPort(u"TALK");
+    DWORD id = NewJob();
+    ASSERT_TRUE(StartDoc(port, id));
+    std::string data = Pattern(300 * 1024);
+    ASSERT_TRUE(Write(port, data));
     EXPECT_TRUE(table_->pfnEndDocPort(port));
+    EXPECT_EQ(std::vector<DWORD>{JOB_CONTROL_SENT_TO_PRINTER}, host_->JobCommands(id));
+    ASSERT_TRUE(printer.WaitForJobs(1));
+    EXPECT_TRUE(printer.Jobs()[0] == data) << printer.Jobs()[0].size() << " bytes arrived";
+}
+
+TEST_F(RawJob, APrinterThatKeepsTheConnectionOpenPastTheBoundHasTheJob) {
+    FakeRawPrinter::Options options;
+    options.holdOpen = true;
+    FakeRawPrinter printer(options);
+    AddRawPort(u"HOLD", printer);
+    SetPortValue(u"HOLD", u"SnmpTimeOut", 300u);
+    ASSERT_EQ(ERROR_SUCCESS, Load());
+    HANDLE port = OpenPort(u"HOLD");
+    TraceCapture trace;
+    DWORD id = NewJob();
+    ASSERT_TRUE(StartDoc(port, id));
+    ASSERT_TRUE(Write(port, "held"));
+    EXPECT_TRUE(table_->pfnEndDocPort(port));
+    EXPECT_TRUE(trace.contains("kept the connection open 300 ms after the job's end"));
+    EXPECT_EQ(std::vector<DWORD>{JOB_CONTROL_SENT_TO_PRINTER}, host_->JobCommands(id));
+    ASSERT_TRUE(printer.WaitForJobs(1));
+    EXPECT_EQ("held", printer.Jobs()[0]);
 }
 
 // --- The job lifecycle of a port ---

@@ -13,6 +13,8 @@
 
 namespace nvtest {
 
+constexpr size_t kSlowReadBytes = 16 * 1024;
+
 FakeRawPrinter::FakeRawPrinter(Options options) : options_(std::move(options)) {
     listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int one = 1;
@@ -70,6 +72,10 @@ void FakeRawPrinter::Serve(int fd) {
     std::string data;
     char buffer[65536];
     const long long resetAt = options_.resetAfter;
+    if (!options_.status.empty()) {
+        send(fd, options_.status.data(), options_.status.size(), MSG_NOSIGNAL);
+    }
+    bool ended = false;  // the sender closed its side
     for (;;) {
         long long stallAt = -1;
         {
@@ -85,7 +91,7 @@ void FakeRawPrinter::Serve(int fd) {
                 continue;
             }
         }
-        size_t want = sizeof buffer;
+        size_t want = options_.readPauseMs > 0 ? kSlowReadBytes : sizeof buffer;
         if (stallAt >= 0) {
             want = std::min<size_t>(want, static_cast<size_t>(stallAt) - data.size());
         }
@@ -106,14 +112,22 @@ void FakeRawPrinter::Serve(int fd) {
         }
         ssize_t n = recv(fd, buffer, want, 0);
         if (n <= 0) {
+            ended = n == 0;
             break;
         }
         data.append(buffer, static_cast<size_t>(n));
+        if (options_.readPauseMs > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(options_.readPauseMs));
+        }
     }
-    close(fd);
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     jobs_.push_back(std::move(data));
     changed_.notify_all();
+    if (ended && options_.holdOpen) {
+        changed_.wait(lock, [this] { return stopping_.load(); });
+    }
+    lock.unlock();
+    close(fd);
 }
 
 void FakeRawPrinter::Resume() {

@@ -1,6 +1,6 @@
 // A raw TCP printer inside the test process: it accepts connections on a loopback address and
-// keeps each connection's bytes as one job, with the faults a real printer shows (it stops
-// reading, resets, reads slowly).
+// keeps each connection's bytes as one job, with the faults and habits a real printer shows
+// (it stops reading, resets, talks back, keeps the connection open after the job).
 #pragma once
 
 #include <atomic>
@@ -22,6 +22,9 @@ class FakeRawPrinter {
         long long resetAfter = -1;  // reset the connection after this many bytes
         bool listen = true;         // false: bound but not listening (connections refused)
         int receiveBuffer = 0;      // SO_RCVBUF of the connections (0: the system's)
+        int readPauseMs = 0;        // a slow printer: 16 kB per read, then this pause
+        std::string status;         // sent back as soon as a connection is accepted
+        bool holdOpen = false;      // after a job's end, keep its connection open until destroyed
     };
 
     explicit FakeRawPrinter(Options options);
@@ -34,7 +37,8 @@ class FakeRawPrinter {
     const std::string& address() const { return options_.address; }
     // Resumes reading after a stall.
     void Resume();
-    // Waits until `count` jobs have ended (connection closed by the sender); false on time-out.
+    // Waits until `count` jobs have ended (the sender closed its side, or reset, or the
+    // printer did); false on time-out.
     bool WaitForJobs(size_t count, int timeoutMs = 10000);
     std::vector<std::string> Jobs();
     size_t Connections() const { return connections_.load(); }
