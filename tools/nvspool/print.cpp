@@ -1,7 +1,9 @@
 // nvspool print: drives one job through the monitor exactly as the spooler drives a port:
-// OpenPort, StartDocPort, WritePort..., EndDocPort, ClosePort. When the monitor asks for a job
-// restart (SetJobW with JOB_CONTROL_RESTART), the job is ended and printed again from its
-// start, a bounded number of times.
+// OpenPort, StartDocPort, WritePort..., EndDocPort, ClosePort. A WritePort that fails has
+// still taken the bytes it reports, so the job goes on after them (no byte twice). When the
+// monitor asks for a job restart (SetJobW with JOB_CONTROL_RESTART, during the job or from a
+// failed EndDocPort), the job is ended and printed again from its start on a new connection,
+// a bounded number of times.
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -223,6 +225,15 @@ Outcome PrintOnce(SpoolerHost& host, HANDLE port, const PrintOptions& o, DWORD j
     info.pDatatype = datatype.data();
     info.JobId = jobId;
     size_t commandsBefore = host.JobCommands(jobId).size();
+    auto restartAsked = [&] {
+        std::vector<DWORD> commands = host.JobCommands(jobId);
+        for (size_t i = commandsBefore; i < commands.size(); ++i) {
+            if (commands[i] == JOB_CONTROL_RESTART) {
+                return true;
+            }
+        }
+        return false;
+    };
     if (!table->pfnStartDocPort(port, printer.data(), jobId, o.level,
                                 reinterpret_cast<LPBYTE>(&info))) {
         *error = GetLastError();
@@ -239,21 +250,23 @@ Outcome PrintOnce(SpoolerHost& host, HANDLE port, const PrintOptions& o, DWORD j
         size_t offset = 0;
         while (offset < n) {
             DWORD written = 0;
-            if (table->pfnWritePort(port, block.data() + offset, static_cast<DWORD>(n - offset),
-                                    &written)) {
-                offset += written;
-                done += written;
-                progress.Update(done);
+            BOOL ok = table->pfnWritePort(port, block.data() + offset,
+                                          static_cast<DWORD>(n - offset), &written);
+            // The count holds even when the call failed: those bytes went to the port.
+            offset += written;
+            done += written;
+            progress.Update(done);
+            if (ok) {
                 continue;
             }
             *error = GetLastError();
-            std::vector<DWORD> commands = host.JobCommands(jobId);
-            for (size_t i = commandsBefore; i < commands.size(); ++i) {
-                if (commands[i] == JOB_CONTROL_RESTART) {
-                    progress.Finish();
-                    table->pfnEndDocPort(port);
-                    return Outcome::kRestart;
+            if (restartAsked()) {
+                progress.Finish();
+                *failure = "WritePort";
+                if (!table->pfnEndDocPort(port)) {
+                    *error = GetLastError();  // what ended the connection, not its aftermath
                 }
+                return Outcome::kRestart;
             }
             if (++retries > o.retries) {
                 progress.Finish();
@@ -268,7 +281,7 @@ Outcome PrintOnce(SpoolerHost& host, HANDLE port, const PrintOptions& o, DWORD j
     if (!table->pfnEndDocPort(port)) {
         *error = GetLastError();
         *failure = "EndDocPort";
-        return Outcome::kFailed;
+        return restartAsked() ? Outcome::kRestart : Outcome::kFailed;
     }
     return Outcome::kPrinted;
 }
@@ -335,7 +348,9 @@ int Print(const std::vector<std::string>& args, const Options& options) {
             break;
         }
         if (attempt >= o.restarts) {
-            failure = "WritePort (after " + std::to_string(attempt) + " job restarts)";
+            if (attempt > 0) {
+                failure += " (after " + std::to_string(attempt) + " job restarts)";
+            }
             outcome = Outcome::kFailed;
             break;
         }
