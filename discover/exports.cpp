@@ -46,6 +46,15 @@ int Register(const PortEntry& entry) {
     return static_cast<int>(result);
 }
 
+// A wizard that ended without a printer: the empty name and result 0. The thread's last error
+// tells the installer why: ERROR_CANCELLED when the user ended it, or the reason the wizard
+// could not be shown at all.
+int NoPort(const wizard::CWizardSheet& sheet, char* portName) {
+    portName[0] = 0;
+    SetLastError(sheet.FrameError() != ERROR_SUCCESS ? sheet.FrameError() : ERROR_CANCELLED);
+    return 0;
+}
+
 void ToCallerBuffer(const WCHAR* portName, char* buffer) {
     if (WideCharToMultiByte(CP_ACP, WC_COMPOSITECHECK, portName, -1, buffer, kPortNameBufferBytes,
                             nullptr, nullptr) == 0) {
@@ -62,8 +71,7 @@ extern "C" NV_INSTALL_EXPORT int WINAPI QornSearchAll(char* portName) {
     }
     wizard::CSheet sheet;
     if (sheet.RunWizard(wizard::DefaultFrame()) != 1) {
-        portName[0] = 0;
-        return 0;
+        return NoPort(sheet, portName);
     }
     const wizard::Text& address = sheet.ListPage().m_chosen[1];
     std::basic_string<WCHAR> name = std::basic_string<WCHAR>(WSTR("NORVA_")) + address;
@@ -78,8 +86,7 @@ extern "C" NV_INSTALL_EXPORT int WINAPI QornSearchByIP(char* portName) {
     }
     wizard::CSheetByIP sheet;
     if (sheet.RunWizard(wizard::DefaultFrame()) != 1 || sheet.Found() == nullptr) {
-        portName[0] = 0;
-        return 0;
+        return NoPort(sheet, portName);
     }
     std::basic_string<WCHAR> address = wizard::DottedText(sheet.Found()->ipAddress);
     std::basic_string<WCHAR> name = std::basic_string<WCHAR>(WSTR("NORVA_")) + address;

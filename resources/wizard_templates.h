@@ -1,9 +1,11 @@
 // The wizards' dialog templates as data: every control with its id, kind, text and position in
-// dialog units, for the views that build the pages from them.
+// dialog units, for the views that build the pages from them. They come from the same list
+// (wizard_templates.inc) that the resource script compiles into nvinstall.dll.
 #pragma once
 
 #include "platform/win32.h"
 #include "resources/wizard_ids.h"
+#include "resources/wizard_texts.h"
 
 namespace wiztemplate {
 
@@ -26,54 +28,22 @@ struct Template {
     int controlCount;
 };
 
-inline constexpr WCHAR kCaption[] = WSTR("NORVA网络打印机安装向导");
-inline constexpr WCHAR kFont[] = WSTR("MS Sans Serif");
+#define NV_CONTROL(kind, id, text, x, y, width, height) \
+    Control{id, Kind::k##kind, NV_W(text), x, y, width, height},
 
-inline constexpr Control kListPage[] = {
-    {IDC_PRINTER_LIST, Kind::kList, nullptr, 7, 7, 301, 136},
-    {IDC_REFRESH, Kind::kButton, WSTR("刷新(&R)"), 15, 144, 39, 16},
-};
+inline constexpr WCHAR kCaption[] = NV_W(NV_WIZARD_CAPTION);
+inline constexpr WCHAR kFont[] = NV_W(NV_WIZARD_FONT);
 
-inline constexpr Control kSettingsPage[] = {
-    {-1, Kind::kLabel, WSTR("打印机通信模式:"), 26, 15, 148, 9},
-    {-1, Kind::kLabel, WSTR("NORVA TCP/IP 端口"), 47, 30, 74, 8},
-    {-1, Kind::kGroupBox, WSTR("TCP/IP 设定"), 35, 48, 254, 95},
-    {-1, Kind::kLabel, WSTR("下面是关于指定的打印机的TCP/IP设定."), 45, 65, 231, 10},
-    {-1, Kind::kLabel, WSTR("IP地址:"), 58, 79, 52, 9},
-    {IDC_SETTING_IP, Kind::kValueLabel, WSTR(""), 140, 80, 88, 8},
-    {-1, Kind::kLabel, WSTR("子网掩码:"), 58, 100, 52, 9},
-    {IDC_SETTING_MASK, Kind::kValueLabel, WSTR(""), 140, 100, 88, 10},
-    {-1, Kind::kLabel, WSTR("网关:"), 58, 121, 52, 9},
-    {IDC_SETTING_GATEWAY, Kind::kValueLabel, WSTR(""), 140, 122, 88, 8},
-};
+inline constexpr Control kListPage[] = {NV_LIST_PAGE_CONTROLS(NV_CONTROL)};
+inline constexpr Control kSettingsPage[] = {NV_SETTINGS_PAGE_CONTROLS(NV_CONTROL)};
+inline constexpr Control kAddressPage[] = {NV_ADDRESS_PAGE_CONTROLS(NV_CONTROL)};
+inline constexpr Control kAddressSettingsPage[] = {NV_ADDRESS_SETTINGS_PAGE_CONTROLS(NV_CONTROL)};
+#undef NV_CONTROL
 
-inline constexpr Control kAddressPage[] = {
-    {-1, Kind::kLabel, WSTR("指定要安装打印机的网络地址."), 7, 13, 148, 9},
-    {-1, Kind::kLabel, WSTR("详细列表:"), 29, 28, 46, 8},
-    {IDC_HW_RADIO, Kind::kRadio, WSTR("(&H)硬件地址:"), 33, 43, 76, 8},
-    {IDC_IP_RADIO, Kind::kRadio, WSTR("(&I)IP地址:"), 33, 64, 76, 8},
-    {IDC_HW_ADDRESS, Kind::kEdit, WSTR(""), 141, 38, 100, 13},
-    {IDC_IP_ADDRESS, Kind::kIpAddress, WSTR(""), 141, 60, 100, 12},
-    {-1, Kind::kGroupBox, WSTR("描述"), 21, 87, 271, 57},
-    {IDC_HELP_TEXT, Kind::kLabel, WSTR(""), 26, 98, 257, 41},
-};
-
-inline constexpr Control kAddressSettingsPage[] = {
-    {-1, Kind::kLabel, WSTR("打印机通信模式:"), 26, 15, 148, 9},
-    {-1, Kind::kLabel, WSTR("NORVA TCP/IP 端口"), 47, 30, 74, 8},
-    {-1, Kind::kGroupBox, WSTR("TCP/IP 设定"), 35, 48, 254, 95},
-    {-1, Kind::kLabel, WSTR("下面是关于指定的打印机的TCP/IP设定."), 45, 65, 231, 10},
-    {-1, Kind::kLabel, WSTR("IP地址:"), 58, 82, 52, 9},
-    {IDC_SETTING_IP, Kind::kValueLabel, WSTR(""), 140, 80, 88, 11},
-    {-1, Kind::kLabel, WSTR("子网掩码:"), 58, 102, 52, 9},
-    {IDC_SETTING_MASK, Kind::kValueLabel, WSTR(""), 140, 100, 88, 11},
-    {-1, Kind::kLabel, WSTR("网关:"), 58, 122, 52, 9},
-    {IDC_SETTING_GATEWAY, Kind::kValueLabel, WSTR(""), 140, 123, 88, 8},
-};
-
-#define NV_TEMPLATE(id, controls)                                                          \
-    Template {                                                                             \
-        id, 315, 166, kCaption, kFont, 8, controls, sizeof(controls) / sizeof(controls[0]) \
+#define NV_TEMPLATE(id, controls)                                                            \
+    Template {                                                                               \
+        id, NV_PAGE_WIDTH, NV_PAGE_HEIGHT, kCaption, kFont, NV_WIZARD_FONT_POINTS, controls, \
+            sizeof(controls) / sizeof(controls[0])                                           \
     }
 
 inline constexpr Template kTemplates[] = {

@@ -3,11 +3,15 @@
 #pragma once
 
 #include "platform/win32.h"
+#include "resources/wizard_templates.inc"
+
+// A wide literal from a macro of wizard_templates.inc (expanded before it is made wide).
+#define NV_W(text) WSTR(text)
 
 namespace wiztext {
 
-inline constexpr WCHAR kSheetCaption[] = WSTR("Wizard");
-inline constexpr WCHAR kPageCaption[] = WSTR("NORVA网络打印机安装向导");
+inline constexpr WCHAR kSheetCaption[] = NV_W(NV_SHEET_CAPTION);
+inline constexpr WCHAR kPageCaption[] = NV_W(NV_WIZARD_CAPTION);
 
 // Message box titles: the port-exists question and the list page's questions end with a full
 // stop; the address page's own checks and its not-found question do not.

@@ -1,5 +1,5 @@
-// The frame of a build without a wizard view (the Windows build, until its property-sheet view
-// exists): the wizard closes at once, as if cancelled, so the exports end without a port.
+// The frame of a build without a wizard view (the exports' tests put their own frames in its
+// place): the wizard closes at once, as if cancelled, so the exports end without a port.
 #include "wizard/wizard_page.h"
 
 namespace wizard {
@@ -7,7 +7,7 @@ namespace wizard {
 namespace {
 class NoFrame : public WizardFrame {
   public:
-    void RunModal(const Text&, const std::vector<CWizardPage*>&) override {}
+    DWORD RunModal(const Text&, const std::vector<CWizardPage*>&) override { return ERROR_SUCCESS; }
 };
 }  // namespace
 

@@ -29,7 +29,11 @@ Text AnsiToWide(const char* text) {
 void CPageOne::SetUpPage() {
     std::vector<Text> headers(std::begin(wiztext::kColumns), std::end(wiztext::kColumns));
     m_view->ListSetUp(IDC_PRINTER_LIST, headers, wiztext::kColumnWidth);
-    RefreshList();  // the first search runs while the wizard is being built
+}
+
+// The first search runs once the page is on screen, so that the user sees the wizard searching.
+void CPageOne::PageShown() {
+    RefreshList();
 }
 
 void CPageOne::ActivatePage() {
@@ -43,12 +47,19 @@ void CPageOne::HandleCommand(int id) {
     }
 }
 
+// The search runs off the page's thread; its records are read here, on the page's thread, after
+// it has ended and before they are freed.
 void CPageOne::RefreshList() {
     m_view->Enable(IDC_REFRESH, false);
     m_view->SetBusy(true);
     DiscoveryService& discovery = Discovery();
-    discovery.StartDiscovery();
-    FillList(discovery.BroadcastSearch(m_view->Window(), 0));
+    HWND window = m_view->Window();
+    PrinterRecord* newest = nullptr;
+    m_view->RunInBackground([&discovery, window, &newest] {
+        discovery.StartDiscovery();
+        newest = discovery.BroadcastSearch(window, 0);
+    });
+    FillList(newest);
     discovery.StopDiscovery();
     m_view->SetBusy(false);
     m_view->Enable(IDC_REFRESH, true);

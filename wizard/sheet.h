@@ -13,6 +13,7 @@ class CPageOne : public CWizardPage {
     int TemplateId() const override { return IDD_LIST_PAGE; }
     void SetUpPage() override;
     void ActivatePage() override;
+    void PageShown() override;
     bool HandleNext() override;
     void HandleCommand(int id) override;
     void HandleClose() override { CancelEnd(); }

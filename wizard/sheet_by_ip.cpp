@@ -112,15 +112,22 @@ void CPageOneIP::KeepCopy(const PrinterRecord& record) {
     m_found = std::move(copy);
 }
 
+// The search runs off the page's thread; the record it found is copied here, on the page's
+// thread, before it is freed.
 bool CPageOneIP::HandleNext() {
     std::string address;
     if (!TakeAddress(&address)) {
         return false;
     }
     DiscoveryService& discovery = Discovery();
+    HWND window = m_view->Window();
+    const int mode = m_mode;
+    PrinterRecord* found = nullptr;
     m_view->SetBusy(true);
-    discovery.StartDiscovery();
-    PrinterRecord* found = discovery.FindPrinter(m_view->Window(), address.c_str(), m_mode);
+    m_view->RunInBackground([&discovery, window, &address, mode, &found] {
+        discovery.StartDiscovery();
+        found = discovery.FindPrinter(window, address.c_str(), mode);
+    });
     if (found == nullptr) {
         Answer answer = m_view->Ask(Message{wiztext::kErrorTitle, wiztext::kNotFoundQuestion,
                                             Buttons::kYesNo, Icon::kWarning});

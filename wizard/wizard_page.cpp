@@ -1,5 +1,7 @@
 #include "wizard/wizard_page.h"
 
+#include <cstdio>
+
 #include "resources/wizard_texts.h"
 #include "wizard/discovery_service.h"
 
@@ -46,8 +48,17 @@ bool CSettingsPage::HandleNext() {
 }
 
 int CWizardSheet::RunWizard(WizardFrame& frame) {
-    frame.RunModal(m_caption, m_pages);
+    m_frameError = frame.RunModal(m_caption, m_pages);
     return m_finished;
+}
+
+void ReportNoWizard(const char* reason) {
+    char line[256];
+    snprintf(line, sizeof line, "nvinstall: the wizard cannot be shown: %s\n", reason);
+    OutputDebugStringA(line);
+#ifndef _WIN32
+    fputs(line, stderr);
+#endif
 }
 
 }  // namespace wizard

@@ -21,6 +21,9 @@ class CWizardPage {
     virtual void SetUpPage() = 0;
     // Each time the page is shown.
     virtual void ActivatePage() = 0;
+    // Once, the first time the page is on screen (after its first ActivatePage, with the
+    // frame's window shown): the place for work the user should see the page during.
+    virtual void PageShown() {}
     // Next: true to go on to the following page, false to stay (or when the page ended the
     // wizard itself).
     virtual bool HandleNext() = 0;
@@ -62,9 +65,15 @@ class CSettingsPage : public CWizardPage {
 class WizardFrame {
   public:
     virtual ~WizardFrame() = default;
-    // Shows the pages until the frame closes.
-    virtual void RunModal(const Text& caption, const std::vector<CWizardPage*>& pages) = 0;
+    // Shows the pages until the frame closes: ERROR_SUCCESS. Where no wizard can be shown on
+    // this thread (no display, no user interface), the Win32 code of the reason, after one line
+    // that says so (ReportNoWizard).
+    virtual DWORD RunModal(const Text& caption, const std::vector<CWizardPage*>& pages) = 0;
 };
+
+// The one line a frame writes when it cannot show the wizard: to standard error on Linux and to
+// the debugger output, so that an installer that got "cancelled" back can find out why.
+void ReportNoWizard(const char* reason);
 
 class CWizardSheet {
   public:
@@ -74,6 +83,8 @@ class CWizardSheet {
     // Runs the frame modally; 1 when the user finished on the last page, 0 for every other
     // end, whatever the frame itself reports.
     int RunWizard(WizardFrame& frame);
+    // ERROR_SUCCESS when the frame showed the wizard, else why it could not.
+    DWORD FrameError() const { return m_frameError; }
 
     int m_finished = 0;
 
@@ -86,6 +97,7 @@ class CWizardSheet {
   private:
     Text m_caption;
     std::vector<CWizardPage*> m_pages;
+    DWORD m_frameError = ERROR_SUCCESS;
 };
 
 // The frame that the exports use: the process's toolkit (Qt on Linux). Tests may put another

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,11 @@ class WizardView {
     // A modal message box owned by the page; the button pressed.
     virtual Answer Ask(const Message& message) = 0;
     virtual void SetBusy(bool busy) = 0;
+    // Runs `work` on a worker thread and returns on the page's thread once it has finished.
+    // Meanwhile the wizard stays on screen and is repainted, the frame's Back and Next are
+    // disabled (then set back as they were), and what the user types or clicks into the wizard
+    // is discarded, never kept to act on later. The work must not touch the view.
+    virtual void RunInBackground(const std::function<void()>& work) = 0;
     // The page's window, for discovery (null where a view has no native window).
     virtual HWND Window() = 0;
 };

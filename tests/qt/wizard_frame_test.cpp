@@ -19,8 +19,7 @@
 
 #include "resources/wizard_ids.h"
 #include "resources/wizard_texts.h"
-#include "tests/qt/qt_fixture.h"
-#include "tests/wizard/fake_wizard.h"
+#include "tests/qt/wizard_fixture.h"
 #include "wizard/qt/frame_texts.h"
 #include "wizard/qt/qt_frame.h"
 #include "wizard/qt/qt_names.h"
@@ -30,39 +29,7 @@
 namespace nvtest {
 namespace {
 
-using P = FakeDiscovery::Printer;
 using wizard::qtview::WizardDriver;
-
-const P kLab1{Ip(192, 168, 0, 20), Ip(255, 255, 255, 0), Ip(192, 168, 0, 1), "021a2b3c4d5e",
-              "Lab Printer 1"};
-const P kLab2{Ip(192, 168, 0, 21), Ip(255, 255, 255, 0), Ip(192, 168, 0, 1), "021a2b3c4d5f",
-              "Lab Printer 2"};
-const P kBare{Ip(10, 0, 0, 5), 0, 0, nullptr, "Bare"};
-
-QAbstractButton* FrameButton(const char* name) {
-    return WizardDriver::FrameButton(name);
-}
-
-QTableWidget* List() {
-    return qobject_cast<QTableWidget*>(WizardDriver::Control(IDC_PRINTER_LIST));
-}
-
-QLineEdit* AddressField(int field) {
-    QWidget* address = WizardDriver::Control(IDC_IP_ADDRESS);
-    return address != nullptr
-               ? address->findChild<QLineEdit*>(wizard::qtview::AddressFieldName(field))
-               : nullptr;
-}
-
-bool IsChecked(int id) {
-    auto* button = qobject_cast<QAbstractButton*>(WizardDriver::Control(id));
-    return button != nullptr && button->isChecked();
-}
-
-bool IsEnabled(int id) {
-    QWidget* control = WizardDriver::Control(id);
-    return control != nullptr && control->isEnabled();
-}
 
 // A message box as the pages ask it: title, text, icon and exactly these buttons with the
 // system's texts.
@@ -85,25 +52,6 @@ void ExpectBox(QMessageBox& box, const WCHAR* title, const WCHAR* text, QMessage
         EXPECT_EQ(1, box.buttons().size());
     }
 }
-
-class QtWizard : public QtTest {
-  protected:
-    // Runs the sheet in the Qt frame with the driver's steps; the sheet's result.
-    int Run(wizard::CWizardSheet& sheet) {
-        driver_.Start();
-        wizard::qtview::QtWizardFrame frame;
-        int result = sheet.RunWizard(frame);
-        EXPECT_TRUE(driver_.Finished())
-            << S(driver_.Error()) << " / not run: " << S(driver_.Pending());
-        EXPECT_EQ(nullptr, WizardDriver::Wizard()) << "the wizard is gone";
-        EXPECT_EQ(nullptr, QApplication::overrideCursor()) << "no busy cursor left";
-        return result;
-    }
-
-    FakeDiscovery discovery_;
-    ScopedDiscovery scoped_{&discovery_};
-    WizardDriver driver_{5000};
-};
 
 // --- The frame ---
 
@@ -326,38 +274,6 @@ TEST_F(ListWizard, TheNoPrinterQuestionSearchesAgainOnYes) {
     driver_.Next();
     EXPECT_EQ(1, Run(sheet));
     EXPECT_EQ(u"10.0.0.5", sheet.ListPage().m_chosen[wiztext::kColumnIp]);
-}
-
-// A discovery that notes what the user would see while it searches.
-class WatchedDiscovery : public FakeDiscovery {
-  public:
-    PrinterRecord* BroadcastSearch(HWND window, int transport) override {
-        const QCursor* cursor = QApplication::overrideCursor();
-        cursors.push_back(cursor != nullptr ? cursor->shape() : Qt::ArrowCursor);
-        QWidget* refresh = WizardDriver::Control(IDC_REFRESH);
-        refreshEnabled.push_back(refresh != nullptr && refresh->isEnabled());
-        return FakeDiscovery::BroadcastSearch(window, transport);
-    }
-    std::vector<Qt::CursorShape> cursors;
-    std::vector<bool> refreshEnabled;
-};
-
-TEST_F(ListWizard, RefreshShowsTheBusyCursorAndDisablesItselfWhileItSearches) {
-    WatchedDiscovery watched;
-    watched.searches = {{kLab1}, {kLab1, kLab2}};
-    ScopedDiscovery scoped(&watched);
-    wizard::CSheet sheet;
-    driver_.Click(IDC_REFRESH);
-    driver_.Do("check after the search", IDD_LIST_PAGE, [&watched] {
-        EXPECT_EQ(nullptr, QApplication::overrideCursor());
-        EXPECT_TRUE(IsEnabled(IDC_REFRESH));
-        EXPECT_EQ(2, List()->rowCount()) << "the rows of the new search replace the old";
-        ASSERT_EQ(2u, watched.cursors.size());
-        EXPECT_EQ(Qt::WaitCursor, watched.cursors[1]);
-        EXPECT_FALSE(watched.refreshEnabled[1]);
-    });
-    driver_.Escape();
-    EXPECT_EQ(0, Run(sheet));
 }
 
 // --- The search-by-address wizard ---

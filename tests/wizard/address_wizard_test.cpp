@@ -87,6 +87,7 @@ TEST_F(AddressWizard, AddressFieldsAreCheckedInOrder) {
     }
 }
 
+// The search runs off the page's thread; the record is copied and freed on the page's thread.
 TEST_F(AddressWizard, AFoundPrinterIsCopiedAndShown) {
     discovery_.searches = {{kLab1}};
     int result = Run([](FakeFrame& f) {
@@ -107,6 +108,9 @@ TEST_F(AddressWizard, AFoundPrinterIsCopiedAndShown) {
     EXPECT_STREQ("021a2b3c4d5e", sheet_.Found()->hardwareAddress.get());
     EXPECT_STREQ("Lab Printer 1", sheet_.Found()->description.get());
     EXPECT_EQ(discovery_.starts, discovery_.stops);
+    ASSERT_EQ(1u, discovery_.searchThreads.size());
+    EXPECT_NE(std::this_thread::get_id(), discovery_.searchThreads[0]);
+    EXPECT_EQ(std::vector<std::thread::id>{std::this_thread::get_id()}, discovery_.stopThreads);
 }
 
 TEST_F(AddressWizard, ZeroMaskAndGatewayShowAsZeroAddresses) {

@@ -1,6 +1,7 @@
 #include "tests/wizard/fake_wizard.h"
 
 #include <cstring>
+#include <thread>
 
 #include "discover/printerlist.h"
 
@@ -43,19 +44,32 @@ Answer FakeView::Ask(const Message& message) {
     return answer;
 }
 
+void FakeView::RunInBackground(const std::function<void()>& work) {
+    ++frame_->backgroundRuns;
+    bool back = frame_->backButton;
+    bool next = frame_->nextButton;
+    frame_->backButton = frame_->nextButton = false;
+    std::thread worker(work);
+    worker.join();
+    frame_->backButton = back;
+    frame_->nextButton = next;
+}
+
 // --- FakeFrame ---
 
-void FakeFrame::RunModal(const Text&, const std::vector<wizard::CWizardPage*>& sheetPages) {
+DWORD FakeFrame::RunModal(const Text&, const std::vector<wizard::CWizardPage*>& sheetPages) {
     pages = sheetPages;
     for (auto* page : pages) {
         views.push_back(std::make_unique<FakeView>(this));
         page->SetView(views.back().get());
         setUp.push_back(false);
+        shown.push_back(false);
     }
     Show(0);
     if (!closed && script) {
         script(*this);
     }
+    return ERROR_SUCCESS;
 }
 
 void FakeFrame::Show(size_t index) {
@@ -66,6 +80,10 @@ void FakeFrame::Show(size_t index) {
     }
     if (!closed) {
         pages[index]->ActivatePage();
+    }
+    if (!closed && !shown[index]) {
+        shown[index] = true;
+        pages[index]->PageShown();
     }
 }
 
@@ -131,6 +149,7 @@ PrinterRecord* FakeDiscovery::Answer(const std::vector<Printer>& printers) {
 
 void FakeDiscovery::StopDiscovery() {
     ++stops;
+    stopThreads.push_back(std::this_thread::get_id());
     // Records must not be touched after this: overwrite them so a page that kept a pointer
     // shows garbage instead of the right values.
     for (auto& record : records_) {
@@ -145,11 +164,13 @@ void FakeDiscovery::StopDiscovery() {
 
 PrinterRecord* FakeDiscovery::BroadcastSearch(HWND, int transport) {
     ++broadcasts;
+    searchThreads.push_back(std::this_thread::get_id());
     return transport == 0 ? Answer(NextSearch()) : nullptr;
 }
 
 PrinterRecord* FakeDiscovery::FindPrinter(HWND, const char* address, int mode) {
     finds.emplace_back(address, mode);
+    searchThreads.push_back(std::this_thread::get_id());
     std::vector<Printer> candidates = NextSearch();
     std::vector<Printer> found;
     for (const Printer& p : candidates) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "wizard/discovery_service.h"
@@ -53,6 +54,8 @@ class FakeView : public wizard::WizardView {
     }
     Answer Ask(const Message& message) override;
     void SetBusy(bool on) override { busy = on; }
+    // On a thread of its own, as the views run it; the frame's buttons are off meanwhile.
+    void RunInBackground(const std::function<void()>& work) override;
     HWND Window() override { return nullptr; }
 
     bool IsEnabled(int id) const { return !enabled_.count(id) || enabled_.at(id); }
@@ -79,7 +82,7 @@ struct FakeFrame : wizard::WizardFrame {
     using Script = std::function<void(FakeFrame&)>;
     explicit FakeFrame(Script userActions) : script(std::move(userActions)) {}
 
-    void RunModal(const Text& caption, const std::vector<wizard::CWizardPage*>& pages) override;
+    DWORD RunModal(const Text& caption, const std::vector<wizard::CWizardPage*>& pages) override;
 
     // The user's actions; each is ignored once the frame has closed.
     void Next();
@@ -92,12 +95,14 @@ struct FakeFrame : wizard::WizardFrame {
     std::vector<wizard::CWizardPage*> pages;
     std::vector<std::unique_ptr<FakeView>> views;
     std::vector<bool> setUp;
+    std::vector<bool> shown;
     size_t current = 0;
     bool closed = false;
     bool backButton = false;
     bool nextButton = false;
     bool cancelEnabled = true;
     bool busyWhileAsking = false;
+    int backgroundRuns = 0;
     std::deque<Answer> answers;     // the user's answers to the message boxes, in order
     std::vector<Message> messages;  // every message box shown
 
@@ -134,6 +139,9 @@ class FakeDiscovery : public wizard::DiscoveryService {
     std::vector<std::pair<std::string, int>> finds;  // address text and mode of FindPrinter
     std::vector<Text> portQuestions;
     bool recordsAlive = false;  // records were handed out and not yet freed
+    // The threads that searched and that freed the records, call by call.
+    std::vector<std::thread::id> searchThreads;
+    std::vector<std::thread::id> stopThreads;
 
   private:
     PrinterRecord* Answer(const std::vector<Printer>& printers);

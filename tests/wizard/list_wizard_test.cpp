@@ -33,11 +33,17 @@ class ListWizard : public ::testing::Test {
     std::unique_ptr<FakeFrame> frame_;
 };
 
-TEST_F(ListWizard, TheFirstSearchRunsWhileTheListPageIsBuilt) {
+// The search runs off the page's thread once the page is shown; its records are read and
+// freed on the page's thread.
+TEST_F(ListWizard, TheFirstSearchRunsInTheBackgroundOnceTheListPageIsShown) {
     discovery_.searches = {{kLab1, kLab2}};
     Run([](FakeFrame&) {});
     EXPECT_EQ(1, discovery_.broadcasts);
+    EXPECT_EQ(1, frame_->backgroundRuns);
     EXPECT_EQ(discovery_.starts, discovery_.stops);
+    ASSERT_EQ(1u, discovery_.searchThreads.size());
+    EXPECT_NE(std::this_thread::get_id(), discovery_.searchThreads[0]);
+    EXPECT_EQ(std::vector<std::thread::id>{std::this_thread::get_id()}, discovery_.stopThreads);
     ASSERT_EQ(5u, List().columns.size());
     EXPECT_EQ(u"打印机名称", List().columns[0]);
     EXPECT_EQ(100, List().columnWidth);

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32.h"
 #include "tools/nvinstall-run/autopilot.h"
 #include "wizard/qt/wizard_driver.h"
 
@@ -24,6 +25,7 @@ constexpr int kExitPort = 0;       // the port was registered
 constexpr int kExitNoPort = 1;     // the wizard ended without a port, or the export failed
 constexpr int kExitUsage = 2;      // bad command line, or the library cannot be loaded
 constexpr int kExitAutopilot = 3;  // the autopilot could not run all its steps
+constexpr int kExitNoWizard = 4;   // the library could not show its wizard
 
 // The caller's buffer of the exports: at least 128 bytes.
 constexpr size_t kPortNameBytes = 128;
@@ -65,7 +67,8 @@ const char kUsage[] =
     "\n"
     "Exit status: 0 when a port was registered, 1 when the wizard ended without one or the\n"
     "export failed, 2 for a bad command line or a library that cannot be loaded, 3 when the\n"
-    "autopilot could not run all its steps.\n"
+    "autopilot could not run all its steps, 4 when the library could not show its wizard at\n"
+    "all (no display, for one): the library says why in one line on standard error.\n"
     "\n"
     "Environment: QT_QPA_PLATFORM=offscreen shows the wizard on no screen at all (for\n"
     "--autopilot); without it the wizard needs DISPLAY or WAYLAND_DISPLAY. NORVA_REGISTRY, the\n"
@@ -190,7 +193,10 @@ int main(int argc, char** argv) {
     }
 
     char portName[kPortNameBytes] = {};
+    SetLastError(ERROR_SUCCESS);
     int result = search(portName);
+    // Without a port the last error says why: the user cancelled, or no wizard could be shown.
+    const DWORD lastError = GetLastError();
     portName[kPortNameBytes - 1] = 0;
     std::printf("result: %d\nport: %s\n", result, portName[0] != 0 ? portName : "-");
     std::fflush(stdout);
@@ -202,6 +208,10 @@ int main(int argc, char** argv) {
                                                     : driver->Error().toStdString();
         std::fprintf(stderr, "nvinstall-run: autopilot: %s\n", why.c_str());
         return kExitAutopilot;
+    }
+    if (result == 0 && portName[0] == 0 && lastError != ERROR_SUCCESS &&
+        lastError != ERROR_CANCELLED) {
+        return kExitNoWizard;
     }
     return result == 0 && portName[0] != 0 ? kExitPort : kExitNoPort;
 }

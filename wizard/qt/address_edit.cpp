@@ -152,8 +152,12 @@ bool AddressEdit::eventFilter(QObject* watched, QEvent* event) {
     switch (key->key()) {
         case Qt::Key_Period:
         case Qt::Key_Space:
-            // A dot ends a field that has a number; in a blank field it is ignored.
-            if (!edit->text().isEmpty() && field + 1 < kFields) {
+            // A dot ends a number the user has typed into the field. In a blank field, or in
+            // one whose whole text is selected (entered by Tab, or just reached by a third
+            // digit), the user is about to type over it: the dot is ignored there, so that an
+            // address typed anew lands field by field.
+            if (!edit->text().isEmpty() && edit->selectedText() != edit->text() &&
+                field + 1 < kFields) {
                 FocusField(field + 1);
             }
             return true;

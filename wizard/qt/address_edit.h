@@ -1,6 +1,7 @@
 // The IPv4 address control: four numeric fields of 0..255 separated by dots, in one panel that
 // looks like an edit. A blank field reads as 0. Typing works as in the Windows control: three
-// digits or a dot move on to the next field, Backspace and the arrow keys cross into the
+// digits, or a dot after a number typed into the field, move on to the next field (a dot into a
+// blank or wholly selected field is ignored), Backspace and the arrow keys cross into the
 // neighbouring field at its edge, a number above 255 becomes 255, and a dotted address pasted
 // into any field fills all four. Only the first field is a tab stop, so Tab leaves the control.
 #pragma once

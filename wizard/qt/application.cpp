@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "platform/win32.h"
+#include "wizard/wizard_page.h"
 
 namespace wizard::qtview {
 
@@ -34,9 +35,7 @@ QApplication* EnsureApplication() {
     QCoreApplication* existing = QCoreApplication::instance();
     if (existing == nullptr) {
         if (!DisplayAvailable()) {
-            DbgPrint(
-                "nvinstall: no display (QT_QPA_PLATFORM, DISPLAY, WAYLAND_DISPLAY): "
-                "the wizard cannot be shown\n");
+            ReportNoWizard("no display (QT_QPA_PLATFORM, DISPLAY and WAYLAND_DISPLAY are unset)");
             return nullptr;
         }
         gOwnApplication = new QApplication(gArgc, gArgv);
@@ -46,15 +45,13 @@ QApplication* EnsureApplication() {
     }
     auto* application = qobject_cast<QApplication*>(existing);
     if (application == nullptr) {
-        DbgPrint(
-            "nvinstall: the host's application object has no widgets: the wizard cannot "
-            "be shown\n");
+        ReportNoWizard("the host's Qt application object has no widgets (QCoreApplication)");
         return nullptr;
     }
     if (application->thread() != QThread::currentThread()) {
-        DbgPrint(
-            "nvinstall: called on another thread than the host's application: the wizard "
-            "cannot be shown\n");
+        ReportNoWizard(
+            "called on another thread than the host's Qt application, whose message loop the "
+            "wizard needs");
         return nullptr;
     }
     return application;

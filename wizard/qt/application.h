@@ -6,9 +6,10 @@ class QApplication;
 namespace wizard::qtview {
 
 // The host's QApplication when it has one; otherwise one created here on the first wizard.
-// Null, with a line on the trace, when no wizard can be shown: no display to show it on (none of
-// QT_QPA_PLATFORM, DISPLAY, WAYLAND_DISPLAY is set; Qt would abort the process), a host
-// application object without widgets, or a caller on another thread than the application's.
+// Null when no wizard can be shown, after the line of ReportNoWizard: no display to show it on
+// (none of QT_QPA_PLATFORM, DISPLAY, WAYLAND_DISPLAY is set; Qt would abort the process), a
+// host application object without widgets, or a caller on another thread than the
+// application's, whose event loop the wizard cannot run on.
 QApplication* EnsureApplication();
 
 // After a wizard: an application object made here is deleted when the process exits or the

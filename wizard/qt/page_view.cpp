@@ -172,4 +172,8 @@ void PageView::SetBusy(bool busy) {
     frame_.SetBusy(busy);
 }
 
+void PageView::RunInBackground(const std::function<void()>& work) {
+    frame_.RunInBackground(work);
+}
+
 }  // namespace wizard::qtview

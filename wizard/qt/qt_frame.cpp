@@ -8,15 +8,16 @@ namespace wizard {
 
 namespace qtview {
 
-void QtWizardFrame::RunModal(const Text& caption, const std::vector<CWizardPage*>& pages) {
+DWORD QtWizardFrame::RunModal(const Text& caption, const std::vector<CWizardPage*>& pages) {
     if (EnsureApplication() == nullptr) {
-        return;
+        return ERROR_NOT_SUPPORTED;
     }
     {
         WizardDialog dialog(caption, pages);
         dialog.Run();
     }
     ScheduleApplicationDeletion();
+    return ERROR_SUCCESS;
 }
 
 }  // namespace qtview

@@ -8,8 +8,8 @@ namespace wizard::qtview {
 class QtWizardFrame : public WizardFrame {
   public:
     // Runs the pages in a modal WizardDialog. Where no wizard can be shown (EnsureApplication)
-    // it closes at once, as if cancelled.
-    void RunModal(const Text& caption, const std::vector<CWizardPage*>& pages) override;
+    // it shows nothing and answers ERROR_NOT_SUPPORTED.
+    DWORD RunModal(const Text& caption, const std::vector<CWizardPage*>& pages) override;
 };
 
 }  // namespace wizard::qtview

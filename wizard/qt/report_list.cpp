@@ -31,6 +31,9 @@ ReportList::ReportList(QWidget* parent) : QTableWidget(parent) {
     setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
     setItemDelegateForColumn(kNameColumn, new RevertingDelegate(this));
     setWordWrap(false);
+    // Tab leaves the list for the next control, as in a Windows dialog; the arrow keys move
+    // between the rows.
+    setTabKeyNavigation(false);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     verticalHeader()->hide();
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);

@@ -2,10 +2,17 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCloseEvent>
+#include <QEventLoop>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QTimer>
+#include <QWindow>
+
+#include <thread>
 
 #include "resources/wizard_templates.h"
 #include "wizard/qt/frame_texts.h"
@@ -35,6 +42,74 @@ QPushButton* NewFrameButton(const char16_t* text, const char* name, QWidget* par
     return button;
 }
 
+bool IsUserInput(QEvent::Type type) {
+    switch (type) {
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::InputMethod:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+        case QEvent::TabletPress:
+        case QEvent::TabletRelease:
+        case QEvent::Drop:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// A message box as Windows shows one: a Yes/No question has no Cancel, so Escape and the
+// window's close button do nothing and the user answers with one of the two buttons. A box
+// with OK alone closes on Escape, as OK.
+class WizardMessageBox : public QMessageBox {
+  public:
+    WizardMessageBox(const Message& message, QWidget* parent)
+        : QMessageBox(
+              message.icon == wizard::Icon::kError ? QMessageBox::Critical : QMessageBox::Warning,
+              ToQString(message.title), ToQString(message.text),
+              message.buttons == Buttons::kYesNo ? QMessageBox::Yes | QMessageBox::No
+                                                 : QMessageBox::Ok,
+              parent),
+          question_(message.buttons == Buttons::kYesNo) {
+        setTextFormat(Qt::PlainText);
+        if (question_) {
+            button(QMessageBox::Yes)->setText(QString::fromUtf16(kYesText));
+            button(QMessageBox::No)->setText(QString::fromUtf16(kNoText));
+            setDefaultButton(QMessageBox::Yes);
+            setWindowFlag(Qt::WindowCloseButtonHint, false);
+        } else {
+            button(QMessageBox::Ok)->setText(QString::fromUtf16(kOkText));
+        }
+    }
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (question_ && event->matches(QKeySequence::Cancel)) {
+            event->accept();
+            return;
+        }
+        QMessageBox::keyPressEvent(event);
+    }
+    void closeEvent(QCloseEvent* event) override {
+        if (question_) {
+            event->ignore();
+            return;
+        }
+        QMessageBox::closeEvent(event);
+    }
+
+  private:
+    bool question_;
+};
+
 }  // namespace
 
 WizardDialog::WizardDialog(const Text& caption, const std::vector<CWizardPage*>& pages)
@@ -42,7 +117,8 @@ WizardDialog::WizardDialog(const Text& caption, const std::vector<CWizardPage*>&
                            Qt::WindowCloseButtonHint),
       caption_(caption),
       pages_(pages),
-      setUp_(pages.size(), false) {
+      setUp_(pages.size(), false),
+      shown_(pages.size(), false) {
     setObjectName(QString::fromLatin1(kWizardName));
     const wiztemplate::Template& first = FirstTemplate(pages);
     setFont(TemplateFont(first));
@@ -135,6 +211,24 @@ void WizardDialog::Show(size_t index) {
     if (!closeRequested_) {
         Dispatch([page] { page->ActivatePage(); });
     }
+    if (closeRequested_ || shown_[index]) {
+        return;
+    }
+    shown_[index] = true;
+    if (isVisible()) {
+        RunPageShown(index);
+    } else {
+        // The first page is set up before the window appears: it is shown once the dialog's
+        // event loop runs.
+        QTimer::singleShot(0, this, [this, index] { RunPageShown(index); });
+    }
+}
+
+void WizardDialog::RunPageShown(size_t index) {
+    if (!closeRequested_ && index == current_) {
+        CWizardPage* page = pages_[index];
+        Dispatch([page] { page->PageShown(); });
+    }
 }
 
 void WizardDialog::Dispatch(const std::function<void()>& operation) {
@@ -195,28 +289,60 @@ void WizardDialog::SetBusy(bool busy) {
 }
 
 Answer WizardDialog::Ask(const Message& message) {
-    bool yesNo = message.buttons == Buttons::kYesNo;
-    QMessageBox box(message.icon == Icon::kError ? QMessageBox::Critical : QMessageBox::Warning,
-                    ToQString(message.title), ToQString(message.text),
-                    yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, this);
-    box.setTextFormat(Qt::PlainText);
-    if (yesNo) {
-        box.button(QMessageBox::Yes)->setText(QString::fromUtf16(kYesText));
-        box.button(QMessageBox::No)->setText(QString::fromUtf16(kNoText));
-        box.setDefaultButton(QMessageBox::Yes);
-    } else {
-        box.button(QMessageBox::Ok)->setText(QString::fromUtf16(kOkText));
-    }
+    WizardMessageBox box(message, this);
     // The user answers with the ordinary pointer, as over a Win32 message box during a wait.
     bool wasBusy = busy_;
     SetBusy(false);
-    int pressed = box.exec();
+    box.exec();
     SetBusy(wasBusy);
-    if (!yesNo) {
+    if (message.buttons != Buttons::kYesNo) {
         return Answer::kOk;
     }
-    // Escape or the box's own close button count as No, the answer that writes no port.
-    return pressed == QMessageBox::Yes ? Answer::kYes : Answer::kNo;
+    // A box closed without an answer (only a program can do that) counts as No, the answer
+    // that writes no port.
+    return box.clickedButton() == box.button(QMessageBox::Yes) ? Answer::kYes : Answer::kNo;
+}
+
+void WizardDialog::RunInBackground(const std::function<void()>& work) {
+    const bool back = back_->isEnabled();
+    const bool next = next_->isEnabled();
+    SetFrameButtons(false, false);
+    if (background_++ == 0) {
+        qApp->installEventFilter(this);
+    }
+    {
+        QEventLoop loop;
+        std::thread worker([&work, &loop] {
+            work();
+            QMetaObject::invokeMethod(
+                &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+        });
+        loop.exec();
+        worker.join();
+    }
+    if (--background_ == 0) {
+        qApp->removeEventFilter(this);
+    }
+    SetFrameButtons(back, next);
+}
+
+bool WizardDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (background_ > 0 && IsUserInput(event->type())) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if ((widget != nullptr && widget->window() == this) ||
+            (watched == windowHandle() && windowHandle() != nullptr)) {
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void WizardDialog::closeEvent(QCloseEvent* event) {
+    if (background_ > 0) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
 }
 
 }  // namespace wizard::qtview

@@ -3,8 +3,13 @@
 // disabled). It calls the pages' operations as a Win32 property sheet in wizard mode does:
 // every page gets its view when the frame is built, SetUpPage runs the first time a page is
 // shown and ActivatePage every time; Next asks the page and moves on when it says so; Back
-// shows the previous page. A page's close request closes the frame once the page's handler has
-// returned. Escape, Cancel and the window's close button end the wizard as cancelled.
+// shows the previous page; PageShown runs once a page is first on screen. A page's close request
+// closes the frame once the page's handler has returned. Escape, Cancel and the window's close
+// button end the wizard as cancelled.
+//
+// Work that a page runs in the background (a search) runs on a worker thread while the frame
+// keeps running its event loop: the window is repainted, Back and Next are off, and every key,
+// click and close request meant for the wizard is dropped, so nothing is acted on later.
 #pragma once
 
 #include <QDialog>
@@ -39,11 +44,19 @@ class WizardDialog : public QDialog {
     // A modal message box owned by the dialog; the busy cursor is lifted while it is open.
     Answer Ask(const Message& message);
     void SetBusy(bool busy);
+    void RunInBackground(const std::function<void()>& work);
 
     BaseUnits Units() const { return units_; }
 
+  protected:
+    // Installed on the application while work runs in the background: drops the user's input
+    // to the wizard.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
   private:
     void Show(size_t index);
+    void RunPageShown(size_t index);
     // Runs a page operation; a close request made inside it closes the dialog once the
     // outermost operation has returned.
     void Dispatch(const std::function<void()>& operation);
@@ -58,6 +71,7 @@ class WizardDialog : public QDialog {
     std::vector<std::unique_ptr<PageView>> views_;
     std::vector<TemplatePage*> widgets_;
     std::vector<bool> setUp_;
+    std::vector<bool> shown_;
     QStackedWidget* stack_ = nullptr;
     QPushButton* back_ = nullptr;
     QPushButton* next_ = nullptr;
@@ -67,6 +81,7 @@ class WizardDialog : public QDialog {
     bool running_ = false;
     bool closeRequested_ = false;
     bool busy_ = false;
+    int background_ = 0;  // work running in the background (nested)
 };
 
 }  // namespace wizard::qtview

@@ -61,6 +61,13 @@ void WizardDriver::Do(const QString& what, int page, Action action) {
     steps_.push_back(std::move(step));
 }
 
+void WizardDriver::DoWhileBusy(const QString& what, Action action) {
+    Step step{Kind::kAct, what};
+    step.whileBusy = true;
+    step.action = std::move(action);
+    steps_.push_back(std::move(step));
+}
+
 void WizardDriver::TypeAddress(const QString& text) {
     Do(QStringLiteral("type %1 into the IPv4 address").arg(text), IDD_ADDRESS_PAGE, [text] {
         auto* radio = qobject_cast<QAbstractButton*>(Control(IDC_IP_RADIO));
@@ -222,7 +229,7 @@ void WizardDriver::Tick() {
     }
     bool ready = step.kind == Kind::kAnswer
                      ? box != nullptr
-                     : wizard != nullptr && box == nullptr &&
+                     : wizard != nullptr && box == nullptr && Busy() == step.whileBusy &&
                            (step.page == kAnyPage || CurrentPage() == step.page);
     if (!ready) {
         if (++waited_ > stepTimeoutTicks_) {
@@ -317,6 +324,11 @@ QAbstractButton* WizardDriver::FrameButton(const char* name) {
     return wizard != nullptr ? wizard->findChild<QAbstractButton*>(QLatin1String(name),
                                                                    Qt::FindDirectChildrenOnly)
                              : nullptr;
+}
+
+bool WizardDriver::Busy() {
+    const QCursor* cursor = QApplication::overrideCursor();
+    return cursor != nullptr && cursor->shape() == Qt::WaitCursor;
 }
 
 QMessageBox* WizardDriver::OpenMessageBox() {

@@ -1,7 +1,8 @@
 // Drives the wizard on screen as a user would, one step after the other, from the event loop:
 // every 10 ms it looks whether the next step can run, so steps run inside the nested loop of a
-// message box too. A step waits until the wizard shows its page with no message box over it;
-// an answer waits until a message box is open. A message box that no step expects, a step that
+// message box or of a search too. A step waits until the wizard shows its page with no message
+// box over it and no busy cursor (a search running); an answer waits until a message box is
+// open. A message box that no step expects, a step that
 // waits too long, or a wizard still open after the last step stop the driver: it records why
 // and closes the message box (No, or OK) and then the wizard (Escape, a cancel).
 //
@@ -33,6 +34,8 @@ class WizardDriver {
     // --- Steps, run in the order they were added ---
     // Any action, once the wizard shows `page` (a template id, or kAnyPage).
     void Do(const QString& what, int page, Action action);
+    // Any action, once the wizard shows the busy cursor: while a search runs.
+    void DoWhileBusy(const QString& what, Action action);
     // On the address page: IPv4 mode (its radio button clicked if needed), the four fields
     // blanked, then the text typed key by key from the first field.
     void TypeAddress(const QString& text);
@@ -70,6 +73,8 @@ class WizardDriver {
     static QWidget* Control(int id);
     static QAbstractButton* FrameButton(const char* name);
     static QMessageBox* OpenMessageBox();
+    // The busy cursor is on: the wizard is searching.
+    static bool Busy();
     // A key press and release per character, each to the widget that has the focus then.
     static void Type(const QString& text);
 
@@ -79,6 +84,7 @@ class WizardDriver {
         Kind kind;
         QString what;
         int page = kAnyPage;
+        bool whileBusy = false;
         Action action;
         BoxCheck check;
         QMessageBox::StandardButton button = QMessageBox::NoButton;

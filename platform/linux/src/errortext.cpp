@@ -77,6 +77,7 @@ constexpr ErrorText kTexts[] = {
     {1061, "The service cannot accept control messages at this time."},
     {1062, "The service has not been started."},
     {1168, "Element not found."},
+    {1223, "The operation was canceled by the user."},
     {1225, "The remote computer refused the network connection."},
     {1400, "Invalid window handle."},
     {1460, "This operation returned because the timeout period expired."},
