@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Every test of the project: the Linux build with its tests, the AddressSanitizer+UBSan and
 # ThreadSanitizer builds with theirs, the Windows cross builds (DLLs, nvport.exe, MSI packages)
-# with their export check, the Win32 programs under Wine's spooler, the MSI packages and
-# nvport under Wine, and the fuzzers for a bounded time.
+# with their export check, the Win32 programs under Wine's spooler, the installer's wizards under
+# Wine, the MSI packages and nvport under Wine, and the fuzzers for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -29,6 +29,9 @@ done
 
 section "Wine spooler"
 tests/win32/run-wine.sh build-mingw-i686 build-mingw-x86_64
+
+section "Wine wizards"
+tests/win32/run-wine-wizard.sh build-mingw-i686 build-mingw-x86_64 build
 
 section "Wine: the MSI package and nvport"
 tests/win32/package-wine.sh build-mingw-i686 build-mingw-x86_64 build

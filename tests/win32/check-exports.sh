@@ -26,6 +26,11 @@ check() {
       libwinpthread*|libstdc++*|libgcc*)
         echo "FAILED: $dll imports the toolchain DLL $name"
         return 1 ;;
+      advapi32.dll|comctl32.dll|gdi32.dll|kernel32.dll|msvcrt.dll|ntdll.dll|spoolss.dll|\
+      user32.dll|ws2_32.dll) ;;
+      *)
+        echo "FAILED: $dll imports $name, which is not one of the system DLLs it may use"
+        return 1 ;;
     esac
   done
   echo "ok: $dll exports: $exports; imports: $(echo $imports)"

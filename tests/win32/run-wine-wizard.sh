@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# The installer's wizards on Windows: nvinstall.dll under Wine on an X server of its own (Xvfb),
+# its exports called by tests/win32/wizard_test.exe, whose second thread works the property
+# sheets with window messages, against the printer simulator's SNMP agent on loopback. Runs in
+# a network namespace of its own (the agent binds UDP 161, the searches send from UDP 8003), so
+# it needs root.
+#
+#   tests/win32/run-wine-wizard.sh BUILD_DIR_I686 BUILD_DIR_X86_64 [LINUX_BUILD_DIR]
+#
+# LINUX_BUILD_DIR (default build) has the simulator, nvprinter.
+set -euo pipefail
+
+if [ -z "${NV_WIZARD_NETNS:-}" ]; then
+  exec unshare -n env NV_WIZARD_NETNS=1 bash "$0" "$@"
+fi
+ip link set lo up
+
+i686_dir=$(realpath "$1")
+x64_dir=$(realpath "$2")
+linux_dir=$(realpath "${3:-build}")
+. "$(dirname "$0")/wine-env.sh"
+nvprinter=$linux_dir/bin/nvprinter
+[ -x "$nvprinter" ] || { echo "run-wine-wizard.sh: $nvprinter is missing (build the default preset)" >&2; exit 1; }
+command -v Xvfb >/dev/null || { echo "run-wine-wizard.sh: Xvfb is missing (apt-get install -y xvfb)" >&2; exit 1; }
+
+work=$(mktemp -d /tmp/nvwizard-XXXXXX)
+prefix=$work/prefix
+xvfb= printer=
+stop() {
+  if [ -n "$1" ]; then
+    kill "$1" 2>/dev/null || true
+    wait "$1" 2>/dev/null || true
+  fi
+}
+cleanup() {
+  WINEPREFIX=$prefix "$WINESERVER" -k 2>/dev/null || true
+  stop "$printer"
+  stop "$xvfb"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Xvfb picks a free display itself and writes its number to fd 3 once it accepts clients.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -dpi 96 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb=$!
+for _ in $(seq 100); do
+  [ -s "$work/display" ] && break
+  kill -0 "$xvfb" 2>/dev/null || { cat "$work/xvfb.log" >&2; exit 1; }
+  sleep 0.05
+done
+export DISPLAY=:$(head -n1 "$work/display")
+export WINEPREFIX=$prefix WINEDEBUG=-all
+
+echo "== Wine prefix $prefix on display $DISPLAY"
+"$WINE64" wineboot -i >/dev/null 2>&1
+"$WINESERVER" -w
+
+start_printer() {
+  "$nvprinter" snmp --listen 0.0.0.0:161 --description "Wine Printer" --quiet >"$work/printer.log" 2>&1 &
+  printer=$!
+  for _ in $(seq 100); do
+    grep -q "listening on" "$work/printer.log" && return 0
+    sleep 0.05
+  done
+  cat "$work/printer.log" >&2
+  return 1
+}
+
+status=0
+for arch in x86_64 i686; do
+  dir=$x64_dir loader=$WINE64
+  if [ "$arch" = i686 ]; then
+    dir=$i686_dir loader=$WINE32
+    if [ -z "$loader" ]; then
+      echo "SKIPPED: the wizards ($arch): this kernel cannot run 32-bit programs, so Wine's"
+      echo "         32-bit loader cannot start (the i686 DLL is still checked by objdump)"
+      continue
+    fi
+  fi
+  echo "== The wizards ($arch), a printer answering"
+  start_printer
+  if ! timeout 300 "$loader" "$dir/bin/wizard_test.exe" byip exists all unregistered; then
+    echo "FAILED: the wizards with a printer ($arch)"
+    status=1
+  fi
+  stop "$printer"
+  printer=
+  echo "== The wizards ($arch), no printer answering"
+  if ! timeout 300 "$loader" "$dir/bin/wizard_test.exe" noprinter; then
+    echo "FAILED: the wizards without a printer ($arch)"
+    status=1
+  fi
+done
+exit $status
