@@ -5,7 +5,11 @@
 # font, under a window manager (openbox) so that the pictures show the windows' titles. Needs
 # the default build (cmake --build --preset default) and what install-deps.sh installs.
 #
-#   scripts/screenshots.sh [BUILD_DIR]     (default: build)
+# The pages of the Windows build under Wine follow (scripts/screenshots-wine.sh) where the
+# x86_64 cross build is there.
+#
+#   scripts/screenshots.sh [BUILD_DIR] [MINGW_BUILD_DIR]
+#       (defaults build and build-mingw-x86_64)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -63,3 +67,10 @@ fi
 mkdir -p "$out"
 DISPLAY=$display QT_QPA_PLATFORM=xcb LANG=zh_CN.UTF-8 LANGUAGE=zh_CN LC_ALL= \
   XDG_RUNTIME_DIR="$work" "$program" "$out"
+
+mingw=${2:-build-mingw-x86_64}
+if [ -e "$mingw/bin/wizard_screenshots.exe" ]; then
+  scripts/screenshots-wine.sh "$mingw" "$build"
+else
+  echo "screenshots.sh: no $mingw/bin/wizard_screenshots.exe: the Windows pages are left as they are" >&2
+fi
