@@ -66,6 +66,7 @@ void ToCallerBuffer(const WCHAR* portName, char* buffer) {
 }  // namespace
 
 extern "C" NV_INSTALL_EXPORT int WINAPI QornSearchAll(char* portName) {
+    OutputDebugStringA("nvinstall: QornSearchAll\n");
     if (portName == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
@@ -81,6 +82,7 @@ extern "C" NV_INSTALL_EXPORT int WINAPI QornSearchAll(char* portName) {
 
 // A wizard that finishes without a printer found writes nothing and ends as cancelled.
 extern "C" NV_INSTALL_EXPORT int WINAPI QornSearchByIP(char* portName) {
+    OutputDebugStringA("nvinstall: QornSearchByIP\n");
     if (portName == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }

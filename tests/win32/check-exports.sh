@@ -26,8 +26,9 @@ check() {
       libwinpthread*|libstdc++*|libgcc*)
         echo "FAILED: $dll imports the toolchain DLL $name"
         return 1 ;;
-      advapi32.dll|comctl32.dll|gdi32.dll|kernel32.dll|msvcrt.dll|ntdll.dll|spoolss.dll|\
-      user32.dll|ws2_32.dll) ;;
+      advapi32.dll|comctl32.dll|gdi32.dll|iphlpapi.dll|kernel32.dll|msvcrt.dll|ntdll.dll|\
+      ole32.dll|oleaut32.dll|shell32.dll|shlwapi.dll|spoolss.dll|user32.dll|winspool.drv|\
+      ws2_32.dll) ;;
       *)
         echo "FAILED: $dll imports $name, which is not one of the system DLLs it may use"
         return 1 ;;

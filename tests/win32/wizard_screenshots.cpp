@@ -38,7 +38,8 @@ void Save(HWND window, const wchar_t* name) {
     BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
     SelectObject(memory, old);
     // The PNG encoder of GDI+.
-    const CLSID png = {0x557cf406, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
+    const CLSID png = {
+        0x557cf406, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
     std::wstring path = gDir + L"\\" + name;
     Gdiplus::Bitmap image(bitmap, nullptr);
     Check(image.Save(path.c_str(), &png, nullptr) == Gdiplus::Ok, "saved");

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "net/portentry.h"
+
 #include "tests/win32/sheet_driver.h"
 
 using namespace sheetdriver;
@@ -169,10 +170,44 @@ void StartSpooler() {
     }
 }
 
+// The file of the library whose code runs a window: its window procedure's module.
+std::wstring CodeFile(HWND window) {
+    MEMORY_BASIC_INFORMATION memory = {};
+    VirtualQuery(reinterpret_cast<void*>(GetWindowLongPtrW(window, GWLP_WNDPROC)), &memory,
+                 sizeof memory);
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(static_cast<HMODULE>(memory.AllocationBase), path, MAX_PATH);
+    return path;
+}
+
 // --- The flows ---
 
-// The address page: IPv4 mode, the radio buttons, a blank address refused, 127.0.0.1 found and
-// its settings shown; Next on them finishes.
+// Characters typed into the IPv4 address control, each to the field that has the focus then:
+// 10.1.1.254; the focus back to the first field, its text selected, as Shift+Tab leaves it;
+// 192.168.1.20 over it, where the dot after each third digit lands in a wholly selected field.
+// The control's address after that, which it then clears.
+DWORD RetypedAddress(HWND sheet, HWND page) {
+    HWND control = GetDlgItem(page, IDC_IP_ADDRESS);
+    const DWORD caller = GetWindowThreadProcessId(sheet, nullptr);
+    auto type = [caller](const wchar_t* text) {
+        for (const wchar_t* c = text; *c != 0; ++c) {
+            GUITHREADINFO focus = {sizeof focus};
+            GetGUIThreadInfo(caller, &focus);
+            SendMessageW(focus.hwndFocus, WM_CHAR, *c, 1);
+        }
+    };
+    SendMessageW(control, IPM_SETFOCUS, 0, 0);
+    type(L"10.1.1.254");
+    SendMessageW(control, IPM_SETFOCUS, 0, 0);
+    type(L"192.168.1.20");
+    DWORD address = 0;
+    SendMessageW(control, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address));
+    SendMessageW(control, IPM_CLEARADDRESS, 0, 0);
+    return address;
+}
+
+// The address page: IPv4 mode, the radio buttons, an address typed over the old one, a blank
+// address refused, 127.0.0.1 found and its settings shown; Next on them finishes.
 bool TypeTheAddressAndFinish(bool lookAround) {
     HWND sheet = WaitForSheet();
     Check(sheet != nullptr, "the address wizard appears");
@@ -201,6 +236,8 @@ bool TypeTheAddressAndFinish(bool lookAround) {
         for (int i = 0; i < 100 && Enabled(page, IDC_HW_ADDRESS); ++i) {
             Sleep(kPollMs);
         }
+        Check(RetypedAddress(sheet, page) == static_cast<DWORD>(MAKEIPADDRESS(192, 168, 1, 20)),
+              "an address typed over the old one is the address typed");
         Press(sheet, PSBTN_NEXT);
         if (!Answer(wiztext::kErrorTitle, wiztext::kFieldErrors[0], false, IDOK,
                     "a blank address is refused at its first field")) {
@@ -269,6 +306,8 @@ void SearchAll() {
                   Cell(page, 0, wiztext::kColumnName) == L"Wine Printer",
               "the printer is listed");
         HWND list = GetDlgItem(page, IDC_PRINTER_LIST);
+        Check(CodeFile(list).find(L"common-controls_6595b64144ccf1df_6.") != std::wstring::npos,
+              "the list view is of the common controls 6 (the library's manifest)");
         HWND edit = reinterpret_cast<HWND>(SendMessageW(list, LVM_EDITLABELW, 0, 0));
         if (edit != nullptr) {
             SetWindowTextW(edit, L"Renamed");

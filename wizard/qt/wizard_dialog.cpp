@@ -337,6 +337,15 @@ bool WizardDialog::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
+// The first paint is traced: the moment the user sees the wizard.
+void WizardDialog::paintEvent(QPaintEvent* event) {
+    if (!painted_) {
+        painted_ = true;
+        OutputDebugStringA("nvinstall: the wizard is on screen\n");
+    }
+    QDialog::paintEvent(event);
+}
+
 void WizardDialog::closeEvent(QCloseEvent* event) {
     if (background_ > 0) {
         event->ignore();

@@ -53,6 +53,7 @@ class WizardDialog : public QDialog {
     // to the wizard.
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
   private:
     void Show(size_t index);
@@ -82,6 +83,7 @@ class WizardDialog : public QDialog {
     bool closeRequested_ = false;
     bool busy_ = false;
     int background_ = 0;  // work running in the background (nested)
+    bool painted_ = false;
 };
 
 }  // namespace wizard::qtview

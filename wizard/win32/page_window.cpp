@@ -13,6 +13,45 @@ namespace {
 constexpr UINT_PTR kShownTimer = 1;
 constexpr UINT kShownPollMs = 10;
 
+constexpr UINT_PTR kFieldSubclass = 1;
+
+// A field of the IPv4 address control: a dot (or space) moves on to the next field only after a
+// number typed into this one. In a blank field, or one whose whole text is selected (entered by
+// Tab, or just reached by a third digit or a dot), the user is about to type over it, and the dot
+// is dropped, so that an address typed over the old one lands field by field. A field reached
+// by typing has its text selected, as Windows' own control does (not every implementation of it
+// does).
+LRESULT CALLBACK AddressFieldProc(HWND field, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                  DWORD_PTR) {
+    if (message == WM_CHAR && (wParam == '.' || wParam == ' ')) {
+        const int length = GetWindowTextLengthW(field);
+        DWORD start = 0;
+        DWORD end = 0;
+        SendMessageW(field, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                     reinterpret_cast<LPARAM>(&end));
+        if (length == 0 || (start == 0 && end >= static_cast<DWORD>(length))) {
+            return 0;
+        }
+    }
+    if (message == WM_CHAR) {
+        LRESULT result = DefSubclassProc(field, message, wParam, lParam);
+        HWND focus = GetFocus();
+        if (focus != field && focus != nullptr && GetParent(focus) == GetParent(field)) {
+            SendMessageW(focus, EM_SETSEL, 0, -1);
+        }
+        return result;
+    }
+    if (message == WM_NCDESTROY) {
+        RemoveWindowSubclass(field, AddressFieldProc, kFieldSubclass);
+    }
+    return DefSubclassProc(field, message, wParam, lParam);
+}
+
+BOOL CALLBACK WatchAddressField(HWND field, LPARAM) {
+    SetWindowSubclass(field, AddressFieldProc, kFieldSubclass, 0);
+    return TRUE;
+}
+
 Text WindowText(HWND window) {
     int length = GetWindowTextLengthW(window);
     if (length <= 0) {
@@ -42,6 +81,12 @@ INT_PTR PageWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG:
             frame_.Attach(GetParent(window_));
+            for (HWND child = GetWindow(window_, GW_CHILD); child != nullptr;
+                 child = GetWindow(child, GW_HWNDNEXT)) {
+                if (IsAddressControl(child)) {
+                    EnumChildWindows(child, WatchAddressField, 0);
+                }
+            }
             page_.SetUpPage();
             return TRUE;
         case WM_NOTIFY:
@@ -109,6 +154,9 @@ void PageWindow::OnShownTimer() {
     }
     shown_ = true;
     UpdateWindow(frame_.Sheet());
+    if (frame_.FirstOnScreen()) {
+        OutputDebugStringA("nvinstall: the wizard is on screen\n");
+    }
     if (pendingFocus_ != 0) {
         SetFocus(pendingFocus_, pendingField_);
     }

@@ -143,7 +143,43 @@ void SheetFrame::RunInBackground(const std::function<void()>& work) {
 
 // --- PropertySheetFrame ---
 
+namespace {
+
+// The library's manifest made the active activation context for the life of the object: the
+// windows created meanwhile (the sheet, the controls of its pages, the message boxes) are of
+// the versions it names, common controls 6. Where it cannot be had, the system's defaults stay.
+class ManifestContext {
+  public:
+    ManifestContext() {
+        ACTCTXW context = {};
+        context.cbSize = sizeof context;
+        context.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
+        context.hModule = Module();
+        context.lpResourceName = ISOLATIONAWARE_MANIFEST_RESOURCE_ID;
+        handle_ = CreateActCtxW(&context);
+        if (handle_ != INVALID_HANDLE_VALUE && !ActivateActCtx(handle_, &cookie_)) {
+            ReleaseActCtx(handle_);
+            handle_ = INVALID_HANDLE_VALUE;
+        }
+    }
+    ~ManifestContext() {
+        if (handle_ != INVALID_HANDLE_VALUE) {
+            DeactivateActCtx(0, cookie_);
+            ReleaseActCtx(handle_);
+        }
+    }
+    ManifestContext(const ManifestContext&) = delete;
+    ManifestContext& operator=(const ManifestContext&) = delete;
+
+  private:
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+    ULONG_PTR cookie_ = 0;
+};
+
+}  // namespace
+
 DWORD PropertySheetFrame::RunModal(const Text& caption, const std::vector<CWizardPage*>& pages) {
+    ManifestContext manifest;
     INITCOMMONCONTROLSEX classes = {
         sizeof classes, ICC_LISTVIEW_CLASSES | ICC_INTERNET_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&classes);

@@ -35,6 +35,8 @@ class SheetFrame {
     void EnableCancel(bool enabled);
     void RequestClose();
     bool Closing() const { return closing_; }
+    // True the first time it is asked: the first page is on screen.
+    bool FirstOnScreen() { return !onScreen_ && (onScreen_ = true); }
     void SetBusy(bool busy);
     // Work on a worker thread while this thread pumps messages; returns when it has finished.
     void RunInBackground(const std::function<void()>& work);
@@ -51,6 +53,7 @@ class SheetFrame {
     HWND sheet_ = nullptr;
     DWORD buttons_ = 0;  // the PSWIZB_ flags the pages asked for last
     bool held_ = false;
+    bool onScreen_ = false;
     bool closing_ = false;
     bool busy_ = false;
     int background_ = 0;
