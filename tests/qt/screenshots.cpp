@@ -46,7 +46,8 @@ void Save(QWidget* window, const char* name) {
         QRect frame = window->frameGeometry();
         shot = window->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
     }
-    if (shot.isNull()) {
+    // A window the server has not shown in full yet grabs as a sliver: Qt paints it instead.
+    if (shot.isNull() || shot.width() < window->width() || shot.height() < window->height()) {
         shot = window->grab();
     }
     if (!shot.save(path)) {
