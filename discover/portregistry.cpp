@@ -21,16 +21,32 @@ std::basic_string<WCHAR> FieldText(const WCHAR (&field)[N]) {
     return std::basic_string<WCHAR>(field, length);
 }
 
-// REG_SZ: UTF-16 with its terminator, (characters + 1) x 2 bytes.
-void WriteText(HKEY key, const WCHAR* name, const std::basic_string<WCHAR>& text) {
-    RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                   static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR)));
-}
+// The port's values, written one after another: a failed write does not stop the others, and
+// the first failure's code is the result.
+class Writer {
+  public:
+    explicit Writer(HKEY key) : m_key(key) {}
+    // REG_SZ: UTF-16 with its terminator, (characters + 1) x 2 bytes.
+    void Text(const WCHAR* name, const std::basic_string<WCHAR>& text) {
+        Keep(RegSetValueExW(m_key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                            static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR))));
+    }
+    // REG_DWORD: 4 bytes, little-endian.
+    void Dword(const WCHAR* name, DWORD value) {
+        Keep(RegSetValueExW(m_key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                            sizeof value));
+    }
+    DWORD First() const { return static_cast<DWORD>(m_first); }
 
-// REG_DWORD: 4 bytes, little-endian.
-void WriteDword(HKEY key, const WCHAR* name, DWORD value) {
-    RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-}
+  private:
+    void Keep(LONG result) {
+        if (m_first == ERROR_SUCCESS) {
+            m_first = result;
+        }
+    }
+    HKEY m_key;
+    LONG m_first = ERROR_SUCCESS;
+};
 
 bool SameName(const WCHAR* a, const WCHAR* b) {
     while (*a != 0 && *a == *b) {
@@ -75,6 +91,10 @@ DWORD PortRegistry::RegisterPort(const PortEntry* entry) {
     }
     Hold(ports);
     const std::basic_string<WCHAR> portName = FieldText(entry->PortName);
+    if (!portcfg::IsValidPortName(portName.c_str())) {
+        SetLastError(ERROR_INVALID_NAME);  // a port is one key: no backslash, no control character
+        return ERROR_INVALID_NAME;
+    }
     HKEY port = nullptr;
     const LONG created = RegCreateKeyExW(m_key, portName.c_str(), 0, m_class, m_options, m_access,
                                          m_security, &port, m_disposition);
@@ -84,18 +104,24 @@ DWORD PortRegistry::RegisterPort(const PortEntry* entry) {
     }
     Hold(port);  // closes the ports key
 
-    // The ten values, in this order; a failed write does not stop the others.
-    WriteText(m_key, portcfg::kHWAddress, FieldText(entry->HWAddress));
-    WriteDword(m_key, portcfg::kProtocol, entry->Protocol);
-    WriteText(m_key, portcfg::kHostName, FieldText(entry->HostName));
-    WriteText(m_key, portcfg::kIPAddress, FieldText(entry->IPAddress));
-    WriteDword(m_key, portcfg::kPortNumber, entry->PortNumber);
-    WriteDword(m_key, portcfg::kSnmpEnabled, entry->SnmpEnabled);
-    WriteText(m_key, portcfg::kSnmpCommunity, FieldText(entry->SnmpCommunity));
-    WriteDword(m_key, portcfg::kSnmpIndex, entry->SnmpIndex);
-    WriteDword(m_key, portcfg::kSnmpVersion, entry->SnmpVersion);
-    WriteDword(m_key, portcfg::kSnmpTimeOut, entry->SnmpTimeOut);
-    return ERROR_SUCCESS;
+    // The ten values, in this order; a failed write does not stop the others, and the first
+    // failure is reported (also as the last error), so that no caller takes an incomplete port
+    // for a written one.
+    Writer values(m_key);
+    values.Text(portcfg::kHWAddress, FieldText(entry->HWAddress));
+    values.Dword(portcfg::kProtocol, entry->Protocol);
+    values.Text(portcfg::kHostName, FieldText(entry->HostName));
+    values.Text(portcfg::kIPAddress, FieldText(entry->IPAddress));
+    values.Dword(portcfg::kPortNumber, entry->PortNumber);
+    values.Dword(portcfg::kSnmpEnabled, entry->SnmpEnabled);
+    values.Text(portcfg::kSnmpCommunity, FieldText(entry->SnmpCommunity));
+    values.Dword(portcfg::kSnmpIndex, entry->SnmpIndex);
+    values.Dword(portcfg::kSnmpVersion, entry->SnmpVersion);
+    values.Dword(portcfg::kSnmpTimeOut, entry->SnmpTimeOut);
+    if (values.First() != ERROR_SUCCESS) {
+        SetLastError(values.First());
+    }
+    return values.First();
 }
 
 DWORD PortRegistry::PortExists(const WCHAR* portName) {

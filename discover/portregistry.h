@@ -16,9 +16,11 @@ class PortRegistry {
     // Creates (or opens, when it exists) the subkey named by entry->PortName below the ports
     // key and writes its ten values, overwriting them; other values of the key stay. 0 on
     // success, the subkey then being the held key; ERROR_INVALID_PARAMETER (87) without an
-    // entry; ERROR_ALREADY_EXISTS (183) when the ports key cannot be opened or the subkey not
-    // created, whatever the cause. For 87 and 183 the thread's last error is set to the same.
-    // A value that cannot be written is skipped without a report.
+    // entry; ERROR_INVALID_NAME (123) for a name that is not one registry key (empty, with a
+    // backslash or a control character); ERROR_ALREADY_EXISTS (183) when the ports key cannot
+    // be opened or the subkey not created, whatever the cause. A value that cannot be written
+    // does not stop the others, and the first failed write's code is the result. Every
+    // failure is also set as the thread's last error.
     DWORD RegisterPort(const PortEntry* entry);
 
     // 1 when the ports key has a subkey of exactly this name (letter case counts), else 0,

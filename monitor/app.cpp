@@ -114,14 +114,20 @@ BOOL CNetApp::Initialize() {
     }
     SOCKET probe = socket(AF_INET, SOCK_STREAM, 0);
     if (probe == INVALID_SOCKET) {
+        DWORD error = GetLastError();
+        WSACleanup();  // the start that failed its check is not kept
+        SetLastError(error);
         return FALSE;
     }
     closesocket(probe);
+    ++m_winsockStarts;
     return TRUE;
 }
 
 BOOL CNetApp::Terminate() {
-    WSACleanup();
+    for (int starts = m_winsockStarts.exchange(0); starts > 0; --starts) {
+        WSACleanup();
+    }
     return TRUE;
 }
 

@@ -2,6 +2,7 @@
 // never destroyed. It owns the monitor-wide lock and the spooler-wide port-existence query.
 #pragma once
 
+#include <atomic>
 #include <mutex>
 
 #include "monitor/template.h"
@@ -52,10 +53,16 @@ class CNetApp : public CQornApp {
   public:
     explicit CNetApp(HINSTANCE instance);
 
+    // Starts Windows Sockets for the monitor; each successful start is counted.
     BOOL Initialize() override;
+    // Ends exactly the starts that Initialize made, no more: the Winsock of the process that
+    // loaded the monitor (the spooler and everything in it) stays as its owners left it.
     BOOL Terminate() override;
     CPrintMonitor* CreatePrintMonitor() override;
     BOOL DeletePrintMonitor(CPrintMonitor* monitor) override;
+
+  private:
+    std::atomic<int> m_winsockStarts{0};
 };
 
 // The application object, created on first use with the given instance (or, when that is null,

@@ -79,12 +79,9 @@ NV_EXPORT LPMONITOR2 WINAPI InitializePrintMonitor2(PMONITORINIT init, PHANDLE m
     return &gMonitor2;
 }
 
-#ifdef _WIN32
-// The C runtime's entry calls DllMain; the monitor's own entry point does the work.
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-    return DllEntryPoint(instance, reason, reserved);
-}
-#else
+#ifndef _WIN32
+// On Windows the C runtime's DLL entry calls DllEntryPoint itself (and then the runtime's own
+// empty DllMain): the monitor defines no DllMain, so each notification reaches it once.
 NV_DLL_ENTRY(DllEntryPoint, u"nvtcpmon.dll", kMonitorStrings,
              sizeof(kMonitorStrings) / sizeof(kMonitorStrings[0]))
 #endif

@@ -2,13 +2,14 @@
 
 #include <mutex>
 #include <new>
-#include <unordered_set>
+#include <unordered_map>
 
 #include "monitor/app.h"
 #include "monitor/port.h"
 #include "monitor/xcv.h"
 #include "net/netport.h"
 #include "net/netxcv.h"
+#include "net/portentry.h"
 
 // Longest port name that CreatePortEntry accepts, in characters.
 static constexpr size_t kMaxPortNameChars = 247;
@@ -19,25 +20,43 @@ static const WCHAR kPortsKeyName[] = WSTR("Ports");
 // --- CPMObject ---
 
 namespace {
+// The live objects by the handle the spooler holds for them.
 std::mutex gLiveMutex;
-std::unordered_set<const CPMObject*>* gLive = nullptr;
+std::unordered_map<ULONG_PTR, CPMObject*>* gLive = nullptr;
+// The last handle number given out. Numbers count up in steps of 4 from here, so that a
+// handle is never 0 or INVALID_HANDLE_VALUE.
+constexpr ULONG_PTR kFirstHandle = 0x10000;
+ULONG_PTR gLastHandle = kFirstHandle;
 
-std::unordered_set<const CPMObject*>& Live() {
+std::unordered_map<ULONG_PTR, CPMObject*>& Live() {
     if (gLive == nullptr) {
-        gLive = new std::unordered_set<const CPMObject*>;  // lives as long as the process
+        gLive = new std::unordered_map<ULONG_PTR, CPMObject*>;  // lives as long as the process
     }
     return *gLive;
+}
+
+// The caller holds gLiveMutex. A 32-bit counter wraps only after four billion objects; a
+// number still in use then is skipped.
+HANDLE NewHandle(CPMObject* object) {
+    do {
+        gLastHandle += 4;
+        if (gLastHandle < kFirstHandle) {
+            gLastHandle = kFirstHandle;  // wrapped
+        }
+    } while (Live().count(gLastHandle) != 0);
+    Live()[gLastHandle] = object;
+    return reinterpret_cast<HANDLE>(gLastHandle);
 }
 }  // namespace
 
 CPMObject* CPMObject::FromHandle(HANDLE handle) {
-    auto* object = static_cast<CPMObject*>(handle);
     std::lock_guard<std::mutex> lock(gLiveMutex);
-    return Live().count(object) != 0 ? object : nullptr;
+    auto found = Live().find(reinterpret_cast<ULONG_PTR>(handle));
+    return found != Live().end() ? found->second : nullptr;
 }
 
 CPMObject::CPMObject(CPrintMonitor* monitor, LPCWSTR name)
-    : m_next(nullptr), m_signature(0), m_name(nullptr), m_monitor(nullptr) {
+    : m_next(nullptr), m_signature(0), m_name(nullptr), m_monitor(nullptr), m_handle(nullptr) {
     DbgPrint("CPMObject(0x%08X, size=%d)\n", TraceAddress(this),
              static_cast<int>(sizeof(CPMObject)));
     QORN_ASSERT(m_signature == 0);
@@ -48,14 +67,14 @@ CPMObject::CPMObject(CPrintMonitor* monitor, LPCWSTR name)
     m_name = DupString(name);  // a failed copy leaves the name null; the object is still made
     m_monitor = monitor;
     std::lock_guard<std::mutex> lock(gLiveMutex);
-    Live().insert(this);
+    m_handle = NewHandle(this);
 }
 
 CPMObject::~CPMObject() {
     DbgPrint("~CPMObject(0x%08X)\n", TraceAddress(this));
     {
         std::lock_guard<std::mutex> lock(gLiveMutex);
-        Live().erase(this);
+        Live().erase(reinterpret_cast<ULONG_PTR>(m_handle));
     }
     FreeMem(m_name);
 }
@@ -192,6 +211,12 @@ DWORD CPrintMonitor::LoadPorts() {
             break;
         }
         ++index;
+        if (IsFilePort(name)) {
+            // The spooler's print-to-file port is never one of ours; an older version left
+            // such a key behind for every "FILE:" job.
+            DbgPrint("Skipping the key \"%ws\"\n", name);
+            continue;
+        }
         if (CreatePortEntry(name) != nullptr) {
             ++created;
         }
@@ -200,7 +225,7 @@ DWORD CPrintMonitor::LoadPorts() {
     return created;
 }
 
-CPort* CPrintMonitor::CreatePortEntry(LPCWSTR name) {
+CPort* CPrintMonitor::CreatePortEntry(LPCWSTR name, BOOL temporary) {
     DbgPrint("CPrintMonitor::CreatePortEntry( \"%ws\" )\n", name);
     if (name == nullptr || wcslen(name) > kMaxPortNameChars) {
         SetLastError(ERROR_INVALID_NAME);
@@ -210,7 +235,9 @@ CPort* CPrintMonitor::CreatePortEntry(LPCWSTR name) {
     if (port == nullptr) {
         return nullptr;
     }
-    if (!OpenOrCreate(port->GetKey(), m_key, name)) {
+    if (temporary) {
+        port->SetState(PORT_TEMPORARY);
+    } else if (!OpenOrCreate(port->GetKey(), m_key, name)) {
         delete port;
         return nullptr;
     }
@@ -290,14 +317,24 @@ BOOL CPrintMonitor::AddPortEx(LPWSTR server, DWORD level, LPBYTE buffer, LPWSTR)
         // PORT_INFO_1W and PORT_INFO_2W both begin with the name pointer.
         name = buffer != nullptr ? reinterpret_cast<PORT_INFO_1W*>(buffer)->pName : nullptr;
     } else if (level == 0xFFFFFFFF) {
-        // The buffer is the port's configuration record, which begins with the name itself.
+        // The buffer is the port's configuration record, which begins with the name itself:
+        // its terminator must lie inside the record's name field.
         name = reinterpret_cast<LPWSTR>(buffer);
+        if (buffer != nullptr && XcvInputName(buffer, sizeof(PortEntry::PortName)) == nullptr) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
     } else {
         SetLastError(ERROR_INVALID_LEVEL);
         return FALSE;
     }
     if (name == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    // One registry key per port, and never the spooler's own print-to-file port.
+    if (!portcfg::IsValidPortName(name) || IsFilePort(name)) {
+        SetLastError(ERROR_INVALID_NAME);
         return FALSE;
     }
     CPort* port = nullptr;

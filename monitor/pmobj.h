@@ -26,6 +26,10 @@ class CPMObject : public CQornTemplate {
     CPrintMonitor* GetMonitor() const { return m_monitor; }
     CRegKey& GetKey() { return m_key; }
 
+    // The handle the spooler holds for this object. It is a number of its own, never the
+    // object's address, and never given out twice: a handle kept after its object was
+    // destroyed can never reach a newer object that reuses the memory.
+    HANDLE Handle() const { return m_handle; }
     // The live object behind a handle that the spooler gives back, or null: handles of
     // objects that were destroyed, or were never ours, are refused instead of dereferenced.
     static CPMObject* FromHandle(HANDLE handle);
@@ -37,6 +41,9 @@ class CPMObject : public CQornTemplate {
     LPWSTR m_name;
     CPrintMonitor* m_monitor;
     CRegKey m_key;
+
+  private:
+    HANDLE m_handle;
 };
 
 // The list operations shared by both lists (singly linked, appended at the tail).
@@ -65,7 +72,8 @@ class CPrintMonitor : public CQornTemplate {
 
     // The caller holds the monitor-wide lock for these, except DeleteXcvEntry.
     DWORD LoadPorts();
-    CPort* CreatePortEntry(LPCWSTR name);
+    // A temporary port ("FILE:" opened by OpenPort) is never stored: it has no registry key.
+    CPort* CreatePortEntry(LPCWSTR name, BOOL temporary = FALSE);
     BOOL DeletePortEntry(LPCWSTR name);
     BOOL RemovePortEntry(CPort* port);
     CPort* FindPort(LPCWSTR name);

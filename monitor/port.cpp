@@ -305,11 +305,8 @@ BOOL WINAPI MonOpenPort(HANDLE monitorHandle, LPWSTR name, PHANDLE portHandle) {
     CAppLock lock;
     if (IsFilePort(name)) {
         DbgPrint("Creating a new CPort for %ws\n", name);
-        port = monitor->CreatePortEntry(name);
-        if (port != nullptr) {
-            port->SetState(PORT_TEMPORARY);
-            ok = TRUE;
-        }
+        port = monitor->CreatePortEntry(name, /*temporary=*/TRUE);
+        ok = port != nullptr;
     } else {
         port = monitor->FindPort(name);
         if (port != nullptr && port->OpenDosDevice()) {
@@ -323,24 +320,29 @@ BOOL WINAPI MonOpenPort(HANDLE monitorHandle, LPWSTR name, PHANDLE portHandle) {
         }
     }
     if (ok && portHandle != nullptr) {
-        *portHandle = port;
+        *portHandle = port->Handle();
     }
     return ok && portHandle != nullptr;
 }
 
 BOOL WINAPI MonWritePort(HANDLE portHandle, LPBYTE buffer, DWORD size, LPDWORD written) {
-    CPort* port = PortFromHandle(portHandle);
-    DbgPrint("WritePort(\"%ws\", %d)\n", port != nullptr ? port->GetName() : nullptr,
-             static_cast<int>(size));
     DWORD ignored = 0;
     if (written == nullptr) {
         written = &ignored;
     }
     *written = 0;
-    if (port == nullptr || port->GetOutput() == nullptr ||
-        port->GetOutput() == INVALID_HANDLE_VALUE) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
+    CPort* port = nullptr;
+    {
+        // Only a port in a job takes data, and a port in a job is not deleted under it.
+        CAppLock lock;
+        port = PortFromHandle(portHandle);
+        DbgPrint("WritePort(\"%ws\", %d)\n", port != nullptr ? port->GetName() : nullptr,
+                 static_cast<int>(size));
+        if (port == nullptr || (port->GetState() & PORT_IN_JOB) == 0 ||
+            port->GetOutput() == nullptr || port->GetOutput() == INVALID_HANDLE_VALUE) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
     }
     if (buffer == nullptr && size > 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -355,6 +357,7 @@ BOOL WINAPI MonWritePort(HANDLE portHandle, LPBYTE buffer, DWORD size, LPDWORD w
 }
 
 BOOL WINAPI MonReadPort(HANDLE portHandle, LPBYTE, DWORD size, LPDWORD) {
+    CAppLock lock;
     CPort* port = PortFromHandle(portHandle);
     DbgPrint("ReadPort(\"%ws\", %d)\n", port != nullptr ? port->GetName() : nullptr,
              static_cast<int>(size));
@@ -436,6 +439,7 @@ BOOL WINAPI MonGetPrinterDataFromPort(HANDLE portHandle, DWORD controlId, LPWSTR
         }
         DbgPrint("%s", trace);
     }
+    CAppLock lock;  // the port is not deleted while it is asked
     CPort* port = PortFromHandle(portHandle);
     if (controlId != 0 && port != nullptr && port->GetOutput() != nullptr &&
         port->GetOutput() != INVALID_HANDLE_VALUE && (port->GetState() & PORT_DEVICE_OPEN) != 0) {
@@ -458,6 +462,7 @@ BOOL WINAPI MonSetPortTimeOuts(HANDLE portHandle, LPCOMMTIMEOUTS timeouts, DWORD
         static_cast<int>(t.ReadTotalTimeoutConstant),
         static_cast<int>(t.WriteTotalTimeoutMultiplier),
         static_cast<int>(t.WriteTotalTimeoutConstant));
+    CAppLock lock;
     CPort* port = PortFromHandle(portHandle);
     if (reserved == 0 && (port == nullptr || (port->GetState() & PORT_DEVICE_OPEN) == 0)) {
         SetLastError(ERROR_INVALID_PARAMETER);

@@ -97,17 +97,20 @@ static HANDLE PrintToFile(DWORD level, LPBYTE docInfo, DWORD* pendingError) {
 
 BOOL WINAPI MonStartDocPort(HANDLE portHandle, LPWSTR printerName, DWORD jobId, DWORD level,
                             LPBYTE docInfo) {
-    CPort* port = PortFromHandle(portHandle);
-    if (port == nullptr) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    DbgPrint("StartDocPort( \"%ws\", JobId=%d )\n", port->GetName(), static_cast<int>(jobId));
-    if ((port->GetState() & PORT_IN_JOB) != 0) {
-        return TRUE;
-    }
+    CPort* port = nullptr;
     {
+        // The look-up and the test-and-set of PORT_IN_JOB are one step: of two calls at once,
+        // exactly one starts the job, and a port in a job is not deleted.
         CAppLock lock;
+        port = PortFromHandle(portHandle);
+        if (port == nullptr) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        DbgPrint("StartDocPort( \"%ws\", JobId=%d )\n", port->GetName(), static_cast<int>(jobId));
+        if ((port->GetState() & PORT_IN_JOB) != 0) {
+            return TRUE;
+        }
         port->SetState(PORT_IN_JOB);
     }
     DWORD pendingError = ERROR_SUCCESS;

@@ -5,6 +5,7 @@
 #include "monitor/app.h"
 #include "monitor/entries.h"
 #include "monitor/port.h"
+#include "net/portentry.h"
 
 CXcv::CXcv(CPrintMonitor* monitor, LPCWSTR name)
     : CPMObject(monitor, name), m_granted(1), m_uiLibrary{} {
@@ -64,6 +65,10 @@ DWORD CXcv::_MonitorUI(PBYTE, DWORD, PBYTE output, DWORD outputSize, PDWORD need
 }
 
 DWORD CXcv::CheckNewPortName(LPCWSTR name) {
+    if (!portcfg::IsValidPortName(name)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return ERROR_INVALID_NAME;
+    }
     DWORD loadError = ERROR_SUCCESS;
     SetLastError(ERROR_SUCCESS);
     BOOL exists = GetApp(nullptr)->SpoolerPortExists(nullptr, name, &loadError);
@@ -157,19 +162,16 @@ DWORD CXcv::_PortIsValid(PBYTE input, DWORD inputSize, PBYTE output, DWORD outpu
     return ERROR_SUCCESS;
 }
 
-// The input is a PortEntry: its PortName (64 wide characters at the start) is the name, and
-// its Protocol field (at byte 128) is passed on as the input size.
+// The input is a PortEntry: its PortName (64 wide characters, 128 bytes, at the start) is the
+// name, read no further than that field. (Passing the record's Protocol, 1 or 2, as the name's
+// size would leave every real record's name without its terminator.)
 DWORD CXcv::_ExistPort(PBYTE input, DWORD inputSize, PBYTE output, DWORD outputSize,
                        PDWORD needed) {
-    static constexpr DWORD kProtocolOffset = 128;
-    if (input == nullptr || inputSize < kProtocolOffset + sizeof(DWORD)) {
+    static constexpr DWORD kNameFieldBytes = sizeof(PortEntry::PortName);
+    if (input == nullptr || inputSize < kNameFieldBytes + sizeof(DWORD)) {
         return 1;  // no record to read: the inner request cannot run
     }
-    DWORD protocol = 0;
-    memcpy(&protocol, input + kProtocolOffset, sizeof protocol);
-    // The name field holds at most 63 characters and its terminator.
-    DWORD size = protocol < kProtocolOffset ? protocol : kProtocolOffset;
-    return _PortExists(input, size, output, outputSize, needed) != ERROR_SUCCESS ? 1 : 0;
+    return _PortExists(input, kNameFieldBytes, output, outputSize, needed) != ERROR_SUCCESS ? 1 : 0;
 }
 
 // --- Function-table entries ---
@@ -179,7 +181,7 @@ BOOL WINAPI MonXcvOpenPort(HANDLE monitorHandle, LPCWSTR object, ACCESS_MASK acc
     auto* monitor = static_cast<CPrintMonitor*>(monitorHandle);
     CXcv* channel = monitor != nullptr ? monitor->CreateXcvEntry(object, access) : nullptr;
     if (xcv != nullptr) {
-        *xcv = channel;
+        *xcv = channel != nullptr ? channel->Handle() : nullptr;
     } else if (channel != nullptr) {
         monitor->DeleteXcvEntry(channel);  // nowhere to give it: don't keep it
         channel = nullptr;

@@ -137,18 +137,18 @@ BOOL CLpr::ReadConfig(CNetPort* port) {
 }
 
 BOOL CLpr::WriteConfig(CNetPort* port) {
-    CRegKey& key = port->GetKey();
-    portcfg::WriteDword(key, portcfg::kPortNumber, m_portNumber);
-    portcfg::WriteText(key, portcfg::kQueueName, m_queueName);
+    portcfg::ValueWriter values(port->GetKey());
+    values.Dword(portcfg::kPortNumber, m_portNumber);
+    values.Text(portcfg::kQueueName, m_queueName);
     m_doubleSpool = 0;
-    portcfg::WriteDword(key, portcfg::kDoubleSpool, m_doubleSpool);
-    portcfg::WriteDword(key, portcfg::kSnmpEnabled, m_snmpEnabled);
-    portcfg::WriteText(key, portcfg::kSnmpCommunity, m_snmpCommunity);
-    portcfg::WriteDword(key, portcfg::kSnmpIndex, m_snmpIndex);
-    portcfg::WriteDword(key, portcfg::kSnmpVersion, m_snmpVersion);
-    portcfg::WriteText(key, portcfg::kMailAlert, m_mailAlert);
-    portcfg::WriteDword(key, portcfg::kSnmpTimeOut, m_timeOut);
-    return TRUE;
+    values.Dword(portcfg::kDoubleSpool, m_doubleSpool);
+    values.Dword(portcfg::kSnmpEnabled, m_snmpEnabled);
+    values.Text(portcfg::kSnmpCommunity, m_snmpCommunity);
+    values.Dword(portcfg::kSnmpIndex, m_snmpIndex);
+    values.Dword(portcfg::kSnmpVersion, m_snmpVersion);
+    values.Text(portcfg::kMailAlert, m_mailAlert);
+    values.Dword(portcfg::kSnmpTimeOut, m_timeOut);
+    return values.Finish();
 }
 
 // Takes the job's names from the spooler and creates the spool file; no connection yet.

@@ -73,18 +73,29 @@ BOOL CNetPort::ReadConfig() {
 }
 
 // A port that was just added has no transport: the raw-socket defaults are written for it,
-// whatever its Protocol.
+// whatever its Protocol. Every value is written even after a failure; the first failure is
+// the result (FALSE, with its code as the last error).
 BOOL CNetPort::WriteConfig() {
-    portcfg::WriteDword(m_key, portcfg::kProtocol, m_protocol);
-    portcfg::WriteText(m_key, portcfg::kHostName, m_hostName);
-    portcfg::WriteText(m_key, portcfg::kIPAddress, m_ipAddress);
-    portcfg::WriteText(m_key, portcfg::kHWAddress, m_hwAddress);
+    portcfg::ValueWriter values(m_key);
+    values.Dword(portcfg::kProtocol, m_protocol);
+    values.Text(portcfg::kHostName, m_hostName);
+    values.Text(portcfg::kIPAddress, m_ipAddress);
+    values.Text(portcfg::kHWAddress, m_hwAddress);
+    BOOL saved = FALSE;
+    DWORD error = ERROR_SUCCESS;
     if (m_transport != nullptr) {
-        return m_transport->WriteConfig(this);
+        saved = m_transport->WriteConfig(this);
+        error = GetLastError();
+    } else {
+        CRawSocket defaults;
+        saved = defaults.WriteConfig(this);
+        error = GetLastError();
     }
-    CRawSocket defaults;
-    defaults.WriteConfig(this);
-    return TRUE;
+    if (!values.Finish()) {
+        return FALSE;
+    }
+    SetLastError(error);
+    return saved;
 }
 
 // The job gate is waited for as long as a request that replaces the transport waits for it: a

@@ -55,14 +55,14 @@ BOOL CRawSocket::ReadConfig(CNetPort* port) {
 }
 
 BOOL CRawSocket::WriteConfig(CNetPort* port) {
-    CRegKey& key = port->GetKey();
-    portcfg::WriteDword(key, portcfg::kPortNumber, m_portNumber);
-    portcfg::WriteDword(key, portcfg::kSnmpEnabled, m_snmpEnabled);
-    portcfg::WriteDword(key, portcfg::kSnmpTimeOut, m_timeOut);
-    portcfg::WriteText(key, portcfg::kSnmpCommunity, m_snmpCommunity);
-    portcfg::WriteDword(key, portcfg::kSnmpIndex, m_snmpIndex);
-    portcfg::WriteDword(key, portcfg::kSnmpVersion, m_snmpVersion);
-    return TRUE;
+    portcfg::ValueWriter values(port->GetKey());
+    values.Dword(portcfg::kPortNumber, m_portNumber);
+    values.Dword(portcfg::kSnmpEnabled, m_snmpEnabled);
+    values.Dword(portcfg::kSnmpTimeOut, m_timeOut);
+    values.Text(portcfg::kSnmpCommunity, m_snmpCommunity);
+    values.Dword(portcfg::kSnmpIndex, m_snmpIndex);
+    values.Dword(portcfg::kSnmpVersion, m_snmpVersion);
+    return values.Finish();
 }
 
 BOOL CRawSocket::StartDoc(CNetPort* port) {

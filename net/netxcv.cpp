@@ -128,18 +128,21 @@ CNetPort* CNetXcv::AcquirePort(LPCWSTR name, DWORD* error) {
     }
     CNetPort* port = nullptr;
     {
+        // A temporary "FILE:" port has no settings: the name is the spooler's own port.
         CAppLock lock;
-        port = dynamic_cast<CNetPort*>(m_monitor->FindPort(name));
+        port = dynamic_cast<CNetPort*>(m_monitor->FindPermanentPort(name));
         if (port != nullptr) {
             port->Pin();  // not deleted while this request waits for it or works on it
         }
     }
     if (port == nullptr) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
         *error = ERROR_FILE_NOT_FOUND;  // a port of another monitor
         return nullptr;
     }
     if (!port->EnterJobGate(kJobWaitMs)) {
         ReleasePort(port);
+        SetLastError(ERROR_BUSY);
         *error = ERROR_BUSY;  // a job on the port did not end in time
         return nullptr;
     }
@@ -152,14 +155,16 @@ void CNetXcv::ReleasePort(CNetPort* port) {
 }
 
 // Fills the record from the port's settings, read afresh through a new transport that stays
-// with the port. 0, or the code of what stopped it (the output is then not written).
+// with the port. 0, or the code of what stopped it (the output is then not written): a
+// protocol this monitor does not know, or an address that does not parse, is invalid data.
 DWORD CNetXcv::FillRecord(CNetPort* port, PortEntry* record) {
     CopyBounded(record->PortName, 64, port->GetName());
     record->Protocol = port->m_protocol;
     portcfg::AnsiToWideField(record->IPAddress, 32, port->m_ipAddress);
     port->SetTransport(nullptr);
     if (port->m_protocol != PROTOCOL_RAW && port->m_protocol != PROTOCOL_LPR) {
-        return LastErrorOr(ERROR_INVALID_DATA);
+        SetLastError(ERROR_INVALID_DATA);
+        return ERROR_INVALID_DATA;
     }
     CNetProtocol* transport = nullptr;
     if (port->m_protocol == PROTOCOL_RAW) {
@@ -173,7 +178,8 @@ DWORD CNetXcv::FillRecord(CNetPort* port, PortEntry* record) {
     port->SetTransport(transport);
     if (!transport->ReadConfig(port)) {
         port->SetTransport(nullptr);
-        return ERROR_REGISTRY_CORRUPT;  // reported to the caller as 0, output untouched
+        SetLastError(ERROR_INVALID_DATA);
+        return ERROR_INVALID_DATA;
     }
     bool lpr = port->m_protocol == PROTOCOL_LPR;
     portcfg::AnsiToWideField(record->HostName, 64, port->m_hostName);
@@ -219,16 +225,14 @@ DWORD CNetXcv::_ReadConfigInf(PBYTE input, DWORD inputSize, PBYTE output, DWORD 
     PortEntry record;
     memset(&record, 0, sizeof record);
     if (port != nullptr) {
+        // A port that lacks one of its required values (a writer stopped half-way) reports it
+        // as invalid data; the cleared record is copied.
         bool read = port->ReadConfig() != FALSE;
-        error = read ? FillRecord(port, &record) : LastErrorOr(ERROR_FILE_NOT_FOUND);
-        bool knownProtocol = port->m_protocol == PROTOCOL_RAW || port->m_protocol == PROTOCOL_LPR;
+        error = read ? FillRecord(port, &record) : LastErrorOr(ERROR_INVALID_DATA);
         port->LeaveJobGate();
         ReleasePort(port);
-        if (read && error == ERROR_REGISTRY_CORRUPT) {
-            return ERROR_SUCCESS;  // an address that does not parse: nothing to report
-        }
-        if (read && error != ERROR_SUCCESS && !knownProtocol) {
-            return error;  // a protocol this monitor does not know: the output stays
+        if (read && error != ERROR_SUCCESS) {
+            return error;  // an unknown protocol or an unparsable address: the output stays
         }
     }
     memcpy(output, &record, sizeof record);
@@ -248,7 +252,8 @@ DWORD CNetXcv::ApplyRecord(CNetPort* port, const PortEntry& record) {
     FieldToAnsi(port->m_ipAddress, sizeof port->m_ipAddress, record.IPAddress);
     port->SetTransport(nullptr);
     if (record.Protocol != PROTOCOL_RAW && record.Protocol != PROTOCOL_LPR) {
-        return LastErrorOr(ERROR_INVALID_DATA);
+        SetLastError(ERROR_INVALID_DATA);
+        return ERROR_INVALID_DATA;
     }
     CNetProtocol* transport = nullptr;
     if (record.Protocol == PROTOCOL_RAW) {

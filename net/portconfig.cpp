@@ -28,18 +28,25 @@ BOOL IsTerminated(const WCHAR* field, size_t fieldChars) {
 BOOL ReadText(CRegKey& key, LPCWSTR name, char* field, size_t fieldBytes, size_t maxChars) {
     WCHAR buffer[kStringValueBytes / sizeof(WCHAR)];
     DWORD size = kStringValueBytes;
-    if (key.QueryStringValue(buffer, name, &size) != ERROR_SUCCESS) {
+    LONG result = key.QueryStringValue(buffer, name, &size);
+    if (result != ERROR_SUCCESS) {
+        // Missing or too long is bad data of the port; anything else is the registry's trouble.
+        SetLastError(result == ERROR_FILE_NOT_FOUND || result == ERROR_MORE_DATA
+                         ? ERROR_INVALID_DATA
+                         : static_cast<DWORD>(result));
         return FALSE;
     }
     // A value stored without its terminator that fills the buffer has 64 characters: too long.
     size_t units = size / sizeof(WCHAR);
     if (!IsTerminated(buffer, units < 64 ? units : 64)) {
         if (units >= 64) {
+            SetLastError(ERROR_INVALID_DATA);
             return FALSE;
         }
         buffer[units] = 0;
     }
     if (wcslen(buffer) > maxChars) {
+        SetLastError(ERROR_INVALID_DATA);
         return FALSE;
     }
     WideToField(field, fieldBytes, buffer);
@@ -112,11 +119,11 @@ BOOL AnsiToWideField(WCHAR* field, size_t fieldChars, const char* text) {
     return keep == length;
 }
 
-void WriteDword(CRegKey& key, LPCWSTR name, DWORD value) {
-    key.SetDWORDValue(value, name);
+void ValueWriter::Dword(LPCWSTR name, DWORD value) {
+    Keep(m_key.SetDWORDValue(value, name));
 }
 
-void WriteText(CRegKey& key, LPCWSTR name, const char* text) {
+void ValueWriter::Text(LPCWSTR name, const char* text) {
     int units =
         MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, text != nullptr ? text : "", -1, nullptr, 0);
     std::vector<WCHAR> wide(static_cast<size_t>(units > 0 ? units : 1), 0);
@@ -124,7 +131,21 @@ void WriteText(CRegKey& key, LPCWSTR name, const char* text) {
         MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, text != nullptr ? text : "", -1, wide.data(),
                             units);
     }
-    key.SetStringValue(wide.data(), name);
+    Keep(m_key.SetStringValue(wide.data(), name));
+}
+
+void ValueWriter::Keep(LONG result) {
+    if (m_first == ERROR_SUCCESS) {
+        m_first = result;
+    }
+}
+
+BOOL ValueWriter::Finish() const {
+    if (m_first != ERROR_SUCCESS) {
+        SetLastError(static_cast<DWORD>(m_first));
+        return FALSE;
+    }
+    return TRUE;
 }
 
 }  // namespace portcfg

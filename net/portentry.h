@@ -59,6 +59,22 @@ inline constexpr size_t kCommunityBytes = 33;
 inline constexpr size_t kQueueNameBytes = 33;
 inline constexpr size_t kMailAlertBytes = 64;
 
+// A port is one registry key below "Ports", named exactly as the port: a name is refused
+// (ERROR_INVALID_NAME) when it is empty, when it holds a backslash, which would store it as nested
+// keys, or when it holds a control character, which would make listings ambiguous.
+inline bool IsValidPortName(const WCHAR* name) {
+    if (name == nullptr || *name == 0) {
+        return false;
+    }
+    for (; *name != 0; ++name) {
+        WCHAR c = *name;
+        if (c == WSTR('\\') || c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace portcfg
 
 // The record of one port's settings: little-endian, packed, 796 bytes, no header. WCHAR fields

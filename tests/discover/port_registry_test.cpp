@@ -179,6 +179,26 @@ TEST_F(PortRegistryTest, ASubkeyThatCannotBeCreatedIsAlreadyExists) {
     EXPECT_TRUE(ValuesOf("NORVA_10.0.0.6").empty());
 }
 
+// Writes that fail are reported (the first failure's code), never taken for a written port;
+// the writes after a failure are still made.
+TEST_F(PortRegistryTest, AFailedValueWriteIsTheResult) {
+    NvFaultSet("RegSetValueExW", ERROR_DISK_FULL, 1, /*skip=*/3);
+    const PortEntry entry = InstallerEntry("10.0.0.7");
+    PortRegistry ports;
+    SetLastError(0);
+    EXPECT_EQ(ports.RegisterPort(&entry), static_cast<DWORD>(ERROR_DISK_FULL));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DISK_FULL));
+    EXPECT_EQ(ValuesOf("NORVA_10.0.0.7").size(), 9u) << "only the IPAddress write failed";
+}
+
+TEST_F(PortRegistryTest, ANameThatIsNotOneKeyIsInvalidName) {
+    PortEntry entry = InstallerEntry("10.0.0.8");
+    Fill(entry.PortName, "NORVA\\10.0.0.8");
+    PortRegistry ports;
+    EXPECT_EQ(ports.RegisterPort(&entry), static_cast<DWORD>(ERROR_INVALID_NAME));
+    EXPECT_EQ(ports.PortExists(W("NORVA").c_str()), 0u);
+}
+
 TEST_F(PortRegistryTest, ExistsOnlyForTheExactName) {
     const PortEntry entry = InstallerEntry("192.168.0.20");
     PortRegistry writer;

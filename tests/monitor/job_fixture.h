@@ -1,6 +1,7 @@
 // Print jobs through the monitor's table, as the spooler drives a port.
 #pragma once
 
+#include <filesystem>
 #include <string>
 
 #include "tests/monitor/monitor_fixture.h"
@@ -91,6 +92,17 @@ class JobTest : public MonitorTest {
             }
         }
         return table_->pfnEndDocPort(port) != FALSE;
+    }
+
+    // Whether this process (the monitor runs in it) holds the file open.
+    static bool IsOpenHere(const std::string& path) {
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+            std::error_code error;
+            if (std::filesystem::read_symlink(entry.path(), error) == path) {
+                return true;
+            }
+        }
+        return false;
     }
 
     static std::string Pattern(size_t size) {

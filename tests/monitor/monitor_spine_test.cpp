@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "platform/winsock.h"
 #include "tests/monitor/monitor_fixture.h"
 
 namespace nvtest {
@@ -42,6 +43,13 @@ TEST_F(StartUp, LoadsEveryStoredPortIncludingLongNames) {
     // The registry enumerates subkeys in case-insensitive order.
     std::vector<std::u16string> expected = {u"alpha", longName, u"NORVA_10.0.0.5"};
     EXPECT_EQ(expected, MonitorPorts());
+}
+
+TEST_F(StartUp, AStoredFileKeyIsNotAPortOfThisMonitor) {
+    AddRegistryPort(u"FILE:");
+    AddRegistryPort(u"REAL");
+    ASSERT_EQ(ERROR_SUCCESS, Load());
+    EXPECT_EQ(std::vector<std::u16string>{u"REAL"}, MonitorPorts());
 }
 
 TEST_F(StartUp, CreatesAMissingPortsKey) {
@@ -85,6 +93,27 @@ TEST_F(StartUp, DllEntryPointAnswersTrueForEveryReason) {
     ASSERT_NE(nullptr, entry);
     EXPECT_TRUE(entry(nullptr, DLL_THREAD_ATTACH, nullptr));
     EXPECT_TRUE(entry(nullptr, DLL_THREAD_DETACH, nullptr));
+    dlclose(library);
+}
+
+// The host's own Winsock start outlives the monitor: the monitor ends only the starts it made,
+// however often its detach notification comes.
+TEST_F(StartUp, DetachingTheMonitorLeavesTheHostsWinsockStarted) {
+    WSADATA data;
+    ASSERT_EQ(0, WSAStartup(MAKEWORD(2, 2), &data));
+    ASSERT_EQ(ERROR_SUCCESS, Load());
+    Unload();
+    void* library = dlopen(MonitorPath().c_str(), RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(nullptr, library);
+    using Entry = BOOL (*)(HINSTANCE, DWORD, LPVOID);
+    auto entry = reinterpret_cast<Entry>(dlsym(library, "DllEntryPoint"));
+    ASSERT_NE(nullptr, entry);
+    EXPECT_TRUE(entry(nullptr, DLL_PROCESS_DETACH, nullptr));
+    EXPECT_TRUE(entry(nullptr, DLL_PROCESS_DETACH, nullptr));
+    SOCKET probe = socket(AF_INET, SOCK_STREAM, 0);
+    EXPECT_NE(INVALID_SOCKET, probe) << GetLastError();
+    closesocket(probe);
+    EXPECT_EQ(0, WSACleanup());
     dlclose(library);
 }
 
@@ -245,6 +274,25 @@ TEST_F(AddPortExEntry, NamesUpTo247CharactersAreAccepted) {
     EXPECT_FALSE(AddPortEx(std::u16string(248, u'y')));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_NAME), GetLastError());
     EXPECT_EQ(1u, MonitorPorts().size());
+}
+
+// A name must be one registry key, and a record's name must end inside its 64-character field.
+TEST_F(AddPortExEntry, NamesThatAreNotOneKeyOrRunPastTheirFieldAreRefused) {
+    ASSERT_EQ(ERROR_SUCCESS, Load());
+    for (const std::u16string& name : {std::u16string(u"a\\b"), std::u16string(u"line\nfeed"),
+                                       std::u16string(u""), std::u16string(u"FILE:")}) {
+        SetLastError(0);
+        EXPECT_FALSE(AddPortEx(name)) << U8(name);
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_NAME), GetLastError()) << U8(name);
+    }
+    // A name field without its terminator, in a buffer of exactly the field's size.
+    std::vector<char16_t> unterminated(64, u'n');
+    SetLastError(0);
+    EXPECT_FALSE(table_->pfnAddPortEx(monitor_, nullptr, 0xFFFFFFFF,
+                                      reinterpret_cast<LPBYTE>(unterminated.data()), nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+    EXPECT_TRUE(MonitorPorts().empty());
+    EXPECT_FALSE(RegistryKeyExists(std::u16string(kPortsKey) + u"\\a"));
 }
 
 TEST_F(AddPortExEntry, ARegistryFailureMakesNoPort) {

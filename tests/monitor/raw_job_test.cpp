@@ -483,6 +483,26 @@ TEST_F(FilePort, PrintsIntoTheDocumentsOutputFile) {
     EXPECT_TRUE(table_->pfnClosePort(port));
 }
 
+// The temporary port is never stored: no "Ports\FILE:" key, so a restart lists nothing.
+// Closed in the middle of its job, it takes the job's printer and output file with it.
+TEST_F(FilePort, LeavesNoKeyAndClosingItMidJobReleasesTheJob) {
+    ASSERT_EQ(ERROR_SUCCESS, Load());
+    TempDir dir;
+    std::string path = dir.file("mid.prn");
+    HANDLE port = OpenPort(u"FILE:");
+    ASSERT_TRUE(StartDoc(port, NewJob(), W(path)));
+    ASSERT_TRUE(Write(port, "half a job"));
+    EXPECT_FALSE(RegistryKeyExists(std::u16string(kPortsKey) + u"\\FILE:"));
+    ASSERT_TRUE(IsOpenHere(path));
+    EXPECT_TRUE(table_->pfnClosePort(port));
+    EXPECT_EQ(0u, host_->OpenPrinterCount());
+    EXPECT_FALSE(IsOpenHere(path));
+    ASSERT_EQ(ERROR_SUCCESS, host_->ReloadMonitors());
+    table_ = host_->Table();
+    monitor_ = host_->MonitorHandle();
+    EXPECT_TRUE(MonitorPorts().empty());
+}
+
 TEST_F(FilePort, WithoutAnOutputFileTheDialogIsCancelled) {
     ASSERT_EQ(ERROR_SUCCESS, Load());
     HANDLE port = OpenPort(u"FILE:");
@@ -531,6 +551,36 @@ TEST_F(DevicePort, AnAliasedDeviceReceivesTheJob) {
 }
 
 // --- Ports at once ---
+
+// Two StartDocPort calls on one port at once: exactly one starts the job, the other returns at
+// once, and the port is free again after EndDocPort.
+TEST_F(RawJob, StartDocPortTwiceAtOnceStartsOneJob) {
+    FakeRawPrinter printer;
+    AddRawPort(u"RACE", printer);
+    ASSERT_EQ(ERROR_SUCCESS, Load());
+    HANDLE port = OpenPort(u"RACE");
+    constexpr int kRounds = 20;
+    for (int round = 0; round < kRounds; ++round) {
+        DWORD id = NewJob();
+        std::atomic<int> ready{0};
+        std::atomic<int> started{0};
+        auto start = [&] {
+            ++ready;
+            while (ready.load() < 2) {
+            }
+            started += StartDoc(port, id) ? 1 : 0;
+        };
+        std::thread a(start);
+        std::thread b(start);
+        a.join();
+        b.join();
+        ASSERT_EQ(2, started.load()) << "round " << round;
+        ASSERT_TRUE(Write(port, "round " + std::to_string(round)));
+        ASSERT_TRUE(table_->pfnEndDocPort(port));
+    }
+    ASSERT_TRUE(printer.WaitForJobs(kRounds));
+    EXPECT_EQ(static_cast<size_t>(kRounds), printer.Connections());
+}
 
 TEST_F(RawJob, TenJobsOnTenPortsAtOnce) {
     FakeRawPrinter printer;

@@ -224,11 +224,15 @@ TEST_F(Xcv, PortExistsAnswersForThePortsOfEveryMonitor) {
 
 TEST_F(Xcv, ExistPortTakesTheNameFromARecord) {
     HANDLE xcv = Open();
-    PortEntry record = Record(u"LPT1:", u"", 200);  // the Protocol field is the name's size
+    PortEntry record = Record(u"LPT1:", u"", PROTOCOL_RAW);
     DWORD answer = 0;
     DWORD needed = 0;
     EXPECT_EQ(0u, Request(xcv, u"ExistPort", &record, sizeof record, &answer, 4, &needed));
     EXPECT_EQ(1u, answer);
+    record = Record(u"NOT_A_PORT", u"", PROTOCOL_LPR);
+    EXPECT_EQ(0u, Request(xcv, u"ExistPort", &record, sizeof record, &answer, 4, &needed));
+    EXPECT_EQ(0u, answer);
+    record = Record(u"LPT1:", u"", PROTOCOL_RAW);
     EXPECT_EQ(1u, Request(xcv, u"ExistPort", &record, sizeof record, &answer, 3, &needed))
         << "the inner PortExists failed";
     EXPECT_EQ(1u, Request(xcv, u"ExistPort", &record, 100, &answer, 4, &needed))
@@ -348,29 +352,87 @@ TEST_F(Xcv, ConfigPortTakesTheRecordsLetterCase) {
     EXPECT_EQ(u"192.0.2.11", RegistryText(u"MixedCase", u"IPAddress"));
 }
 
-TEST_F(Xcv, UnknownProtocolsAreRejected) {
+// Settings that this monitor cannot use are invalid data (13), whatever an earlier step left
+// as the last error: an unknown protocol, an address that does not parse, a missing value.
+TEST_F(Xcv, SettingsThatCannotBeUsedAreInvalidData) {
     HANDLE xcv = Open();
-    AddRegistryPort(u"P3", u"192.0.2.10");
-    SetPortValue(u"P3", u"Protocol", 3u);
+    AddRegistryPort(u"P5", u"192.0.2.10");
+    SetPortValue(u"P5", u"Protocol", 5u);
+    AddRegistryPort(u"BCAST", u"255.255.255.255");
+    AddRegistryPort(u"NOHOST", u"192.0.2.10");
+    HKEY key = OpenPortKey(u"NOHOST");
+    RegDeleteValueW(key, u"HostName");
+    RegCloseKey(key);
     xcv = Restart();
+    for (const char16_t* name : {u"P5", u"BCAST"}) {
+        DWORD error = 0;
+        PortEntry read = ReadConfig(xcv, name, &error);
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_DATA), error) << U8(name);
+        EXPECT_EQ(0xCC, reinterpret_cast<BYTE*>(&read)[0]) << "the output is untouched";
+    }
     DWORD error = 0;
-    PortEntry read = ReadConfig(xcv, u"P3", &error);
-    EXPECT_NE(ERROR_SUCCESS, static_cast<LONG>(error));
-    EXPECT_EQ(0xCC, reinterpret_cast<BYTE*>(&read)[0]) << "the output is untouched";
-    PortEntry record = Record(u"P3", u"192.0.2.10", 0);
-    EXPECT_NE(ERROR_SUCCESS,
-              static_cast<LONG>(Request(xcv, u"ConfigPort", &record, sizeof record, nullptr, 0)));
-    EXPECT_EQ(3u, RegistryDword(u"P3", u"Protocol")) << "nothing is saved";
+    PortEntry read = ReadConfig(xcv, u"NOHOST", &error);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_DATA), error);
+    EXPECT_EQ(0, read.PortName[0]) << "the cleared record is copied";
+    PortEntry record = Record(u"P5", u"192.0.2.10", 3);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_DATA),
+              Request(xcv, u"ConfigPort", &record, sizeof record, nullptr, 0));
+    EXPECT_EQ(5u, RegistryDword(u"P5", u"Protocol")) << "nothing is saved";
 }
 
-TEST_F(Xcv, ReadConfigInfOfAnUnparsableAddressWritesNothing) {
+// A save that the registry refuses is reported with the first failed write's code: the port
+// is neither called configured nor added.
+TEST_F(Xcv, FailedRegistryWritesAreReported) {
     HANDLE xcv = Open();
-    AddRegistryPort(u"BCAST", u"255.255.255.255");
-    xcv = Restart();
-    DWORD error = 0xdeadbeef;
-    PortEntry read = ReadConfig(xcv, u"BCAST", &error);
-    EXPECT_EQ(ERROR_SUCCESS, error);
-    EXPECT_EQ(0xCC, reinterpret_cast<BYTE*>(&read)[0]);
+    PortEntry record = Record(u"SAVED", u"192.0.2.10");
+    ASSERT_EQ(ERROR_SUCCESS, Request(xcv, u"AddPort", &record, sizeof record, nullptr, 0));
+    record.SnmpTimeOut = 1234;
+    NvFaultSet("RegSetValueExW", ERROR_DISK_FULL, -1, /*skip=*/2);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_DISK_FULL),
+              Request(xcv, u"ConfigPort", &record, sizeof record, nullptr, 0));
+    PortEntry fresh = Record(u"NEWPORT", u"192.0.2.11");
+    EXPECT_EQ(static_cast<DWORD>(ERROR_DISK_FULL),
+              Request(xcv, u"AddPort", &fresh, sizeof fresh, nullptr, 0));
+    NvFaultClear();
+    EXPECT_EQ(std::vector<std::u16string>{u"SAVED"}, MonitorPorts());
+    EXPECT_EQ(15000u, RegistryDword(u"SAVED", u"SnmpTimeOut"));
+}
+
+// A port is one registry key named exactly as the port.
+TEST_F(Xcv, AddPortRefusesNamesThatAreNotOneKey) {
+    HANDLE xcv = Open();
+    for (const std::u16string& name :
+         {std::u16string(u"a\\b"), std::u16string(u"tab\there"), std::u16string(u"")}) {
+        PortEntry record = Record(name, u"192.0.2.10");
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_NAME),
+                  Request(xcv, u"AddPort", &record, sizeof record, nullptr, 0))
+            << U8(name);
+    }
+    EXPECT_TRUE(MonitorPorts().empty());
+    EXPECT_FALSE(RegistryKeyExists(std::u16string(kPortsKey) + u"\\a"));
+}
+
+// The spooler may hold a port's handle long after the port was deleted; that handle never
+// reaches a port added later, even one that reuses the deleted port's memory.
+TEST_F(Xcv, ADeletedPortsHandleIsRefusedAndNeverReachesANewPort) {
+    FakeRawPrinter printer;
+    HANDLE xcv = Open();
+    for (int round = 0; round < 5; ++round) {
+        PortEntry old = Record(u"OLD", W(printer.address()));
+        ASSERT_EQ(ERROR_SUCCESS, Request(xcv, u"AddPort", &old, sizeof old, nullptr, 0));
+        HANDLE stale = OpenPort(u"OLD");
+        ASSERT_NE(nullptr, stale);
+        ASSERT_EQ(ERROR_SUCCESS, RequestName(xcv, u"DeletePort", u"OLD"));
+        PortEntry next = Record(u"NEW", W(printer.address()));
+        ASSERT_EQ(ERROR_SUCCESS, Request(xcv, u"AddPort", &next, sizeof next, nullptr, 0));
+        SetPortValue(u"NEW", u"PortNumber", printer.port());
+        SetLastError(0);
+        EXPECT_FALSE(StartDoc(stale, NewJob()));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+        EXPECT_FALSE(table_->pfnClosePort(stale));
+        ASSERT_EQ(ERROR_SUCCESS, RequestName(xcv, u"DeletePort", u"NEW"));
+    }
+    EXPECT_EQ(0u, printer.Connections());
 }
 
 TEST_F(Xcv, SnmpEnabledZeroReadsAsOneForLprOnly) {

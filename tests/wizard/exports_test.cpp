@@ -148,22 +148,31 @@ TEST_F(Exports, AnAddressWithoutAPrinterAndNoEndsWithAnEmptyNameAndNothingWritte
     EXPECT_FALSE(spooler_->WaitFor("stopped", 200)) << "the spooler is left alone";
 }
 
-TEST_F(Exports, APortThatCannotBeWrittenIs183WithTheNameAndNoRestart) {
+// A key that cannot be made is 183; values that cannot be written are the first failed
+// write's code. Either way the port name comes back and the spooler is not restarted.
+TEST_F(Exports, APortThatCannotBeWrittenIsReportedWithTheNameAndNoRestart) {
     FakeDiscovery discovery;
-    discovery.searches = {{{Ip(192, 168, 0, 20), 0, 0, nullptr, "Lab"}}};
+    discovery.searches = {{{Ip(192, 168, 0, 20), 0, 0, nullptr, "Lab"}},
+                          {{Ip(192, 168, 0, 20), 0, 0, nullptr, "Lab"}}};
+    discovery.existingPorts = {u"NORVA_192.168.0.20"};
     ScopedDiscovery scoped(&discovery);
-    FakeFrame frame([](FakeFrame& f) {
-        f.Next();
-        f.Next();
-    });
-    wizard::SetDefaultFrame(&frame);
-    NvFaultSet("RegCreateKeyExW", ERROR_ACCESS_DENIED);
-    char name[128];
-    SetLastError(0);
-    EXPECT_EQ(183, QornSearchAll(name));
-    EXPECT_EQ(183u, GetLastError());
-    EXPECT_STREQ("NORVA_192.168.0.20", name);
-    NvFaultClear();
+    const std::pair<const char*, int> faults[] = {{"RegCreateKeyExW", 183},
+                                                  {"RegSetValueExW", ERROR_ACCESS_DENIED}};
+    for (const auto& [call, expected] : faults) {
+        FakeFrame frame([](FakeFrame& f) {
+            f.Next();
+            f.Next();
+        });
+        frame.answers = {Answer::kYes};
+        wizard::SetDefaultFrame(&frame);
+        NvFaultSet(call, ERROR_ACCESS_DENIED);
+        char name[128];
+        SetLastError(0);
+        EXPECT_EQ(expected, QornSearchAll(name)) << call;
+        EXPECT_EQ(static_cast<DWORD>(expected), GetLastError()) << call;
+        EXPECT_STREQ("NORVA_192.168.0.20", name);
+        NvFaultClear();
+    }
     EXPECT_FALSE(spooler_->WaitFor("stopped", 300)) << "no restart after a failed write";
 }
 
