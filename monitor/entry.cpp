@@ -79,9 +79,15 @@ NV_EXPORT LPMONITOR2 WINAPI InitializePrintMonitor2(PMONITORINIT init, PHANDLE m
     return &gMonitor2;
 }
 
-#ifndef _WIN32
-// On Windows the C runtime's DLL entry calls DllEntryPoint itself (and then the runtime's own
-// empty DllMain): the monitor defines no DllMain, so each notification reaches it once.
+#ifdef _WIN32
+// The C runtime's DLL entry calls DllEntryPoint and then DllMain for every notification. The
+// monitor's work is done once, in DllEntryPoint; DllMain only answers, so that a detach does not
+// end Winsock twice. (It must be defined here: otherwise the linker would take the DllMain
+// that an import library of a system DLL happens to offer.)
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {
+    return TRUE;
+}
+#else
 NV_DLL_ENTRY(DllEntryPoint, u"nvtcpmon.dll", kMonitorStrings,
              sizeof(kMonitorStrings) / sizeof(kMonitorStrings[0]))
 #endif

@@ -55,5 +55,10 @@ for arch in x86_64 i686; do
     echo "FAILED: XcvDataW ($arch)"
     status=1
   fi
+  echo "== Winsock after the monitor ($arch)"
+  if ! "$loader" "$dir/bin/winsock_test.exe"; then
+    echo "FAILED: Winsock after the monitor ($arch)"
+    status=1
+  fi
 done
 exit $status

@@ -63,6 +63,11 @@ int wmain() {
     Check(Request(xcv, L"AddPort", &record, sizeof record, nullptr, 0, nullptr) == 0,
           "AddPort NORVA_10.9.8.7");
     Check(PortExists(xcv, kPort) == 1, "PortExists answers 1 for the new port");
+    DWORD exists = 0xcccccccc;
+    Check(
+        Request(xcv, L"ExistPort", &record, sizeof record, &exists, sizeof exists, &needed) == 0 &&
+            exists == 1,
+        "ExistPort answers 1 for a record of the new port");
     Check(PortExists(xcv, L"NORVA_NOT_THERE") == 0, "PortExists answers 0 for another name");
 
     PortEntry read = {};
