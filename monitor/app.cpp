@@ -3,6 +3,7 @@
 #include <new>
 
 #include "monitor/pmobj.h"
+#include "net/netlpr.h"
 #include "platform/winsock.h"
 
 // --- CQornApp ---
@@ -131,7 +132,10 @@ BOOL CNetApp::Terminate() {
     return TRUE;
 }
 
+// A monitor starting up first clears away what LPR jobs of an earlier spooler process, killed
+// in the middle of a job, left in the temporary directory.
 CPrintMonitor* CNetApp::CreatePrintMonitor() {
+    CLpr::SweepSpoolFiles();
     return new (std::nothrow) CNetPrintMonitor();
 }
 

@@ -151,6 +151,10 @@ BOOL CLpr::WriteConfig(CNetPort* port) {
     return values.Finish();
 }
 
+void CLpr::SweepSpoolFiles() {
+    SweepPrivateTempFiles(kSpoolPrefix);
+}
+
 // Takes the job's names from the spooler and creates the spool file; no connection yet.
 BOOL CLpr::StartDoc(CNetPort* port) {
     LPBYTE block = port->GetJobInfo();

@@ -21,6 +21,9 @@ class CLpr : public CNetProtocol {
     static constexpr size_t kTitleMaxBytes = 1024;
 
     CLpr();
+
+    // Removes the spool directories that jobs of a process killed mid-way left behind.
+    static void SweepSpoolFiles();
     ~CLpr() override;
 
     LPCWSTR GetClassDescription() const override { return WSTR("CLpr"); }

@@ -58,6 +58,71 @@ HANDLE CreatePrivateTempFile(LPCWSTR prefix, LPWSTR path, DWORD pathChars) {
     return file;
 }
 
+// The process number in "PREFIX<pid>-<tick>-<count>", or 0 when the name is not of that form.
+static DWORD OwnerOf(const wchar_t* name, const wchar_t* prefix) {
+    size_t length = wcslen(prefix);
+    if (_wcsnicmp(name, prefix, length) != 0) {
+        return 0;
+    }
+    wchar_t* end = nullptr;
+    unsigned long pid = wcstoul(name + length, &end, 10);
+    return end != name + length && *end == L'-' ? pid : 0;
+}
+
+static bool Runs(DWORD pid) {
+    const DWORD kQueryLimitedInformation = 0x1000;
+    HANDLE process = OpenProcess(kQueryLimitedInformation, FALSE, pid);
+    if (process == nullptr) {
+        return GetLastError() != ERROR_INVALID_PARAMETER;  // no such process
+    }
+    DWORD code = 0;
+    bool running = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+    CloseHandle(process);
+    return running;
+}
+
+// A file still open by its owner cannot be deleted (it is opened without sharing), so a
+// directory in use stays; junctions and other reparse points are never entered.
+DWORD SweepPrivateTempFiles(LPCWSTR prefix) {
+    wchar_t temp[MAX_PATH + 1];
+    DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+    wchar_t pattern[MAX_PATH + 1];
+    if (length == 0 || length > MAX_PATH ||
+        _snwprintf(pattern, MAX_PATH, L"%ls%ls*", temp, prefix) < 0) {
+        return 0;
+    }
+    pattern[MAX_PATH] = 0;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    DWORD removed = 0;
+    do {
+        DWORD owner = OwnerOf(found.cFileName, prefix);
+        bool directory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                         (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+        if (!directory || owner == 0 || owner == GetCurrentProcessId() || Runs(owner)) {
+            continue;
+        }
+        wchar_t dir[MAX_PATH + 1];
+        wchar_t file[MAX_PATH + 1];
+        int n = _snwprintf(dir, MAX_PATH, L"%ls%ls", temp, found.cFileName);
+        int m = _snwprintf(file, MAX_PATH, L"%ls%ls\\%ls", temp, found.cFileName, kFileName);
+        if (n < 0 || m < 0) {
+            continue;
+        }
+        dir[MAX_PATH] = 0;
+        file[MAX_PATH] = 0;
+        DeleteFileW(file);
+        if (RemoveDirectoryW(dir)) {
+            ++removed;
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return removed;
+}
+
 BOOL DeletePrivateTempFile(LPCWSTR path) {
     BOOL deleted = DeleteFileW(path);
     wchar_t dir[MAX_PATH + 1];

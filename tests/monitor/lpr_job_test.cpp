@@ -1,9 +1,14 @@
 // Print jobs by LPR, end to end through the monitor's table, against an in-process LPD.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <thread>
 
@@ -440,6 +445,41 @@ TEST_F(LprJob, JobsOfFourGibibytesAnnounceTheirTrueSize) {
     EXPECT_FALSE(table_->pfnEndDocPort(handle)) << "the printer hung up";
     ASSERT_TRUE(lpd.WaitForJobs(1));
     EXPECT_EQ((4LL << 30) + 7, lpd.Jobs()[0].dataSize);
+}
+
+// A spooler killed in the middle of LPR jobs leaves their spool directories behind; the next
+// start removes those of processes that no longer run, and only those: not one whose file is
+// still held, not one of a running process, and no symbolic link is followed.
+TEST_F(LprJob, AStartSweepsTheSpoolDirectoriesOfEndedProcesses) {
+    pid_t ended = fork();
+    ASSERT_GE(ended, 0);
+    if (ended == 0) {
+        _exit(0);
+    }
+    waitpid(ended, nullptr, 0);
+    auto make = [&](const std::string& name) {
+        std::string dir = spool_.file(name);
+        EXPECT_EQ(0, mkdir(dir.c_str(), 0700));
+        std::ofstream(dir + "/spool.tmp") << std::string(4096, 'x');
+        chmod((dir + "/spool.tmp").c_str(), 0600);
+        return dir;
+    };
+    std::string dead = "nvlpr-" + std::to_string(ended) + "-";
+    std::string left = make(dead + "aaaaaa");
+    std::string held = make(dead + "bbbbbb");
+    std::string running = make("nvlpr-" + std::to_string(getpid()) + "-cccccc");
+    std::string elsewhere = make("elsewhere");
+    ASSERT_EQ(0, symlink(elsewhere.c_str(), spool_.file(dead + "dddddd").c_str()));
+    int holder = open((held + "/spool.tmp").c_str(), O_RDONLY);
+    ASSERT_EQ(0, flock(holder, LOCK_EX));
+
+    ASSERT_EQ(ERROR_SUCCESS, Load());
+    close(holder);
+    EXPECT_FALSE(std::filesystem::exists(left));
+    EXPECT_TRUE(std::filesystem::exists(held + "/spool.tmp"));
+    EXPECT_TRUE(std::filesystem::exists(running + "/spool.tmp"));
+    EXPECT_TRUE(std::filesystem::exists(elsewhere + "/spool.tmp"));
+    EXPECT_TRUE(std::filesystem::is_symlink(spool_.file(dead + "dddddd")));
 }
 
 }  // namespace

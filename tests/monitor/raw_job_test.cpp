@@ -559,7 +559,7 @@ TEST_F(RawJob, StartDocPortTwiceAtOnceStartsOneJob) {
     AddRawPort(u"RACE", printer);
     ASSERT_EQ(ERROR_SUCCESS, Load());
     HANDLE port = OpenPort(u"RACE");
-    constexpr int kRounds = 20;
+    constexpr int kRounds = 100;
     for (int round = 0; round < kRounds; ++round) {
         DWORD id = NewJob();
         std::atomic<int> ready{0};

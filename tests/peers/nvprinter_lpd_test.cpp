@@ -92,6 +92,15 @@ TEST_F(LpdSimulator, AWholeJobIsAcknowledgedStoredAndSummarised) {
     EXPECT_EQ(kData, Stored(1, "df"));
 }
 
+TEST_F(LpdSimulator, CreatesEveryMissingLevelOfTheOutputDirectory) {
+    auto lpd = Start({"--out", jobs_.file("deep/er")});
+    LoopbackClient client(lpd->port());
+    EXPECT_EQ((std::vector<int>{0, 0, 0, 0, 0}), Converse(client, GoodJob()));
+    client.close();
+    ASSERT_TRUE(lpd->waitForSummaries(1)) << lpd->log();
+    EXPECT_EQ(kData, ReadFile(jobs_.file("deep/er/job-0001.df")));
+}
+
 TEST_F(LpdSimulator, AnEmptyDataFileEndsTheJobAtItsCommand) {
     auto lpd = Start();
     LoopbackClient client(lpd->port());

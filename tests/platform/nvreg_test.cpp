@@ -1,6 +1,7 @@
 // nvreg, run as a user runs it: against a store of its own, with standard input that is not a
 // terminal.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -153,6 +154,25 @@ TEST_F(NvregTest, DamagedStoreGivesOneClearLine) {
             "registry store " +
                 store_.path() + ")\n",
             r.err);
+    }
+}
+
+// A damaged store whose keys.parent makes a cycle: a root listed below itself, or below a key of
+// its own subtree. Walking it must end with ERROR_BADDB, not run round the cycle.
+TEST_F(NvregTest, AKeyCycleInADamagedStoreIsBadDb) {
+    ASSERT_EQ(0, Nvreg({"add", "HKLM\\Norva\\Inner", "/v", "x", "/d", "y", "/f"}).exitCode);
+    for (const char* damage :
+         {"UPDATE keys SET parent = id WHERE id = 3",
+          "UPDATE keys SET parent = (SELECT max(id) FROM keys) WHERE id = 3"}) {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(SQLITE_OK, sqlite3_open(store_.path().c_str(), &db));
+        ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, "UPDATE keys SET parent = 0 WHERE id = 3", nullptr,
+                                          nullptr, nullptr));
+        ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, damage, nullptr, nullptr, nullptr));
+        sqlite3_close(db);
+        Result r = Nvreg({"query", "HKLM", "/s"});
+        EXPECT_EQ(1, r.exitCode) << damage;
+        EXPECT_NE(std::string::npos, r.err.find("(error 1009;")) << damage << ": " << r.err;
     }
 }
 

@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "tests/support/fake_printer.h"
@@ -220,6 +222,63 @@ TEST_F(Nvspool, ChangesNeedTheRightToChangeTheStore) {
     EXPECT_NE(std::string::npos, r.err.find("error 5: Access is denied.")) << r.err;
     EXPECT_EQ(0, Run({"show-port", "RO"}).exitCode) << "reading needs no right";
     chmod(registry_.path().c_str(), 0644);
+}
+
+// A port is one registry key named as the port, and a command that cannot be done whole does
+// not leave a port behind.
+TEST_F(Nvspool, AddPortMakesAPortWholeOrNotAtAll) {
+    for (const std::string& name : {std::string("a\\b"), std::string("line\nfeed")}) {
+        ToolResult r = Run({"add-port", name, "--ip", "10.0.0.1"});
+        EXPECT_EQ(1, r.exitCode) << name;
+        EXPECT_NE(std::string::npos, r.err.find("error 123")) << r.err;
+    }
+    ToolResult r =
+        Run({"add-port", "T2", "--ip", "127.0.0.1", "--lpr", "--queue", std::string(40, 'q')});
+    EXPECT_EQ(2, r.exitCode) << r.err;
+    EXPECT_EQ(1, Run({"port-exists", "T2"}).exitCode) << "no port made";
+    ToolResult ports = Run({"ports", "--level", "1"});
+    EXPECT_EQ(std::string::npos, ("\n" + ports.out).find("\na\n")) << ports.out;
+}
+
+// A port that lacks a required value (its writer was killed half-way) is reported as what it
+// is, by show-port and by a print.
+TEST_F(Nvspool, APortMissingARequiredValueIsInvalidData) {
+    ASSERT_EQ(0, Run({"add-port", "HALF", "--ip", "10.0.0.1"}).exitCode);
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                            u"SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\NORVA TCP/IP "
+                            u"Port\\Ports\\HALF",
+                            0, KEY_ALL_ACCESS, &key));
+    RegDeleteValueW(key, u"HWAddress");
+    RegCloseKey(key);
+    ToolResult show = Run({"show-port", "HALF"});
+    EXPECT_EQ(1, show.exitCode);
+    EXPECT_NE(std::string::npos, show.err.find("error 13: The data is invalid.")) << show.err;
+    ToolResult print = Run({"print", "--port", "HALF", File("doc.prn", "x")});
+    EXPECT_EQ(1, print.exitCode);
+    EXPECT_NE(std::string::npos, print.err.find("error 13:")) << print.err;
+}
+
+// The trace path may lie where others can write: a symbolic link there is not followed, and
+// a FIFO is neither waited for nor written.
+TEST_F(Nvspool, TheTraceGoesOnlyToARegularFileOrATerminal) {
+    std::string target = File("root-only", "");
+    std::string link = dir_.file("trace-link");
+    ASSERT_EQ(0, symlink(target.c_str(), link.c_str()));
+    std::string fifo = dir_.file("trace-fifo");
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    for (const std::string& path : {link, fifo}) {
+        ToolResult r = Run({"ports"}, "", {"NORVA_TRACE=" + path});
+        EXPECT_EQ(0, r.exitCode) << path;
+    }
+    std::ifstream in(target);
+    EXPECT_EQ(std::string(), std::string(std::istreambuf_iterator<char>(in), {}));
+    std::string plain = dir_.file("trace.txt");
+    EXPECT_EQ(0, Run({"ports"}, "", {"NORVA_TRACE=" + plain}).exitCode);
+    std::ifstream traced(plain);
+    EXPECT_NE(std::string::npos,
+              std::string(std::istreambuf_iterator<char>(traced), {}).find("EnumPorts("));
 }
 
 }  // namespace

@@ -5,10 +5,14 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -36,6 +40,15 @@ class Service : public ::testing::Test {
 
     // Starts `nvspool serve` and waits until it answers.
     void StartHost() {
+        SpawnHost();
+        for (int i = 0; i < 200 && Log().find("control socket") == std::string::npos; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        ASSERT_NE(std::string::npos, Log().find("control socket")) << Log();
+    }
+
+    // Starts `nvspool serve` without waiting for it.
+    void SpawnHost() {
         std::string tool = BuildDir() + "/bin/nvspool";
         std::string log = dir_.file("serve.log");
         std::vector<std::string> args = {tool, "serve", "--control", socket_};
@@ -48,12 +61,28 @@ class Service : public ::testing::Test {
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0600);
+        posix_spawn_file_actions_addopen(&actions, 2, dir_.file("serve.err").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
         ASSERT_EQ(0, posix_spawn(&host_, tool.c_str(), &actions, nullptr, argv.data(), environ));
         posix_spawn_file_actions_destroy(&actions);
-        for (int i = 0; i < 200 && Log().find("control socket") == std::string::npos; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+
+    // Ends the host and returns its exit status.
+    int StopHost(int signal = SIGTERM) {
+        int status = 0;
+        if (signal != 0) {
+            kill(host_, signal);
         }
-        ASSERT_NE(std::string::npos, Log().find("control socket")) << Log();
+        waitpid(host_, &status, 0);
+        host_ = 0;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+    static std::string Read(const std::string& path) {
+        std::ifstream file(path);
+        std::ostringstream text;
+        text << file.rdbuf();
+        return text.str();
     }
 
     std::string Log() {
@@ -125,6 +154,90 @@ TEST_F(Service, ARunningHostStopsAndStartsAndReadsItsPortsAgain) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_ALREADY_RUNNING), GetLastError());
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
+}
+
+// The control path is the host's only if it made the socket there: anything else at that path is
+// refused and left as it is, and at the end only the host's own socket is removed.
+TEST_F(Service, TheHostNeverRemovesWhatItDidNotMake) {
+    std::ofstream(socket_) << "precious";
+    SpawnHost();
+    EXPECT_EQ(1, StopHost(0));
+    EXPECT_NE(std::string::npos, Read(dir_.file("serve.err")).find("error 183")) << Log();
+    EXPECT_EQ("precious", Read(socket_));
+
+    unlink(socket_.c_str());
+    StartHost();
+    unlink(socket_.c_str());
+    std::ofstream(socket_) << "made meanwhile";
+    EXPECT_EQ(0, StopHost());
+    EXPECT_EQ("made meanwhile", Read(socket_));
+}
+
+// Whatever the umask, the socket is 0660; and even through a socket opened up to everyone,
+// only root or the host's own account may stop or start the service.
+TEST_F(Service, OnlyRootOrTheHostsAccountMayStopIt) {
+    mode_t before = umask(0);
+    StartHost();
+    umask(before);
+    struct stat made {};
+    ASSERT_EQ(0, stat(socket_.c_str(), &made));
+    EXPECT_EQ(static_cast<mode_t>(S_IFSOCK | 0660), made.st_mode);
+
+    ASSERT_EQ(0, chmod(socket_.c_str(), 0666));
+    ASSERT_EQ(0, chmod(dir_.path().c_str(), 0711));
+    std::string path = socket_;
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // As "nobody": only calls that are safe after fork().
+        if (setgid(65534) != 0 || setuid(65534) != 0) {
+            _exit(10);
+        }
+        int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        memcpy(address.sun_path, path.c_str(), path.size() + 1);
+        if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            _exit(11);
+        }
+        char answer[16] = {};
+        if (write(fd, "stop\n", 5) != 5 || read(fd, answer, sizeof answer - 1) <= 0) {
+            _exit(12);
+        }
+        _exit(memcmp(answer, "DENIED\n", 7) == 0 ? 0 : 13);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service = OpenServiceW(manager, u"Spooler", SERVICE_STOP);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), State(service)) << "still running";
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+}
+
+// Clients that connect and say nothing do not keep the others waiting: more of them than the
+// service control waits for in all (30 s, at 5 s each if served one by one) still leave the
+// status answered.
+TEST_F(Service, IdleClientsDoNotHoldUpTheOthers) {
+    StartHost();
+    std::vector<int> idle;
+    for (int i = 0; i < 8; ++i) {
+        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        memcpy(address.sun_path, socket_.c_str(), socket_.size() + 1);
+        ASSERT_EQ(0, connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address));
+        idle.push_back(fd);
+    }
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service = OpenServiceW(manager, u"Spooler", SERVICE_STOP);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), State(service));
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    for (int fd : idle) {
+        close(fd);
+    }
 }
 
 }  // namespace

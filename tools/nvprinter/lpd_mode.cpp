@@ -426,10 +426,10 @@ class LpdPrinter {
 
     int Run(const char* program) {
         program_ = program;
-        if (!o_.discard && mkdir(o_.out.c_str(), 0755) != 0 && errno != EEXIST) {
-            const int error = errno;
+        std::string why;
+        if (!o_.discard && !MakeOutputDirectory(o_.out, &why)) {
             std::fprintf(stderr, "%s: cannot create %s: %s\n", program, o_.out.c_str(),
-                         std::strerror(error));
+                         why.c_str());
             return kExitFailure;
         }
         // Armed before the ready line goes out, so a stop sent right after it is never lost.

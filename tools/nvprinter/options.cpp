@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace nvprinter {
 
@@ -62,6 +64,19 @@ std::string FormatEndpoint(const Endpoint& endpoint) {
 
 bool IsAnyAddress(const Ipv4& address) {
     return address == Ipv4{0, 0, 0, 0};
+}
+
+bool MakeOutputDirectory(const std::string& path, std::string* error) {
+    std::error_code code;
+    std::filesystem::create_directories(path, code);
+    if (!code && !std::filesystem::is_directory(path, code)) {
+        code = std::make_error_code(std::errc::not_a_directory);
+    }
+    if (code) {
+        *error = code.message();
+        return false;
+    }
+    return true;
 }
 
 }  // namespace nvprinter

@@ -29,4 +29,8 @@ std::string FormatEndpoint(const Endpoint& endpoint);
 
 bool IsAnyAddress(const Ipv4& address);
 
+// The --out directory, with every missing level of its path created (mode 0755 before the
+// umask); false with the reason in *error when it cannot be made or is not a directory.
+bool MakeOutputDirectory(const std::string& path, std::string* error);
+
 }  // namespace nvprinter

@@ -243,8 +243,9 @@ class RawPrinter {
 
     int Run(const char* program) {
         program_ = program;
-        if (!o_.out.empty() && mkdir(o_.out.c_str(), 0755) != 0 && errno != EEXIST) {
-            fprintf(stderr, "%s: cannot create %s: %s\n", program, o_.out.c_str(), strerror(errno));
+        std::string why;
+        if (!o_.out.empty() && !MakeOutputDirectory(o_.out, &why)) {
+            fprintf(stderr, "%s: cannot create %s: %s\n", program, o_.out.c_str(), why.c_str());
             return kExitFailure;
         }
         if (!Open()) {

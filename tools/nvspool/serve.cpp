@@ -1,6 +1,12 @@
 // nvspool serve: the spooler as a long-running service. It keeps the monitor loaded and
 // answers the service control of the "Spooler" service on a local socket: "stop" shuts the
 // monitor down, "start" loads it again (so that it reads its ports anew), "status" tells which.
+//
+// The socket is the service's door, so it is kept as such: it is made with mode 0660 whatever
+// the umask, "stop" and "start" are obeyed only from root or the account that runs the host
+// (anyone else is answered "DENIED"), a path that holds anything but a socket is never touched,
+// and at the end only the socket this host made is removed. Clients are served side by side,
+// so that one that connects and says nothing cannot keep the others waiting.
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -9,6 +15,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +27,15 @@
 namespace nvspool {
 
 namespace {
+
+constexpr mode_t kSocketMode = 0660;
+// A client has this long to send its one-line command.
+constexpr auto kClientTimeout = std::chrono::seconds(5);
+// Clients served at once; more wait in the listen queue.
+constexpr size_t kMaxClients = 32;
+// A command is one short line.
+constexpr size_t kMaxCommandBytes = 64;
+constexpr char kDenied[] = "DENIED";
 
 volatile sig_atomic_t gStop = 0;
 
@@ -43,35 +59,78 @@ std::string ControlPath(const std::vector<std::string>& args, int* exitCode) {
     return path.empty() ? "/run/norva/spooler.sock" : path;
 }
 
-// A listening UNIX socket at the path; a stale socket of a host that is gone is replaced.
-int Listen(const std::string& path) {
-    std::string dir = path.substr(0, path.find_last_of('/'));
-    if (!dir.empty()) {
-        mkdir(dir.c_str(), 0755);
-    }
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+// The control socket this host made, and the file it is, so that the end removes that socket
+// and nothing else.
+struct ControlSocket {
+    int fd = -1;
+    std::string path;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+bool SameFile(const ControlSocket& control) {
+    struct stat now;
+    return lstat(control.path.c_str(), &now) == 0 && S_ISSOCK(now.st_mode) &&
+           now.st_dev == control.device && now.st_ino == control.inode;
+}
+
+// A listening UNIX socket at the path. A socket that no host answers on any more is replaced;
+// anything else at the path is refused (*code is then the Win32 code to report).
+bool Listen(const std::string& path, ControlSocket* control, DWORD* code) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (path.size() >= sizeof address.sun_path) {
-        close(fd);
-        errno = ENAMETOOLONG;
-        return -1;
+        *code = ERROR_FILENAME_EXCED_RANGE;
+        return false;
     }
     strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-        close(fd);
-        errno = EADDRINUSE;  // another host answers there
-        return -1;
+    std::string dir = path.substr(0, path.find_last_of('/'));
+    if (!dir.empty() && path.find('/') != std::string::npos) {
+        mkdir(dir.c_str(), 0755);
     }
-    unlink(path.c_str());
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(fd, 8) != 0) {
-        int error = errno;
-        close(fd);
-        errno = error;
-        return -1;
+    struct stat existing;
+    if (lstat(path.c_str(), &existing) == 0) {
+        if (!S_ISSOCK(existing.st_mode)) {
+            *code = ERROR_ALREADY_EXISTS;  // a file of someone's: never removed
+            return false;
+        }
+        int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        bool answered = probe >= 0 &&
+                        connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        if (probe >= 0) {
+            close(probe);
+        }
+        if (answered) {
+            *code = ERROR_SERVICE_ALREADY_RUNNING;  // another host answers there
+            return false;
+        }
+        unlink(path.c_str());  // the socket of a host that is gone
     }
-    return fd;
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        *code = NvWin32FromErrno(errno);
+        return false;
+    }
+    // The socket is born with no more than its final mode, whatever the caller's umask.
+    mode_t umaskBefore = umask(0777 & ~kSocketMode);
+    int bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    int bindError = errno;
+    umask(umaskBefore);
+    struct stat made;
+    if (bound != 0 || chmod(path.c_str(), kSocketMode) != 0 || lstat(path.c_str(), &made) != 0 ||
+        listen(fd, 16) != 0) {
+        *code = NvWin32FromErrno(bound != 0 ? bindError : errno);
+        if (bound == 0) {
+            unlink(path.c_str());
+        }
+        close(fd);
+        return false;
+    }
+    control->fd = fd;
+    control->path = path;
+    control->device = made.st_dev;
+    control->inode = made.st_ino;
+    return true;
 }
 
 // The monitor's ports, as EnumPorts reports them.
@@ -89,7 +148,20 @@ DWORD MonitorPorts(SpoolerHost& host) {
     return returned;
 }
 
-std::string Handle(SpoolerHost& host, const std::string& command) {
+// Whether the peer may change the service's state: root, or the account that runs the host.
+bool MayControl(int client) {
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (getsockopt(client, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) {
+        return false;
+    }
+    return peer.uid == 0 || peer.uid == geteuid();
+}
+
+std::string Handle(SpoolerHost& host, const std::string& command, bool mayControl) {
+    if ((command == "stop" || command == "start") && !mayControl) {
+        return kDenied;
+    }
     if (command == "stop" && host.Running()) {
         host.StopMonitors();
         printf("nvspool serve: stopped\n");
@@ -106,6 +178,68 @@ std::string Handle(SpoolerHost& host, const std::string& command) {
     return host.Running() ? "RUNNING" : "STOPPED";
 }
 
+struct Client {
+    int fd;
+    std::chrono::steady_clock::time_point deadline;
+    std::string received;
+};
+
+// Reads what the client sent; true when its command line is complete (or it closed, or sent
+// more than a command holds).
+bool Receive(Client& client) {
+    char buffer[kMaxCommandBytes];
+    ssize_t n = recv(client.fd, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (n <= 0) {
+        return n == 0 || (errno != EAGAIN && errno != EINTR);
+    }
+    client.received.append(buffer, static_cast<size_t>(n));
+    return client.received.find('\n') != std::string::npos ||
+           client.received.size() >= kMaxCommandBytes;
+}
+
+void Answer(SpoolerHost& host, Client& client) {
+    std::string command = client.received.substr(0, client.received.find('\n'));
+    std::string answer = Handle(host, command, MayControl(client.fd)) + "\n";
+    send(client.fd, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    close(client.fd);
+}
+
+void ServeClients(SpoolerHost& host, int listener) {
+    std::vector<Client> clients;
+    while (!gStop) {
+        std::vector<pollfd> fds;
+        fds.push_back({listener, static_cast<short>(clients.size() < kMaxClients ? POLLIN : 0), 0});
+        for (const Client& client : clients) {
+            fds.push_back({client.fd, POLLIN, 0});
+        }
+        if (poll(fds.data(), fds.size(), 500) < 0 && errno != EINTR) {
+            break;
+        }
+        auto now = std::chrono::steady_clock::now();
+        std::vector<Client> waiting;
+        for (size_t i = 0; i < clients.size(); ++i) {
+            Client& client = clients[i];
+            if ((fds[i + 1].revents & (POLLIN | POLLHUP | POLLERR)) != 0 && Receive(client)) {
+                Answer(host, client);
+            } else if (now >= client.deadline) {
+                close(client.fd);  // said nothing in time
+            } else {
+                waiting.push_back(std::move(client));
+            }
+        }
+        clients = std::move(waiting);
+        if ((fds[0].revents & POLLIN) != 0) {
+            int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (fd >= 0) {
+                clients.push_back({fd, now + kClientTimeout, std::string()});
+            }
+        }
+    }
+    for (const Client& client : clients) {
+        close(client.fd);
+    }
+}
+
 }  // namespace
 
 int Serve(const std::vector<std::string>& args, const Options& options) {
@@ -118,10 +252,10 @@ int Serve(const std::vector<std::string>& args, const Options& options) {
     if (!LoadMonitor(host, options, &exitCode)) {
         return exitCode;
     }
-    int listener = Listen(path);
-    if (listener < 0) {
-        fprintf(stderr, "nvspool: cannot listen on %s: %s\n", path.c_str(), strerror(errno));
-        return 1;
+    ControlSocket control;
+    DWORD code = ERROR_SUCCESS;
+    if (!Listen(path, &control, &code)) {
+        return Fail("serve: cannot listen on " + path, code);
     }
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
@@ -130,27 +264,11 @@ int Serve(const std::vector<std::string>& args, const Options& options) {
     printf("nvspool serve: running, %u ports, control socket %s\n",
            static_cast<unsigned>(MonitorPorts(host)), path.c_str());
     fflush(stdout);
-    while (!gStop) {
-        pollfd p{listener, POLLIN, 0};
-        if (poll(&p, 1, 500) <= 0) {
-            continue;
-        }
-        int client = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client < 0) {
-            continue;
-        }
-        timeval timeout{5, 0};
-        setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        char buffer[64] = {};
-        ssize_t n = recv(client, buffer, sizeof buffer - 1, 0);
-        std::string command(buffer, n > 0 ? static_cast<size_t>(n) : 0);
-        command = command.substr(0, command.find('\n'));
-        std::string answer = Handle(host, command) + "\n";
-        send(client, answer.data(), answer.size(), MSG_NOSIGNAL);
-        close(client);
+    ServeClients(host, control.fd);
+    close(control.fd);
+    if (SameFile(control)) {
+        unlink(path.c_str());
     }
-    close(listener);
-    unlink(path.c_str());
     host.ShutdownMonitors();
     printf("nvspool serve: ended\n");
     return 0;

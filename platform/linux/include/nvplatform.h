@@ -87,6 +87,8 @@ void NvSetHostAddresses(const char* dottedList);
 // --- Errors ---
 // The system's text for a Win32 or Winsock error code, without a trailing line end.
 std::string NvErrorText(DWORD code);
+// The Win32 code that the platform's own calls give for a POSIX errno value.
+DWORD NvWin32FromErrno(int error);
 
 // --- Registry store ---
 // The path of the store that the registry functions use (NORVA_REGISTRY or the default).

@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "platform/linux/src/handles.h"
-#include "platform/private_temp.h"
 
 namespace {
 
@@ -102,6 +101,10 @@ int OpenFlags(DWORD access, DWORD disposition) {
 }
 
 }  // namespace
+
+HANDLE NvFileHandle(int fd) {
+    return NvHandleInsert(std::make_shared<NvFile>(fd, std::string()));
+}
 
 DWORD NvWin32FromErrno(int error) {
     switch (error) {
@@ -422,50 +425,4 @@ BOOL DefineDosDeviceW(DWORD flags, LPCWSTR deviceName, LPCWSTR targetPath) {
     }
     targets.insert(targets.begin(), std::u16string(targetPath));
     return TRUE;
-}
-
-// --- Private temporary files ---
-// A fresh directory of mode 0700 (mkdtemp never reuses one) and a file of mode 0600 created
-// exclusively in it.
-HANDLE CreatePrivateTempFile(LPCWSTR prefix, LPWSTR path, DWORD pathChars) {
-    if (NvFaultFail("CreatePrivateTempFile")) {
-        return INVALID_HANDLE_VALUE;
-    }
-    const char* tmp = getenv("TMPDIR");
-    std::string dir = std::string(tmp != nullptr && *tmp != 0 ? tmp : "/tmp") + "/" +
-                      NvUtf16ToUtf8(prefix) + "XXXXXX";
-    if (mkdtemp(dir.data()) == nullptr) {
-        SetLastError(NvWin32FromErrno(errno));
-        return INVALID_HANDLE_VALUE;
-    }
-    std::string file = dir + "/spool.tmp";
-    std::u16string wide = NvUtf8ToUtf16(file.c_str());
-    if (path == nullptr || wide.size() + 1 > pathChars) {
-        rmdir(dir.c_str());
-        SetLastError(ERROR_BUFFER_OVERFLOW);
-        return INVALID_HANDLE_VALUE;
-    }
-    int fd = open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
-        DWORD error = NvWin32FromErrno(errno);
-        rmdir(dir.c_str());
-        SetLastError(error);
-        return INVALID_HANDLE_VALUE;
-    }
-    memcpy(path, wide.c_str(), (wide.size() + 1) * sizeof(WCHAR));
-    return NvHandleInsert(std::make_shared<NvFile>(fd, std::string()));
-}
-
-BOOL DeletePrivateTempFile(LPCWSTR path) {
-    if (path == nullptr || *path == 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    std::string file = NvUtf16ToUtf8(path);
-    BOOL ok = unlink(file.c_str()) == 0 ? TRUE : FALSE;
-    size_t slash = file.find_last_of('/');
-    if (slash != std::string::npos && rmdir(file.substr(0, slash).c_str()) != 0) {
-        ok = FALSE;
-    }
-    return ok;
 }

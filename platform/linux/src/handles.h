@@ -20,6 +20,10 @@ HANDLE NvHandleInsert(std::shared_ptr<NvObject> object);
 std::shared_ptr<NvObject> NvHandleGet(HANDLE handle);
 std::shared_ptr<NvObject> NvHandleRemove(HANDLE handle);
 
+// A file handle for an open descriptor, which the handle owns from now on (CloseHandle closes
+// it).
+HANDLE NvFileHandle(int fd);
+
 template <class T>
 std::shared_ptr<T> NvHandleGetAs(HANDLE handle) {
     return std::dynamic_pointer_cast<T>(NvHandleGet(handle));

@@ -86,7 +86,7 @@ const char kUpsertValue[] =
     "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data";
 const char kDeleteValue[] = "DELETE FROM vals WHERE key = ?1 AND fold = ?2";
 const char kEnumKey[] =
-    "SELECT name, class, written FROM keys WHERE parent = ?1 ORDER BY fold LIMIT 1 OFFSET ?2";
+    "SELECT name, class, written, id FROM keys WHERE parent = ?1 ORDER BY fold LIMIT 1 OFFSET ?2";
 const char kEnumValue[] =
     "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY id LIMIT 1 OFFSET ?2";
 const char kKeyRecord[] = "SELECT class, written FROM keys WHERE id = ?1";
@@ -557,6 +557,18 @@ int Store::RequireKey(KeyId key, LONG* outcome) {
     return rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : rc;
 }
 
+// A key is never below itself, and a root is below nothing: a damaged store whose keys.parent
+// makes a cycle would otherwise send every walk down the tree round it for ever. Every cycle
+// that a walk from a root can reach passes through a root, since each key has one parent.
+bool Store::IsSoundChild(KeyId parent, KeyId child) const {
+    if (child > kLastRoot && child != parent) {
+        return true;
+    }
+    DbgPrint("Registry store %s: key %lld is listed below key %lld\n", path_.c_str(),
+             static_cast<long long>(child), static_cast<long long>(parent));
+    return false;
+}
+
 int Store::FindChild(KeyId parent, const std::u16string& name, KeyId* child) {
     Statement query;
     if (int rc = Prepare(kFindChild, &query)) {
@@ -566,6 +578,9 @@ int Store::FindChild(KeyId parent, const std::u16string& name, KeyId* child) {
     query.Bind(2, Fold(name));
     int rc = query.Step();
     *child = rc == SQLITE_ROW ? query.Int(0) : 0;
+    if (rc == SQLITE_ROW && !IsSoundChild(parent, *child)) {
+        return SQLITE_CORRUPT;
+    }
     return rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : rc;
 }
 
@@ -808,6 +823,9 @@ LONG Store::EnumKey(KeyId key, DWORD index, SubKey* subKey) {
         int rc = StepIndexed(key, kEnumKey, index, &query, outcome);
         if (rc != SQLITE_ROW) {
             return rc;
+        }
+        if (!IsSoundChild(key, query.Int(3))) {
+            return SQLITE_CORRUPT;
         }
         subKey->name = query.Name(0);
         subKey->keyClass = query.Name(1);

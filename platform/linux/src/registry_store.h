@@ -102,6 +102,7 @@ class Store {
     int Prepare(const char* sql, Statement* statement);
     int RequireKey(KeyId key, LONG* outcome);
     int StepIndexed(KeyId key, const char* sql, DWORD index, Statement* query, LONG* outcome);
+    bool IsSoundChild(KeyId parent, KeyId child) const;
     int FindChild(KeyId parent, const std::u16string& name, KeyId* child);
     int Walk(KeyId parent, const KeyPath& path, KeyId* key, LONG* outcome);
     int Touch(KeyId key);

@@ -1,6 +1,7 @@
 // The service control manager. The one service is "Spooler", which on Linux is the spooler
 // host `nvspool serve`: it listens on a control socket (NORVA_SPOOLER_SOCKET, default
-// /run/norva/spooler.sock) for "stop", "start" and "status". Without a running host there is
+// /run/norva/spooler.sock) for "stop", "start" and "status"; only root and the host's own
+// account may stop or start it (ERROR_ACCESS_DENIED otherwise). Without a running host there is
 // no spooler to control: stop and start succeed and change nothing, and the service reads as
 // stopped.
 #include <sys/socket.h>
@@ -17,6 +18,8 @@ namespace {
 
 constexpr char kDefaultSocket[] = "/run/norva/spooler.sock";
 constexpr int kReplyTimeoutSeconds = 30;  // a stop unloads the monitor, which may take a while
+// The host's answer to a stop or start from an account that may not control it.
+constexpr char kDenied[] = "DENIED";
 
 struct ServiceObject {
     uint32_t magic;
@@ -159,7 +162,12 @@ BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
         SetLastError(ERROR_SERVICE_NOT_ACTIVE);
         return FALSE;
     }
-    Fill(status, StateOf(Ask("stop")));
+    std::string answer = Ask("stop");
+    if (answer == kDenied) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    Fill(status, StateOf(answer));
     return TRUE;
 }
 
@@ -180,5 +188,10 @@ BOOL StartServiceW(SC_HANDLE service, DWORD, LPCWSTR*) {
         SetLastError(ERROR_SERVICE_ALREADY_RUNNING);
         return FALSE;
     }
-    return Ask("start") == "RUNNING" ? TRUE : (SetLastError(ERROR_SERVICE_REQUEST_TIMEOUT), FALSE);
+    std::string answer = Ask("start");
+    if (answer == kDenied) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return answer == "RUNNING" ? TRUE : (SetLastError(ERROR_SERVICE_REQUEST_TIMEOUT), FALSE);
 }

@@ -2,6 +2,7 @@
 // string, 'l' and 'h' keep 32-bit and 16-bit widths (LONG is 32 bits), "ll" and "I64" are
 // 64-bit. The text goes to a sink set by the host or a test, else to NORVA_TRACE, else nowhere.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdarg>
@@ -19,6 +20,24 @@ NvTraceSink gSink = nullptr;
 void* gSinkContext = nullptr;
 int gTraceFd = -2;  // -2: NORVA_TRACE not read yet, -1: no destination
 
+// The trace file named by NORVA_TRACE, opened for appending; -1 when it is not a regular file
+// or a terminal. The path may lie in a directory that others can write to, so a symbolic link
+// there is not followed (it could lead a privileged process to append to a file of its
+// choosing), and a FIFO or device is not waited for nor written.
+int OpenTraceFile(const char* path) {
+    int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat file;
+    if (fstat(fd, &file) != 0 || !(S_ISREG(file.st_mode) || isatty(fd))) {
+        close(fd);
+        return -1;
+    }
+    fcntl(fd, F_SETFL, O_APPEND);  // writes block again, as for any file
+    return fd;
+}
+
 int TraceFd() {
     if (gTraceFd == -2) {
         const char* target = getenv("NORVA_TRACE");
@@ -27,7 +46,7 @@ int TraceFd() {
         } else if (strcmp(target, "-") == 0) {
             gTraceFd = STDERR_FILENO;
         } else {
-            gTraceFd = open(target, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+            gTraceFd = OpenTraceFile(target);
         }
     }
     return gTraceFd;
