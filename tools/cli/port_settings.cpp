@@ -184,13 +184,9 @@ void TakeTransportDefaults(const PortSettings& settings, PortEntry* record) {
 }
 
 DWORD CheckPortName(const std::string& name) {
-    if (name.empty() || Wide(name).size() + 1 > kNameChars) {
+    WideString wide = Wide(name);
+    if (wide.size() + 1 > kNameChars || !portcfg::IsValidPortName(wide.c_str())) {
         return ERROR_INVALID_NAME;
-    }
-    for (unsigned char c : name) {
-        if (c == '\\' || c < 0x20 || c == 0x7f) {
-            return ERROR_INVALID_NAME;
-        }
     }
     return ERROR_SUCCESS;
 }

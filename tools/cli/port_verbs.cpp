@@ -66,13 +66,25 @@ DWORD ReadConfig(XcvChannel& channel, const std::string& name, PortEntry* record
     return channel.RequestWithName(WSTR("ReadConfigInf"), name, record, sizeof *record);
 }
 
+// A failed ReadConfigInf; invalid data is a port whose stored settings the monitor cannot use
+// (a writer stopped half-way, or a value made by hand), which the line says.
+int ReadFailure(const Tool& tool, const std::string& name, DWORD error) {
+    std::string what = Quoted("ReadConfigInf", name);
+    if (error == ERROR_INVALID_DATA) {
+        what +=
+            ": the port's stored settings lack a required value (IPAddress, HostName, "
+            "HWAddress) or hold one the monitor cannot use (Protocol, IPAddress)";
+    }
+    return tool.Fail(what, error);
+}
+
 // Reads the port's record, applies the settings and writes it back; 0 or the exit code.
 int Configure(const Tool& tool, XcvChannel& channel, const std::string& name,
               const PortSettings& settings) {
     PortEntry record{};
     DWORD error = ReadConfig(channel, name, &record);
     if (error != ERROR_SUCCESS) {
-        return tool.Fail(Quoted("ReadConfigInf", name), error);
+        return ReadFailure(tool, name, error);
     }
     if (record.PortName[0] == 0) {
         // Nothing was read: writing the settings over an empty record would store a port
@@ -238,7 +250,7 @@ int Show(const Tool& tool, const std::vector<std::string>& args) {
     PortEntry record{};
     DWORD error = ReadConfig(channel, name, &record);
     if (error != ERROR_SUCCESS) {
-        return tool.Fail(Quoted("ReadConfigInf", name), error);
+        return ReadFailure(tool, name, error);
     }
     if (record.PortName[0] == 0) {
         return tool.Problem(name + ": the port's address does not parse (IPAddress)");
