@@ -321,11 +321,17 @@ DWORD CRawSocket::AwaitPrinterClose() {
     }
 }
 
-// The socket goes first: closing it aborts a send still in flight, which then completes at
+// A send still in flight is cancelled, then the socket closed; the send then completes at
 // once. Its OVERLAPPED and the chunk it sends from stay untouched until that completion has
-// been waited for, however long the time-out is (even 0).
+// been waited for, however long the time-out is (even 0). Windows also aborts a pending send
+// when its socket closes, but not every Winsock does: under Wine the send stays pending until
+// the printer reads, so without the cancel a printer that stopped reading would hold this
+// wait for ever.
 BOOL CRawSocket::Close() {
     if (m_socket != INVALID_SOCKET) {
+        if (m_inFlight) {
+            CancelIoEx(reinterpret_cast<HANDLE>(m_socket), &m_overlapped);
+        }
         closesocket(m_socket);
         m_socket = INVALID_SOCKET;
         if (m_overlapped.hEvent != nullptr) {

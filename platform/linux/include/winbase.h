@@ -92,6 +92,8 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
                LPOVERLAPPED overlapped);
 BOOL FlushFileBuffers(HANDLE file);
+// Cancels the overlapped I/O of a handle (here: a socket's overlapped sends).
+BOOL CancelIoEx(HANDLE file, LPOVERLAPPED overlapped);
 BOOL SetEndOfFile(HANDLE file);
 DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD moveMethod);
 BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER newPosition,

@@ -75,18 +75,30 @@ class IoEngine {
         return WSA_IO_PENDING;
     }
 
-    // Aborts every pending send of a socket that is being closed.
-    void Cancel(int fd) {
+    // Aborts the pending sends of a socket, the one that `which` names or all of them;
+    // returns how many.
+    size_t Cancel(int fd, LPWSAOVERLAPPED which) {
         std::lock_guard<std::mutex> lock(mutex_);
         auto it = pending_.find(fd);
         if (it == pending_.end()) {
-            return;
+            return 0;
         }
-        epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
-        for (auto& operation : it->second) {
-            CompleteLocked(operation, WSA_OPERATION_ABORTED);
+        auto& queue = it->second;
+        size_t cancelled = 0;
+        for (auto op = queue.begin(); op != queue.end();) {
+            if (which == nullptr || op->overlapped == which) {
+                CompleteLocked(*op, WSA_OPERATION_ABORTED);
+                op = queue.erase(op);
+                ++cancelled;
+            } else {
+                ++op;
+            }
         }
-        pending_.erase(it);
+        if (queue.empty()) {
+            epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+            pending_.erase(it);
+        }
+        return cancelled;
     }
 
     std::mutex& Mutex() { return mutex_; }
@@ -165,7 +177,23 @@ class IoEngine {
 }  // namespace
 
 void NvIoCancel(SOCKET s) {
-    IoEngine::Instance().Cancel(static_cast<int>(s));
+    IoEngine::Instance().Cancel(static_cast<int>(s), nullptr);
+}
+
+// A SOCKET is a file handle on Windows, and sockets are the only handles with overlapped I/O
+// here: the handle is a socket cast to HANDLE. Its pending send (the one `overlapped` names,
+// or all) completes with ERROR_OPERATION_ABORTED; with none pending, ERROR_NOT_FOUND.
+BOOL CancelIoEx(HANDLE file, LPOVERLAPPED overlapped) {
+    auto s = reinterpret_cast<SOCKET>(file);
+    if (!NvIsSocket(s)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (IoEngine::Instance().Cancel(static_cast<int>(s), overlapped) == 0) {
+        SetLastError(ERROR_NOT_FOUND);
+        return FALSE;
+    }
+    return TRUE;
 }
 
 WSAEVENT WSACreateEvent() {
