@@ -36,6 +36,11 @@ tests/win32/run-wine-wizard.sh build-mingw-i686 build-mingw-x86_64 build
 section "Wine: the MSI package and nvport"
 tests/win32/package-wine.sh build-mingw-i686 build-mingw-x86_64 build
 
+# Jobs through the monitor DLL, compared with the Linux build (in a network namespace of its
+# own: the LPR jobs use the fixed local ports 721..731).
+section "Wine print jobs"
+tests/win32/run-wine-jobs.sh build-mingw-i686 build-mingw-x86_64 build
+
 if [ -x tests/fuzz/run-fuzzers.sh ]; then
   section "Fuzzers"
   tests/fuzz/run-fuzzers.sh 30

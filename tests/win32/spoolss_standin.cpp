@@ -1,0 +1,227 @@
+// A test-only SPOOLSS.DLL for the job host: the spooler functions that the print monitor imports
+// (OpenPrinterW, ClosePrinter, GetJobW, SetJobW, ImpersonatePrinterClient, RevertToPrinterSelf),
+// answered from a job table that the host fills, with every SetJobW command recorded so that a
+// test can tell a job sent to the printer from a restarted one. The monitor DLL stays the one
+// shipped: Wine loads this file from the host's folder instead of its own (spoolss=n).
+//
+// The host reaches the table through the NvTest exports, found with GetProcAddress.
+#include <windows.h>
+#include <winspool.h>
+#include <winsplp.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Job {
+    DWORD id;
+    std::wstring printer;
+    std::wstring machine;
+    std::wstring user;
+    std::wstring document;
+    std::vector<DWORD> commands;
+};
+
+struct PrinterHandle {
+    ULONG_PTR handle;
+    std::wstring name;
+};
+
+// The monitor may call from any thread; every access holds the lock.
+CRITICAL_SECTION gLock;
+std::vector<Job>* gJobs;
+std::vector<PrinterHandle>* gPrinters;
+ULONG_PTR gNextHandle = 0x70000000;
+DWORD gGetJobFailure = ERROR_SUCCESS;
+
+class Locked {
+  public:
+    Locked() { EnterCriticalSection(&gLock); }
+    ~Locked() { LeaveCriticalSection(&gLock); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+};
+
+const std::wstring kDatatype = L"RAW";
+const std::wstring kPrintProcessor = L"winprint";
+
+DWORD StringBytes(const std::wstring& text) {
+    return static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
+}
+
+// The job of an open printer handle, or null with the error a spooler gives.
+Job* FindJob(HANDLE printer, DWORD jobId, DWORD* error) {
+    const std::wstring* name = nullptr;
+    for (const auto& open : *gPrinters) {
+        if (open.handle == reinterpret_cast<ULONG_PTR>(printer)) {
+            name = &open.name;
+        }
+    }
+    if (name == nullptr) {
+        *error = ERROR_INVALID_HANDLE;
+        return nullptr;
+    }
+    for (auto& job : *gJobs) {
+        if (job.id == jobId && lstrcmpiW(job.printer.c_str(), name->c_str()) == 0) {
+            return &job;
+        }
+    }
+    *error = ERROR_INVALID_PARAMETER;
+    return nullptr;
+}
+
+}  // namespace
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        InitializeCriticalSection(&gLock);
+        gJobs = new std::vector<Job>;
+        gPrinters = new std::vector<PrinterHandle>;
+    }
+    return TRUE;
+}
+
+// --- What the monitor imports ---
+
+extern "C" BOOL WINAPI OpenPrinterW(LPWSTR name, LPHANDLE printer, LPPRINTER_DEFAULTSW) {
+    if (printer == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    Locked lock;
+    for (const auto& job : *gJobs) {
+        if (name != nullptr && lstrcmpiW(job.printer.c_str(), name) == 0) {
+            gPrinters->push_back({gNextHandle, job.printer});
+            *printer = reinterpret_cast<HANDLE>(gNextHandle);
+            gNextHandle += 4;
+            return TRUE;
+        }
+    }
+    SetLastError(ERROR_INVALID_PRINTER_NAME);
+    return FALSE;
+}
+
+extern "C" BOOL WINAPI ClosePrinter(HANDLE printer) {
+    Locked lock;
+    for (auto it = gPrinters->begin(); it != gPrinters->end(); ++it) {
+        if (it->handle == reinterpret_cast<ULONG_PTR>(printer)) {
+            gPrinters->erase(it);
+            return TRUE;
+        }
+    }
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+}
+
+// JOB_INFO_1W or JOB_INFO_2W with its strings packed at the end of the caller's buffer; a short
+// buffer reports the size needed with ERROR_INSUFFICIENT_BUFFER.
+extern "C" BOOL WINAPI GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE buffer, DWORD size,
+                               LPDWORD needed) {
+    Locked lock;
+    DWORD error = gGetJobFailure;
+    const Job* job = error == ERROR_SUCCESS ? FindJob(printer, jobId, &error) : nullptr;
+    if (job == nullptr) {
+        SetLastError(error);
+        return FALSE;
+    }
+    if (level != 1 && level != 2) {
+        SetLastError(ERROR_INVALID_LEVEL);
+        return FALSE;
+    }
+    std::vector<const std::wstring*> texts = {&job->printer,  &job->machine, &job->user,
+                                              &job->document, &kDatatype,    &kPrintProcessor};
+    DWORD total = level == 1 ? sizeof(JOB_INFO_1W) : sizeof(JOB_INFO_2W);
+    for (const auto* text : texts) {
+        total += StringBytes(*text);
+    }
+    *needed = total;
+    if (buffer == nullptr || size < total) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    LPBYTE end = buffer + total;
+    std::vector<LPWSTR> placed;
+    for (const auto* text : texts) {
+        end -= StringBytes(*text);
+        memcpy(end, text->c_str(), StringBytes(*text));
+        placed.push_back(reinterpret_cast<LPWSTR>(end));
+    }
+    if (level == 1) {
+        JOB_INFO_1W info{};
+        info.JobId = job->id;
+        info.pPrinterName = placed[0];
+        info.pMachineName = placed[1];
+        info.pUserName = placed[2];
+        info.pDocument = placed[3];
+        info.pDatatype = placed[4];
+        memcpy(buffer, &info, sizeof info);
+    } else {
+        JOB_INFO_2W info{};
+        info.JobId = job->id;
+        info.pPrinterName = placed[0];
+        info.pMachineName = placed[1];
+        info.pUserName = placed[2];
+        info.pDocument = placed[3];
+        info.pNotifyName = placed[2];
+        info.pDatatype = placed[4];
+        info.pPrintProcessor = placed[5];
+        memcpy(buffer, &info, sizeof info);
+    }
+    return TRUE;
+}
+
+// Every command is recorded; the job itself does not change.
+extern "C" BOOL WINAPI SetJobW(HANDLE printer, DWORD jobId, DWORD, LPBYTE, DWORD command) {
+    Locked lock;
+    DWORD error = ERROR_SUCCESS;
+    Job* job = FindJob(printer, jobId, &error);
+    if (job == nullptr) {
+        SetLastError(error);
+        return FALSE;
+    }
+    job->commands.push_back(command);
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI ImpersonatePrinterClient(HANDLE) {
+    return TRUE;
+}
+
+extern "C" HANDLE WINAPI RevertToPrinterSelf() {
+    return reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x5450));
+}
+
+// --- For the host ---
+
+extern "C" DWORD WINAPI NvTestAddJob(DWORD id, LPCWSTR printer, LPCWSTR machine, LPCWSTR user,
+                                     LPCWSTR document) {
+    Locked lock;
+    gJobs->push_back({id, printer, machine, user, document, {}});
+    return id;
+}
+
+// Copies up to `capacity` of the job's commands; returns how many it has.
+extern "C" DWORD WINAPI NvTestJobCommands(DWORD id, DWORD* commands, DWORD capacity) {
+    Locked lock;
+    for (const auto& job : *gJobs) {
+        if (job.id == id) {
+            for (DWORD i = 0; i < job.commands.size() && i < capacity; ++i) {
+                commands[i] = job.commands[i];
+            }
+            return static_cast<DWORD>(job.commands.size());
+        }
+    }
+    return 0;
+}
+
+extern "C" DWORD WINAPI NvTestOpenPrinters() {
+    Locked lock;
+    return static_cast<DWORD>(gPrinters->size());
+}
+
+// Makes every GetJobW fail with `error` (0: answer again).
+extern "C" void WINAPI NvTestFailGetJob(DWORD error) {
+    Locked lock;
+    gGetJobFailure = error;
+}
