@@ -12,11 +12,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -87,6 +90,49 @@ std::string Commands(const std::vector<DWORD>& commands) {
     }
     return text.empty() ? "-" : text;
 }
+
+// Ends the process when a group of cases runs far past any bound of its jobs: a call into the
+// monitor that never returns fails the run with the group's name instead of holding it.
+class Watchdog {
+  public:
+    static constexpr int kGroupSeconds = 120;
+
+    Watchdog() : thread_([this] { Watch(); }) {}
+    ~Watchdog() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    void Arm(const char* group) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        group_ = group;
+        deadline_ = Clock::now() + std::chrono::seconds(kGroupSeconds);
+    }
+
+  private:
+    void Watch() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!stopping_) {
+            if (group_ != nullptr && Clock::now() > deadline_) {
+                printf("FAILED: %s: still running after %d s (a call into the monitor hangs)\n",
+                       group_, kGroupSeconds);
+                fflush(stdout);
+                std::_Exit(1);
+            }
+            changed_.wait_for(lock, std::chrono::milliseconds(200));
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    const char* group_ = nullptr;
+    Clock::time_point deadline_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
 
 // A printer simulator started by the script.
 class Peer {
@@ -780,8 +826,10 @@ int Host::Run(const std::string& library, const std::vector<std::string>& only) 
     // The first group starts what lives as long as the process (sockets library, threads);
     // after that, jobs come and go without leaving a handle behind.
     size_t baseline = 0;
+    Watchdog watchdog;
     for (const Group& group : groups) {
         if (only.empty() || std::find(only.begin(), only.end(), group.name) != only.end()) {
+            watchdog.Arm(group.name);
             (this->*group.run)();
             if (baseline == 0) {
                 baseline = machine_->Handles();
