@@ -398,6 +398,86 @@ TEST_F(RegEnumKeyExTest, NameBufferRulesAtOneShortExactAndOneOver) {
               RegEnumKeyExW(key, 1, name, &length, nullptr, nullptr, nullptr, nullptr));
 }
 
+// An index means what counting from the first subkey at the time of the call gives, whatever
+// changed since the last call on the handle (the handle's cursor must never answer from a
+// position that the changes moved).
+TEST_F(RegEnumKeyExTest, IndexesFollowAddsAndDeletesBetweenCalls) {
+    HKEY key = Create(HKEY_LOCAL_MACHINE, u"Norva");
+    HKEY other = Open(HKEY_LOCAL_MACHINE, u"Norva", KEY_READ);
+    std::vector<std::u16string> model;  // the subkeys in case-insensitive order
+    auto add = [&](const std::u16string& name) {
+        Create(key, name.c_str());
+        model.push_back(name);
+        std::sort(model.begin(), model.end(),
+                  [](const auto& a, const auto& b) { return _wcsicmp(a.c_str(), b.c_str()) < 0; });
+    };
+    auto remove = [&](const std::u16string& name) {
+        ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyW(key, name.c_str()));
+        model.erase(std::find(model.begin(), model.end(), name));
+    };
+    auto expectAt = [&](HKEY handle, DWORD index) {
+        SCOPED_TRACE(index);
+        WCHAR name[64];
+        DWORD length = 64;
+        LONG result =
+            RegEnumKeyExW(handle, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (index < model.size()) {
+            ASSERT_EQ(ERROR_SUCCESS, result);
+            EXPECT_EQ(model[index], std::u16string(name, length));
+        } else {
+            EXPECT_EQ(ERROR_NO_MORE_ITEMS, result);
+        }
+    };
+    for (const char16_t* name : {u"c", u"A", u"e", u"b", u"D"}) {
+        add(name);
+    }
+    expectAt(key, 0);
+    expectAt(key, 1);
+    remove(u"A");  // before the position
+    expectAt(key, 2);
+    add(u"Bb");  // between
+    expectAt(key, 3);
+    expectAt(key, 3);
+    remove(u"e");  // the last
+    expectAt(key, 4);
+    expectAt(key, 1);    // back
+    expectAt(key, 3);    // a jump
+    expectAt(other, 2);  // a second handle keeps a position of its own
+    expectAt(key, 0);
+    expectAt(other, 3);
+    expectAt(key, 1);
+
+    // A name that does not fit is read again at the same index, and the next index follows it.
+    add(std::u16string(40, u'L'));
+    for (DWORD index = 0; index < model.size(); ++index) {
+        WCHAR name[8];
+        DWORD length = 8;
+        LONG result = RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (model[index].size() >= 8) {
+            EXPECT_EQ(ERROR_MORE_DATA, result);
+            EXPECT_EQ(41u, length);
+        }
+        expectAt(key, index);
+    }
+}
+
+TEST_F(RegEnumKeyExTest, KeyDeletedDuringAnEnumerationIsKeyDeleted) {
+    HKEY key = Create(HKEY_LOCAL_MACHINE, u"Norva\\Gone");
+    Create(key, u"a");
+    Create(key, u"b");
+    WCHAR name[16];
+    DWORD length = 16;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegEnumKeyExW(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyW(key, u"a"));
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyW(key, u"b"));
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"Norva\\Gone"));
+    Create(HKEY_LOCAL_MACHINE, u"Norva\\Gone\\b");  // the same names again
+    length = 16;
+    EXPECT_EQ(ERROR_KEY_DELETED,
+              RegEnumKeyExW(key, 1, name, &length, nullptr, nullptr, nullptr, nullptr));
+}
+
 // --- RegEnumValueW ---
 
 TEST_F(RegEnumValueTest, ValuesComeInCreationOrderAndKeepTheirPlaceWhenOverwritten) {
@@ -410,6 +490,30 @@ TEST_F(RegEnumValueTest, ValuesComeInCreationOrderAndKeepTheirPlaceWhenOverwritt
     ASSERT_EQ(ERROR_SUCCESS, RegDeleteValueW(key, u"b"));
     SetString(key, u"b", u"again");
     EXPECT_EQ((std::vector<std::u16string>{u"a", u"c", u"b"}), ValueNames(key));
+}
+
+TEST_F(RegEnumValueTest, IndexesFollowChangesBetweenCalls) {
+    HKEY key = Create(HKEY_LOCAL_MACHINE, u"Norva");
+    for (const WCHAR* name : {u"a", u"b", u"c", u"d"}) {
+        SetString(key, name, u"1");
+    }
+    auto at = [&](DWORD index) {
+        WCHAR name[16];
+        DWORD length = 16;
+        LONG result = RegEnumValueW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        return result == ERROR_SUCCESS ? std::u16string(name, length)
+                                       : u"error " + NvFromUtf8(std::to_string(result).c_str());
+    };
+    EXPECT_EQ(u"a", at(0));
+    EXPECT_EQ(u"b", at(1));
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteValueW(key, u"a"));
+    EXPECT_EQ(u"d", at(2));  // b c d
+    SetString(key, u"e", u"1");
+    EXPECT_EQ(u"e", at(3));
+    SetString(key, u"C", u"overwritten");  // keeps its place
+    EXPECT_EQ(u"c", at(1));
+    EXPECT_EQ(u"d", at(2));
+    EXPECT_EQ(u"error 259", at(4));  // ERROR_NO_MORE_ITEMS
 }
 
 TEST_F(RegEnumValueTest, NameAndDataBufferRules) {

@@ -206,6 +206,68 @@ TEST(RegistryStore, ThreadsWritingAtOnceLoseNothing) {
     RegCloseKey(key);
 }
 
+// Another process's change moves what an index means on this handle at once.
+TEST(RegistryStore, EnumerationSeesSubkeysAddedByAnotherProcessBetweenCalls) {
+    nvtest::ScopedRegistry store;
+    HKEY key = CreateKey(HKEY_LOCAL_MACHINE, u"Norva");
+    ASSERT_NE(nullptr, key);
+    for (const WCHAR* name : {u"k1", u"k2", u"k3"}) {
+        RegCloseKey(CreateKey(key, name));
+    }
+    auto at = [&](DWORD index) {
+        WCHAR name[16];
+        DWORD length = 16;
+        LONG result = RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        return result == ERROR_SUCCESS ? std::u16string(name, length) : u"?";
+    };
+    EXPECT_EQ(u"k1", at(0));
+    EXPECT_EQ(u"k2", at(1));
+    ASSERT_EQ(0, Wait(Spawn([] {
+                  HKEY added = CreateKey(HKEY_LOCAL_MACHINE, u"Norva\\k0");
+                  return added != nullptr ? 0 : 1;
+              })));
+    EXPECT_EQ(u"k2", at(2));  // k0 k1 k2 k3
+    EXPECT_EQ(u"k3", at(3));
+    RegCloseKey(key);
+}
+
+// NvRegistryBegin..Commit: other processes see every write of it at the commit and none
+// before; a rollback leaves nothing; a call that fails inside undoes only itself.
+TEST(RegistryStore, TransactionIsSeenWholeAtCommitAndNotAtAllAfterRollback) {
+    nvtest::ScopedRegistry store;
+    auto seenElsewhere = [](const WCHAR* path) {
+        return Wait(Spawn([path] {
+            HKEY key = nullptr;
+            LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key);
+            return result == ERROR_SUCCESS ? 1 : result == ERROR_FILE_NOT_FOUND ? 0 : 2;
+        }));
+    };
+    RegCloseKey(CreateKey(HKEY_LOCAL_MACHINE, u"Norva\\Full\\Sub"));
+
+    ASSERT_EQ(ERROR_SUCCESS, NvRegistryBegin());
+    EXPECT_EQ(ERROR_INVALID_FUNCTION, NvRegistryBegin());
+    HKEY key = CreateKey(HKEY_LOCAL_MACHINE, u"Norva\\A");
+    ASSERT_NE(nullptr, key);
+    EXPECT_EQ(ERROR_SUCCESS, SetDword(key, u"Port", 9100));
+    RegCloseKey(key);
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"Norva\\Full"));
+    EXPECT_EQ(0, seenElsewhere(u"Norva\\A"));
+    ASSERT_EQ(ERROR_SUCCESS, NvRegistryCommit());
+    EXPECT_EQ(1, seenElsewhere(u"Norva\\A"));
+    EXPECT_EQ(1, seenElsewhere(u"Norva\\Full\\Sub"));
+    EXPECT_EQ(ERROR_INVALID_FUNCTION, NvRegistryCommit());
+
+    ASSERT_EQ(ERROR_SUCCESS, NvRegistryBegin());
+    RegCloseKey(CreateKey(HKEY_LOCAL_MACHINE, u"Norva\\B"));
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"Norva\\Full\\Sub"));
+    NvRegistryRollback();
+    key = nullptr;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+              RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Norva\\B", 0, KEY_READ, &key));
+    EXPECT_EQ(1, seenElsewhere(u"Norva\\Full\\Sub"));
+    EXPECT_EQ("ok", IntegrityCheck(store.path()));
+}
+
 // Checks reads and writes against a store this process may not write; the result is a list
 // of what went wrong, empty when all is as it should be.
 std::string ReadOnlyFindings() {
@@ -256,6 +318,10 @@ TEST(RegistryStore, StoreWithoutWritePermissionReadsAndRefusesEveryWrite) {
     EXPECT_EQ("", ReadOnlyFindings()) << "with the connection opened while writable";
     NvRegistryReset();
     EXPECT_EQ("", ReadOnlyFindings()) << "opened read-only";
+    EXPECT_EQ(ERROR_ACCESS_DENIED, NvRegistryBegin(true));
+    ASSERT_EQ(ERROR_SUCCESS, NvRegistryBegin(false));
+    EXPECT_EQ("", ReadOnlyFindings()) << "in a transaction for reading";
+    EXPECT_EQ(ERROR_SUCCESS, NvRegistryCommit());
     ASSERT_EQ(0, chmod(store.path().c_str(), 0644));
     HKEY key = CreateKey(HKEY_LOCAL_MACHINE, u"Norva");
     EXPECT_EQ(ERROR_SUCCESS, SetDword(key, u"Port", 1)) << "writable again";

@@ -94,8 +94,18 @@ DWORD NvWin32FromErrno(int error);
 // The path of the store that the registry functions use (NORVA_REGISTRY or the default).
 std::string NvRegistryPath();
 // Closes the store so that the next registry call opens it again (after NORVA_REGISTRY
-// changed, for instance). Open key handles become invalid.
+// changed, for instance). Open key handles become invalid; an open transaction is rolled back.
 void NvRegistryReset();
+// One transaction around many registry calls of this thread. For writing (an import): other
+// processes see all of its changes or none; a call that fails inside undoes only itself, and
+// Commit fails (undoing everything) when the transaction could not be kept. For reading (an
+// export): every call sees the same state of the store, and writes are ERROR_ACCESS_DENIED.
+// Begin waits for the store as a call does and fails with its code; until Commit or Rollback
+// the other threads' registry calls wait. ERROR_INVALID_FUNCTION for a second Begin, or an end
+// without a beginning.
+LONG NvRegistryBegin(bool write = true);
+LONG NvRegistryCommit();
+void NvRegistryRollback();
 
 // --- Text ---
 std::string NvToUtf8(const WCHAR* text);

@@ -16,6 +16,7 @@
 // Every function returns its error and leaves the last error alone, as Windows' do.
 #include <pthread.h>
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
@@ -35,10 +36,49 @@ constexpr uintptr_t kLastHandle = 0x7FFFFFF0;  // below the predefined keys' 0x8
 struct KeyHandle {
     KeyId key;
     REGSAM access;
+    // Where the last enumerations on this handle stood (see nvregistry::EnumCursor).
+    nvregistry::EnumCursor subKeys;
+    nvregistry::EnumCursor values;
 };
 
+// The lock of every registry call. Recursive, so that the thread of a transaction
+// (NvRegistryBegin) keeps it from the beginning to the end while its calls take it again; every
+// other thread waits for the end. Built on a plain mutex rather than std::recursive_mutex, whose
+// owner a child of fork() is not (the child's thread has another id), so that the child can
+// start with the lock free.
+class RecursiveLock {
+  public:
+    void lock() {
+        if (owner_.load(std::memory_order_relaxed) == pthread_self() && depth_ > 0) {
+            ++depth_;
+            return;
+        }
+        mutex_.lock();
+        owner_.store(pthread_self(), std::memory_order_relaxed);
+        depth_ = 1;
+    }
+    void unlock() {
+        if (--depth_ == 0) {
+            owner_.store(pthread_t{}, std::memory_order_relaxed);
+            mutex_.unlock();
+        }
+    }
+    // In a child of fork(): its only thread took the lock before the fork.
+    void ResetInChild() {
+        depth_ = 0;
+        owner_.store(pthread_t{}, std::memory_order_relaxed);
+        mutex_.unlock();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::atomic<pthread_t> owner_{};
+    unsigned depth_ = 0;  // changed only by the owner
+};
+using RegistryLock = std::lock_guard<RecursiveLock>;
+
 struct Registry {
-    std::mutex lock;  // every call, the store's single connection included
+    RecursiveLock lock;  // every call, the store's single connection included
     nvregistry::Store store;
     std::unordered_map<uintptr_t, KeyHandle> handles;
     uintptr_t nextHandle = kFirstHandle;
@@ -51,7 +91,7 @@ Registry& TheRegistry() {
     static Registry* registry = [] {
         auto* created = new Registry;
         pthread_atfork([] { TheRegistry().lock.lock(); }, [] { TheRegistry().lock.unlock(); },
-                       [] { TheRegistry().lock.unlock(); });
+                       [] { TheRegistry().lock.ResetInChild(); });
         return created;
     }();
     return *registry;
@@ -89,8 +129,13 @@ bool PredefinedKey(HKEY key, KeyId* id) {
     }
 }
 
-// The key behind a handle, if the handle was opened with every right in `needed`.
-LSTATUS Resolve(Registry& registry, HKEY key, REGSAM needed, KeyId* id) {
+// The key behind a handle, if the handle was opened with every right in `needed`, and the
+// handle's entry (null for a predefined key, which has none).
+LSTATUS Resolve(Registry& registry, HKEY key, REGSAM needed, KeyId* id,
+                KeyHandle** entry = nullptr) {
+    if (entry != nullptr) {
+        *entry = nullptr;
+    }
     if (PredefinedKey(key, id)) {
         return ERROR_SUCCESS;
     }
@@ -102,6 +147,9 @@ LSTATUS Resolve(Registry& registry, HKEY key, REGSAM needed, KeyId* id) {
         return ERROR_ACCESS_DENIED;
     }
     *id = it->second.key;
+    if (entry != nullptr) {
+        *entry = &it->second;
+    }
     return ERROR_SUCCESS;
 }
 
@@ -111,7 +159,7 @@ HKEY NewHandle(Registry& registry, KeyId key, REGSAM access) {
         value = registry.nextHandle;
         registry.nextHandle = value >= kLastHandle ? kFirstHandle : value + 4;
     } while (registry.handles.count(value) != 0);
-    registry.handles[value] = KeyHandle{key, access};
+    registry.handles[value] = KeyHandle{key, access, {}, {}};
     return reinterpret_cast<HKEY>(value);
 }
 
@@ -220,7 +268,7 @@ LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM desired, PHKEY res
     }
     *result = nullptr;
     Registry& registry = TheRegistry();
-    std::lock_guard<std::mutex> guard(registry.lock);
+    RegistryLock guard(registry.lock);
     KeyId parent = 0;
     KeyPath path;
     if ((status = ResolveSubKey(registry, key, subKey, &parent, &path)) != ERROR_SUCCESS) {
@@ -253,7 +301,7 @@ LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR keyClass, DWORD,
     }
     *result = nullptr;
     Registry& registry = TheRegistry();
-    std::lock_guard<std::mutex> guard(registry.lock);
+    RegistryLock guard(registry.lock);
     KeyId parent = 0;
     KeyPath path;
     if ((status = ResolveSubKey(registry, key, subKey, &parent, &path)) != ERROR_SUCCESS) {
@@ -294,7 +342,7 @@ LSTATUS RegCloseKey(HKEY key) {
         return ERROR_SUCCESS;
     }
     Registry& registry = TheRegistry();
-    std::lock_guard<std::mutex> guard(registry.lock);
+    RegistryLock guard(registry.lock);
     return registry.handles.erase(reinterpret_cast<uintptr_t>(key)) == 1 ? ERROR_SUCCESS
                                                                          : ERROR_INVALID_HANDLE;
 }
@@ -315,7 +363,7 @@ LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD 
     nvregistry::Value value;
     {
         Registry& registry = TheRegistry();
-        std::lock_guard<std::mutex> guard(registry.lock);
+        RegistryLock guard(registry.lock);
         KeyId id = 0;
         if ((status = Resolve(registry, key, KEY_QUERY_VALUE, &id)) != ERROR_SUCCESS) {
             return status;
@@ -357,7 +405,7 @@ LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYT
         return ERROR_INVALID_PARAMETER;
     }
     Registry& registry = TheRegistry();
-    std::lock_guard<std::mutex> guard(registry.lock);
+    RegistryLock guard(registry.lock);
     KeyId id = 0;
     if ((status = Resolve(registry, key, KEY_SET_VALUE, &id)) != ERROR_SUCCESS) {
         return status;
@@ -371,7 +419,7 @@ LSTATUS RegDeleteValueW(HKEY key, LPCWSTR valueName) {
         return status;
     }
     Registry& registry = TheRegistry();
-    std::lock_guard<std::mutex> guard(registry.lock);
+    RegistryLock guard(registry.lock);
     KeyId id = 0;
     if ((status = Resolve(registry, key, KEY_SET_VALUE, &id)) != ERROR_SUCCESS) {
         return status;
@@ -391,7 +439,7 @@ LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
         return ERROR_INVALID_PARAMETER;
     }
     Registry& registry = TheRegistry();
-    std::lock_guard<std::mutex> guard(registry.lock);
+    RegistryLock guard(registry.lock);
     KeyId parent = 0;
     KeyPath path;
     if ((status = ResolveSubKey(registry, key, subKey, &parent, &path)) != ERROR_SUCCESS) {
@@ -400,7 +448,9 @@ LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
     return registry.store.DeleteKey(parent, path);
 }
 
-// Subkeys come in case-insensitive order of their names.
+// Subkeys come in case-insensitive order of their names. Asking for the index after the one
+// last returned on the same handle (or the same one again) costs one step, not a count from the
+// first subkey: see nvregistry::EnumCursor.
 //
 // Name lengths are in characters. On success the length excludes the terminator. When the name
 // does not fit, Windows leaves *nameLength as it was; we report the characters needed,
@@ -419,12 +469,16 @@ LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LP
     nvregistry::SubKey subKey;
     {
         Registry& registry = TheRegistry();
-        std::lock_guard<std::mutex> guard(registry.lock);
+        RegistryLock guard(registry.lock);
         KeyId id = 0;
-        if ((status = Resolve(registry, key, KEY_ENUMERATE_SUB_KEYS, &id)) != ERROR_SUCCESS) {
+        KeyHandle* handle = nullptr;
+        if ((status = Resolve(registry, key, KEY_ENUMERATE_SUB_KEYS, &id, &handle)) !=
+            ERROR_SUCCESS) {
             return status;
         }
-        if ((status = registry.store.EnumKey(id, index, &subKey)) != ERROR_SUCCESS) {
+        status = registry.store.EnumKey(id, index, &subKey,
+                                        handle != nullptr ? &handle->subKeys : nullptr);
+        if (status != ERROR_SUCCESS) {
             return status;
         }
     }
@@ -445,7 +499,8 @@ LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LP
     return ERROR_SUCCESS;
 }
 
-// Values come in the order they were first set. The type and the data size are reported even
+// Values come in the order they were first set; indexes in turn cost one step each, as in
+// RegEnumKeyExW. The type and the data size are reported even
 // when ERROR_MORE_DATA is returned. A name that does not fit is handled as in RegEnumKeyExW
 // (the characters needed, terminator included; nothing copied). Data that does not fit: the
 // name is copied, the data buffer is left untouched, ERROR_MORE_DATA with the size needed.
@@ -464,12 +519,15 @@ LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR valueName, LPDWORD valueName
     nvregistry::Value value;
     {
         Registry& registry = TheRegistry();
-        std::lock_guard<std::mutex> guard(registry.lock);
+        RegistryLock guard(registry.lock);
         KeyId id = 0;
-        if ((status = Resolve(registry, key, KEY_QUERY_VALUE, &id)) != ERROR_SUCCESS) {
+        KeyHandle* handle = nullptr;
+        if ((status = Resolve(registry, key, KEY_QUERY_VALUE, &id, &handle)) != ERROR_SUCCESS) {
             return status;
         }
-        if ((status = registry.store.EnumValue(id, index, &value)) != ERROR_SUCCESS) {
+        status = registry.store.EnumValue(id, index, &value,
+                                          handle != nullptr ? &handle->values : nullptr);
+        if (status != ERROR_SUCCESS) {
             return status;
         }
     }
@@ -515,7 +573,7 @@ LSTATUS RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, LPDWORD classLength, LPDWORD
     nvregistry::KeyInfo info;
     {
         Registry& registry = TheRegistry();
-        std::lock_guard<std::mutex> guard(registry.lock);
+        RegistryLock guard(registry.lock);
         KeyId id = 0;
         if ((status = Resolve(registry, key, KEY_QUERY_VALUE, &id)) != ERROR_SUCCESS) {
             return status;
@@ -546,7 +604,42 @@ LSTATUS RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, LPDWORD classLength, LPDWORD
 
 void NvRegistryReset() {
     Registry& registry = TheRegistry();
-    std::lock_guard<std::mutex> guard(registry.lock);
+    RegistryLock guard(registry.lock);
+    if (registry.store.InTransaction()) {
+        NvRegistryRollback();
+    }
     registry.store.Close();
     registry.handles.clear();
+}
+
+// The lock stays taken from a successful begin to the end, so that no other thread's call
+// slips into the transaction.
+LONG NvRegistryBegin(bool write) {
+    Registry& registry = TheRegistry();
+    registry.lock.lock();
+    LONG result = registry.store.Begin(write);
+    if (result != ERROR_SUCCESS) {
+        registry.lock.unlock();
+    }
+    return result;
+}
+
+LONG NvRegistryCommit() {
+    Registry& registry = TheRegistry();
+    RegistryLock guard(registry.lock);
+    if (!registry.store.InTransaction()) {
+        return ERROR_INVALID_FUNCTION;
+    }
+    LONG result = registry.store.Commit();
+    registry.lock.unlock();  // the begin's
+    return result;
+}
+
+void NvRegistryRollback() {
+    Registry& registry = TheRegistry();
+    RegistryLock guard(registry.lock);
+    if (registry.store.InTransaction()) {
+        registry.store.Rollback();
+        registry.lock.unlock();  // the begin's
+    }
 }

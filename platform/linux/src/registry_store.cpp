@@ -10,11 +10,17 @@
 // case-insensitively, as Windows enumerates them. Values enumerate in creation order: vals.id
 // is AUTOINCREMENT, and an overwrite is an UPDATE of the same row, so the value keeps its place.
 //
+// Enumerations: a handle's cursor (EnumCursor) remembers the row last returned, so that the
+// next index is one step in the table's index instead of a count from the first row; any other
+// index, or any change to the key since, counts from the first row as before.
+//
 // Transactions: every registry call is one transaction, BEGIN IMMEDIATE for a write, so that it
-// is atomic; synchronous=FULL with a rollback journal makes a committed write durable. The journal
-// mode is TRUNCATE rather than WAL: a WAL store needs its -shm file written even to read, and a
-// store that the caller may not write must still read. TRUNCATE (rather than DELETE) commits by
-// truncating and syncing the journal, which needs no directory update per write.
+// is atomic; between Begin and Commit (an import, a monitor's start) the calls run inside one
+// transaction instead, each write a savepoint. synchronous=FULL with a rollback journal makes
+// a committed write durable. The journal mode is TRUNCATE rather than WAL: a WAL store needs
+// its -shm file written even to read, and a store that the caller may not write must still
+// read. TRUNCATE (rather than DELETE) commits by truncating and syncing the journal, which
+// needs no directory update per write.
 //
 // Several processes: SQLite's file locks serialize them. A call that finds the store locked
 // waits (the busy timeout) and starts its transaction again, for up to 30 seconds in all before
@@ -66,6 +72,13 @@ const char kCreateSchema[] =
 
 const char kInsertRoot[] =
     "INSERT INTO keys(id, parent, name, fold, class, written) VALUES(?1, 0, ?2, ?3, x'', ?4)";
+const char kBeginRead[] = "BEGIN";
+const char kBeginWrite[] = "BEGIN IMMEDIATE";
+const char kCommit[] = "COMMIT";
+const char kRollback[] = "ROLLBACK";
+const char kSavepoint[] = "SAVEPOINT call";
+const char kRollbackToSavepoint[] = "ROLLBACK TO call";
+const char kReleaseSavepoint[] = "RELEASE call";
 const char kApplicationIdQuery[] = "PRAGMA application_id";
 const char kUserVersionQuery[] = "PRAGMA user_version";
 const char kObjectCount[] = "SELECT count(*) FROM sqlite_master";
@@ -73,7 +86,9 @@ const char kKeyExists[] = "SELECT 1 FROM keys WHERE id = ?1";
 const char kFindChild[] = "SELECT id FROM keys WHERE parent = ?1 AND fold = ?2";
 const char kInsertKey[] =
     "INSERT INTO keys(parent, name, fold, class, written) VALUES(?1, ?2, ?3, ?4, ?5)";
-const char kTouchKey[] = "UPDATE keys SET written = ?2 WHERE id = ?1";
+// The time only moves forward, by at least one tick a change, even when the clock is set back:
+// an enumeration's cursor relies on every change moving it.
+const char kTouchKey[] = "UPDATE keys SET written = max(?2, written + 1) WHERE id = ?1";
 const char kParentOf[] = "SELECT parent FROM keys WHERE id = ?1";
 const char kHasChild[] = "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1";
 const char kDeleteValuesOf[] = "DELETE FROM vals WHERE key = ?1";
@@ -85,10 +100,22 @@ const char kUpsertValue[] =
     "INSERT INTO vals(key, name, fold, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
     "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data";
 const char kDeleteValue[] = "DELETE FROM vals WHERE key = ?1 AND fold = ?2";
-const char kEnumKey[] =
-    "SELECT name, class, written, id FROM keys WHERE parent = ?1 ORDER BY fold LIMIT 1 OFFSET ?2";
-const char kEnumValue[] =
-    "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY id LIMIT 1 OFFSET ?2";
+const char kKeyWritten[] = "SELECT written FROM keys WHERE id = ?1";
+// Three ways to the row at an index of an enumeration: counting rows from the first (a seek),
+// the row of the cursor again, and the row after it. The fourth column is the cursor's position.
+const char* const kEnumKey[3] = {
+    "SELECT name, class, written, fold, id FROM keys WHERE parent = ?1 "
+    "ORDER BY fold LIMIT 1 OFFSET ?2",
+    "SELECT name, class, written, fold, id FROM keys WHERE parent = ?1 AND fold >= ?2 "
+    "ORDER BY fold LIMIT 1",
+    "SELECT name, class, written, fold, id FROM keys WHERE parent = ?1 AND fold > ?2 "
+    "ORDER BY fold LIMIT 1",
+};
+const char* const kEnumValue[3] = {
+    "SELECT name, type, data, id FROM vals WHERE key = ?1 ORDER BY id LIMIT 1 OFFSET ?2",
+    "SELECT name, type, data, id FROM vals WHERE key = ?1 AND id >= ?2 ORDER BY id LIMIT 1",
+    "SELECT name, type, data, id FROM vals WHERE key = ?1 AND id > ?2 ORDER BY id LIMIT 1",
+};
 const char kKeyRecord[] = "SELECT class, written FROM keys WHERE id = ?1";
 const char kSubKeyStats[] =
     "SELECT count(*), coalesce(max(length(name)), 0), coalesce(max(length(class)), 0) "
@@ -238,6 +265,11 @@ class Store::Statement {
         const void* data = sqlite3_column_blob(statement_, column);
         return FromUtf16Le(data, sqlite3_column_bytes(statement_, column));
     }
+    std::string Blob(int column) {
+        const auto* data = static_cast<const char*>(sqlite3_column_blob(statement_, column));
+        int size = sqlite3_column_bytes(statement_, column);
+        return data == nullptr ? std::string() : std::string(data, static_cast<size_t>(size));
+    }
     std::vector<BYTE> Bytes(int column) {
         const auto* data = static_cast<const BYTE*>(sqlite3_column_blob(statement_, column));
         int size = sqlite3_column_bytes(statement_, column);
@@ -279,6 +311,8 @@ void Store::Close() {
 // locks belong to the parent process. The child leaves it alone and opens its own.
 void Store::Abandon() {
     db_ = nullptr;
+    transaction_ = false;  // the parent's, not the child's
+    lost_ = ERROR_SUCCESS;
     statements_.clear();
     path_.clear();
 }
@@ -286,6 +320,13 @@ void Store::Abandon() {
 LONG Store::Connect() {
     if (db_ != nullptr && pid_ != getpid()) {
         Abandon();
+    }
+    if (transaction_) {
+        // The transaction keeps the file it began on; a lost one fails every call.
+        if (lost_ != ERROR_SUCCESS) {
+            return lost_;
+        }
+        return db_ != nullptr ? static_cast<LONG>(ERROR_SUCCESS) : ERROR_REGISTRY_IO_FAILED;
     }
     std::string path = NvRegistryPath();
     struct stat file;
@@ -353,7 +394,10 @@ LONG Store::Initialize() {
     if (rc != SQLITE_OK) {
         return Fail(rc, Access::kRead, "synchronous mode");
     }
-    return Run(readOnly_ ? Access::kRead : Access::kWrite, [&](LONG* outcome) -> int {
+    // The check only reads, so that a process starting while another one writes a long
+    // transaction (an import) does not wait for it; only an empty file is written.
+    bool empty = false;
+    auto check = [&](LONG* outcome) -> int {
         int64_t numbers[3] = {};
         const char* queries[3] = {kApplicationIdQuery, kUserVersionQuery, kObjectCount};
         for (int i = 0; i < 3; ++i) {
@@ -370,29 +414,36 @@ LONG Store::Initialize() {
         const int64_t applicationId = numbers[0];
         const int64_t version = numbers[1];
         const int64_t objects = numbers[2];
-        if (applicationId == kApplicationId && version == kSchemaVersion) {
-            return SQLITE_OK;
-        }
-        if (applicationId != 0 || version != 0 || objects != 0) {
+        empty = applicationId == 0 && version == 0 && objects == 0;
+        if ((applicationId != kApplicationId || version != kSchemaVersion) && !empty) {
             DbgPrint(
                 "Registry store %s: not a registry store of this version "
                 "(application id 0x%X, version %d)\n",
                 path_.c_str(), static_cast<unsigned>(applicationId), static_cast<int>(version));
             *outcome = ERROR_BADDB;
-            return SQLITE_OK;
         }
-        if (readOnly_) {
-            DbgPrint("Registry store %s: empty, and read-only\n", path_.c_str());
-            *outcome = ERROR_REGISTRY_IO_FAILED;
-            return SQLITE_OK;
+        return SQLITE_OK;
+    };
+    LONG result = Run(Access::kRead, check);
+    if (result != ERROR_SUCCESS || !empty) {
+        return result;
+    }
+    if (readOnly_) {
+        DbgPrint("Registry store %s: empty, and read-only\n", path_.c_str());
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+    return Run(Access::kWrite, [&](LONG* outcome) -> int {
+        int rc2 = check(outcome);
+        if (rc2 != SQLITE_OK || *outcome != ERROR_SUCCESS || !empty) {
+            return rc2;  // another process made it a store meanwhile
         }
-        if (int rc2 = Exec(kCreateSchema)) {
+        if ((rc2 = Exec(kCreateSchema)) != SQLITE_OK) {
             return rc2;
         }
         int64_t now = NowAsFileTime();
         for (const Root& root : kRoots) {
             Statement insert;
-            if (int rc2 = Prepare(kInsertRoot, &insert)) {
+            if ((rc2 = Prepare(kInsertRoot, &insert)) != SQLITE_OK) {
                 return rc2;
             }
             insert.Bind(1, root.id);
@@ -486,19 +537,23 @@ int Store::Prepare(const char* sql, Statement* statement) {
 // Runs body as one transaction, again from the start while the store is locked by another
 // process, up to the busy limit. The body returns SQLITE_OK with the call's Win32 outcome in
 // *outcome, or the SQLite error that stopped it; an outcome other than success rolls back.
+// Inside a transaction of Begin the body is a savepoint instead.
 template <class Body>
 LONG Store::Run(Access access, Body&& body) {
+    if (transaction_) {
+        return RunInside(access, body);
+    }
     const auto deadline = std::chrono::steady_clock::now() + kBusyLimit;
     for (unsigned attempt = 0;; ++attempt) {
         LONG outcome = ERROR_SUCCESS;
-        int rc = Exec(access == Access::kWrite ? "BEGIN IMMEDIATE" : "BEGIN");
+        int rc = StepOnce(access == Access::kWrite ? kBeginWrite : kBeginRead);
         if (rc == SQLITE_OK) {
             rc = body(&outcome);
             if (rc == SQLITE_OK) {
-                rc = Exec(outcome == ERROR_SUCCESS ? "COMMIT" : "ROLLBACK");
+                rc = StepOnce(outcome == ERROR_SUCCESS ? kCommit : kRollback);
             }
             if (rc != SQLITE_OK && sqlite3_get_autocommit(db_) == 0) {
-                Exec("ROLLBACK");
+                StepOnce(kRollback);
             }
         }
         if (rc == SQLITE_OK) {
@@ -509,6 +564,115 @@ LONG Store::Run(Access access, Body&& body) {
         }
         Pause(attempt);
     }
+}
+
+// One call inside the open transaction. A write is a savepoint: when it fails it undoes its own
+// changes and leaves the transaction open. A failure of the store may end the transaction
+// itself (SQLite rolls back on some I/O errors; Fail closes a damaged file): it is then lost,
+// and stays so until Commit or Rollback, so that no later call can write outside it.
+template <class Body>
+LONG Store::RunInside(Access access, Body&& body) {
+    const bool write = access == Access::kWrite;
+    if (write && !writing_) {
+        return ERROR_ACCESS_DENIED;  // a transaction for reading
+    }
+    LONG outcome = ERROR_SUCCESS;
+    int rc = write ? StepOnce(kSavepoint) : SQLITE_OK;
+    if (rc == SQLITE_OK) {
+        rc = body(&outcome);
+        if (write && (rc != SQLITE_OK || outcome != ERROR_SUCCESS)) {
+            StepOnce(kRollbackToSavepoint);
+        }
+        if (write) {
+            int released = StepOnce(kReleaseSavepoint);
+            rc = rc != SQLITE_OK ? rc : released;
+        }
+    }
+    if (rc == SQLITE_OK) {
+        return outcome;
+    }
+    LONG result = Fail(rc, access, write ? "write" : "read");
+    if (db_ == nullptr || sqlite3_get_autocommit(db_) != 0) {
+        lost_ = result;
+    }
+    return result;
+}
+
+// A statement without results, prepared once: the transaction statements run for every call.
+int Store::StepOnce(const char* sql) {
+    Statement statement;
+    if (int rc = Prepare(sql, &statement)) {
+        return rc;
+    }
+    int rc = statement.Step();
+    return rc == SQLITE_DONE || rc == SQLITE_ROW ? SQLITE_OK : rc;
+}
+
+// A transaction for writing takes the store's write lock at once; one for reading takes the
+// read lock at once, so that every call inside reads the same state of the store.
+LONG Store::Begin(bool write) {
+    if (transaction_) {
+        return ERROR_INVALID_FUNCTION;  // transactions do not nest
+    }
+    LONG result = Connect();
+    if (result == ERROR_SUCCESS && write) {
+        result = CheckWritable();
+    }
+    if (result != ERROR_SUCCESS) {
+        return result;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + kBusyLimit;
+    for (unsigned attempt = 0;; ++attempt) {
+        int rc = StepOnce(write ? kBeginWrite : kBeginRead);
+        if (rc == SQLITE_OK && !write) {
+            rc = StepOnce(kObjectCount);
+            if (rc != SQLITE_OK) {
+                StepOnce(kRollback);
+            }
+        }
+        if (rc == SQLITE_OK) {
+            transaction_ = true;
+            writing_ = write;
+            lost_ = ERROR_SUCCESS;
+            return ERROR_SUCCESS;
+        }
+        if (!IsBusy(rc) || std::chrono::steady_clock::now() >= deadline) {
+            return Fail(rc, write ? Access::kWrite : Access::kRead, "begin");
+        }
+        Pause(attempt);
+    }
+}
+
+// A commit that finds readers still on the store waits for them, up to the busy limit; one that
+// fails leaves nothing of the transaction behind.
+LONG Store::Commit() {
+    if (!transaction_) {
+        return ERROR_INVALID_FUNCTION;
+    }
+    LONG result = db_ == nullptr && lost_ == ERROR_SUCCESS ? ERROR_REGISTRY_IO_FAILED : lost_;
+    const auto deadline = std::chrono::steady_clock::now() + kBusyLimit;
+    for (unsigned attempt = 0; result == ERROR_SUCCESS; ++attempt) {
+        int rc = StepOnce(kCommit);
+        if (rc == SQLITE_OK) {
+            transaction_ = false;
+            return ERROR_SUCCESS;
+        }
+        if (!IsBusy(rc) || std::chrono::steady_clock::now() >= deadline) {
+            result = Fail(rc, Access::kWrite, "commit");
+            break;
+        }
+        Pause(attempt);
+    }
+    Rollback();
+    return result;
+}
+
+void Store::Rollback() {
+    if (db_ != nullptr && sqlite3_get_autocommit(db_) == 0) {
+        StepOnce(kRollback);
+    }
+    transaction_ = false;
+    lost_ = ERROR_SUCCESS;
 }
 
 // One statement outside a transaction, again while the store is locked, up to the busy limit.
@@ -533,8 +697,8 @@ void Store::Pause(unsigned attempt) const {
 template <class Body>
 LONG Store::Transact(Access access, Body&& body) {
     LONG result = Connect();
-    if (result == ERROR_SUCCESS && access == Access::kWrite) {
-        result = CheckWritable();
+    if (result == ERROR_SUCCESS && access == Access::kWrite && !transaction_) {
+        result = CheckWritable();  // inside a transaction, Begin did
     }
     if (result != ERROR_SUCCESS) {
         return result;
@@ -627,9 +791,10 @@ LONG Store::CreateKey(KeyId parent, const KeyPath& path, const std::u16string& k
     if (result != ERROR_SUCCESS) {
         return result;
     }
-    // Opening a key that exists is no write: a read-only store still allows it.
+    // Opening a key that exists is no write: a read-only store, or a transaction for reading,
+    // still allows it.
     Access access = Access::kWrite;
-    result = CheckWritable();
+    result = !transaction_ ? CheckWritable() : writing_ ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
     if (result == ERROR_ACCESS_DENIED && db_ != nullptr) {
         access = Access::kRead;
     } else if (result != ERROR_SUCCESS) {
@@ -798,33 +963,73 @@ LONG Store::DeleteValue(KeyId key, const std::u16string& name) {
     });
 }
 
-// The row at `index` of an enumeration query of a live key: SQLITE_ROW with the row in
-// `query`, or SQLITE_OK with ERROR_KEY_DELETED or ERROR_NO_MORE_ITEMS as the outcome.
-int Store::StepIndexed(KeyId key, const char* sql, DWORD index, Statement* query, LONG* outcome) {
-    if (int rc = RequireKey(key, outcome); rc != SQLITE_OK || *outcome != ERROR_SUCCESS) {
+// SQLITE_OK with ERROR_KEY_DELETED as the outcome when the key is gone.
+int Store::KeyWritten(KeyId key, int64_t* written, LONG* outcome) {
+    Statement query;
+    if (int rc = Prepare(kKeyWritten, &query)) {
         return rc;
     }
+    query.Bind(1, key);
+    int rc = query.Step();
+    if (rc == SQLITE_ROW) {
+        *written = query.Int(0);
+    } else if (rc == SQLITE_DONE) {
+        *outcome = ERROR_KEY_DELETED;
+    }
+    return rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
+// The row at `index` of an enumeration of a live key: SQLITE_ROW with the row in `query`, or
+// SQLITE_OK with ERROR_KEY_DELETED or ERROR_NO_MORE_ITEMS as the outcome. With a cursor that
+// still holds, the same index or the next one is one step in the index of the table; any other
+// index is counted from the first row. The row's position goes into the cursor.
+int Store::StepIndexed(KeyId key, const char* const queries[3], DWORD index, EnumCursor* cursor,
+                       Statement* query, LONG* outcome) {
+    int64_t written = 0;
+    if (int rc = KeyWritten(key, &written, outcome); rc != SQLITE_OK || *outcome != ERROR_SUCCESS) {
+        return rc;
+    }
+    const bool byName = queries == kEnumKey;
+    const bool holds = cursor != nullptr && cursor->valid && cursor->written == written &&
+                       (index == cursor->index || index == uint64_t{cursor->index} + 1);
+    const char* sql = !holds ? queries[0] : index == cursor->index ? queries[1] : queries[2];
     if (int rc = Prepare(sql, query)) {
         return rc;
     }
     query->Bind(1, key);
-    query->Bind(2, static_cast<int64_t>(index));
+    if (!holds) {
+        query->Bind(2, static_cast<int64_t>(index));
+    } else if (byName) {
+        query->Bind(2, cursor->fold);
+    } else {
+        query->Bind(2, cursor->row);
+    }
     int rc = query->Step();
     if (rc == SQLITE_DONE) {
         *outcome = ERROR_NO_MORE_ITEMS;
         return SQLITE_OK;
     }
+    if (rc == SQLITE_ROW && cursor != nullptr) {
+        cursor->valid = true;
+        cursor->index = index;
+        cursor->written = written;
+        if (byName) {
+            cursor->fold = query->Blob(3);
+        } else {
+            cursor->row = query->Int(3);
+        }
+    }
     return rc;
 }
 
-LONG Store::EnumKey(KeyId key, DWORD index, SubKey* subKey) {
+LONG Store::EnumKey(KeyId key, DWORD index, SubKey* subKey, EnumCursor* cursor) {
     return Transact(Access::kRead, [&](LONG* outcome) -> int {
         Statement query;
-        int rc = StepIndexed(key, kEnumKey, index, &query, outcome);
+        int rc = StepIndexed(key, kEnumKey, index, cursor, &query, outcome);
         if (rc != SQLITE_ROW) {
             return rc;
         }
-        if (!IsSoundChild(key, query.Int(3))) {
+        if (!IsSoundChild(key, query.Int(4))) {
             return SQLITE_CORRUPT;
         }
         subKey->name = query.Name(0);
@@ -834,10 +1039,10 @@ LONG Store::EnumKey(KeyId key, DWORD index, SubKey* subKey) {
     });
 }
 
-LONG Store::EnumValue(KeyId key, DWORD index, Value* value) {
+LONG Store::EnumValue(KeyId key, DWORD index, Value* value, EnumCursor* cursor) {
     return Transact(Access::kRead, [&](LONG* outcome) -> int {
         Statement query;
-        int rc = StepIndexed(key, kEnumValue, index, &query, outcome);
+        int rc = StepIndexed(key, kEnumValue, index, cursor, &query, outcome);
         if (rc != SQLITE_ROW) {
             return rc;
         }

@@ -61,6 +61,19 @@ struct KeyInfo {
     FILETIME lastWrite = {};
 };
 
+// Where an enumeration of one key stood after its last call, so that asking for the next index
+// continues after the row last returned instead of counting every row before it. It holds only
+// while the key's last write time is what it was then: every change to the key's list of subkeys
+// or values moves that time (see Touch), and the enumeration then seeks the index again, so that
+// an index always means what it means without a cursor.
+struct EnumCursor {
+    bool valid = false;
+    DWORD index = 0;      // the index of the row last returned
+    std::string fold;     // that row's folded name (subkeys)
+    int64_t row = 0;      // that row's id (values)
+    int64_t written = 0;  // the key's last write time when the row was read
+};
+
 // Every member returns a Win32 code. A key id that no longer exists answers ERROR_KEY_DELETED.
 class Store {
   public:
@@ -76,9 +89,20 @@ class Store {
     LONG QueryValue(KeyId key, const std::u16string& name, Value* value);
     LONG SetValue(KeyId key, const std::u16string& name, DWORD type, const BYTE* data, DWORD size);
     LONG DeleteValue(KeyId key, const std::u16string& name);
-    LONG EnumKey(KeyId key, DWORD index, SubKey* subKey);
-    LONG EnumValue(KeyId key, DWORD index, Value* value);
+    // A null cursor counts from the first row on every call.
+    LONG EnumKey(KeyId key, DWORD index, SubKey* subKey, EnumCursor* cursor);
+    LONG EnumValue(KeyId key, DWORD index, Value* value, EnumCursor* cursor);
     LONG QueryInfo(KeyId key, KeyInfo* info);
+
+    // One transaction around many calls: from Begin to Commit every call is a savepoint inside
+    // it, so that other processes see all of the calls or none. A call that fails undoes only
+    // itself; Rollback undoes them all. A transaction that the store lost on the way (a failing
+    // file) makes every later call and Commit fail. A transaction for reading sees one state of
+    // the store throughout and refuses writes with ERROR_ACCESS_DENIED.
+    LONG Begin(bool write);
+    LONG Commit();
+    void Rollback();
+    bool InTransaction() const { return transaction_; }
 
     // Closes the connection; the next call opens the store again from NvRegistryPath().
     void Close();
@@ -90,6 +114,9 @@ class Store {
     LONG Transact(Access access, Body&& body);
     template <class Body>
     LONG Run(Access access, Body&& body);
+    template <class Body>
+    LONG RunInside(Access access, Body&& body);
+    int StepOnce(const char* sql);
 
     LONG Connect();
     LONG Initialize();
@@ -101,8 +128,10 @@ class Store {
     void Pause(unsigned attempt) const;
     int Prepare(const char* sql, Statement* statement);
     int RequireKey(KeyId key, LONG* outcome);
-    int StepIndexed(KeyId key, const char* sql, DWORD index, Statement* query, LONG* outcome);
     bool IsSoundChild(KeyId parent, KeyId child) const;
+    int KeyWritten(KeyId key, int64_t* written, LONG* outcome);
+    int StepIndexed(KeyId key, const char* const queries[3], DWORD index, EnumCursor* cursor,
+                    Statement* query, LONG* outcome);
     int FindChild(KeyId parent, const std::u16string& name, KeyId* child);
     int Walk(KeyId parent, const KeyPath& path, KeyId* key, LONG* outcome);
     int Touch(KeyId key);
@@ -114,6 +143,9 @@ class Store {
     dev_t device_ = 0;  // the file opened, so that a replaced store file is noticed
     ino_t inode_ = 0;
     bool readOnly_ = false;
+    bool transaction_ = false;   // between Begin and Commit or Rollback
+    bool writing_ = false;       // the transaction is one for writing
+    LONG lost_ = ERROR_SUCCESS;  // why the open transaction was lost, if it was
 };
 
 }  // namespace nvregistry
