@@ -84,6 +84,7 @@ BOOL CPMObject::HasName(LPCWSTR name) const {
 }
 
 BOOL CPMObject::SetName(LPCWSTR name) {
+    QORN_ASSERT(name == nullptr || HasName(name));  // the name index relies on it
     LPWSTR copy = DupString(name);
     if (copy == nullptr) {
         return FALSE;
@@ -95,49 +96,61 @@ BOOL CPMObject::SetName(LPCWSTR name) {
 
 // --- Lists ---
 
-BOOL AppendNode(CPMObject** head, CPMObject* object) {
+BOOL AppendNode(CPMList* list, CPMObject* object) {
     if (object == nullptr) {
         return FALSE;
     }
     object->m_next = nullptr;
-    if (*head == nullptr) {
+    if (list->head == nullptr) {
         DbgPrint("first node = 0x%08X\n", TraceAddress(object));
-        *head = object;
-        return TRUE;
+        list->head = object;
+    } else {
+        DbgPrint("add node 0x%08X after 0x%08X\n", TraceAddress(object), TraceAddress(list->tail));
+        list->tail->m_next = object;
     }
-    CPMObject* tail = *head;
-    while (tail->m_next != nullptr) {
-        tail = tail->m_next;
+    list->tail = object;
+    if (list->names != nullptr) {
+        list->names->Insert(object);
     }
-    DbgPrint("add node 0x%08X after 0x%08X\n", TraceAddress(object), TraceAddress(tail));
-    tail->m_next = object;
     return TRUE;
 }
 
-BOOL RemoveNode(CPMObject** head, CPMObject* object) {
-    for (CPMObject** link = head; *link != nullptr; link = &(*link)->m_next) {
+BOOL RemoveNode(CPMList* list, CPMObject* object) {
+    CPMObject* previous = nullptr;
+    for (CPMObject** link = &list->head; *link != nullptr; link = &(*link)->m_next) {
         if (*link == object) {
             *link = object->m_next;
+            if (list->tail == object) {
+                list->tail = previous;
+            }
             object->m_next = nullptr;
+            if (list->names != nullptr) {
+                list->names->Erase(object);
+            }
             return TRUE;
         }
+        previous = *link;
     }
     return FALSE;
 }
 
-void DeleteAll(CPMObject** head) {
-    while (*head != nullptr) {
-        CPMObject* object = *head;
-        *head = object->m_next;
+void DeleteAll(CPMList* list) {
+    if (list->names != nullptr) {
+        list->names->Clear();
+    }
+    while (list->head != nullptr) {
+        CPMObject* object = list->head;
+        list->head = object->m_next;
         delete object;
     }
+    list->tail = nullptr;
 }
 
 // --- CPrintMonitor ---
 
-CPrintMonitor::CPrintMonitor()
-    : m_signature(0), m_ports(nullptr), m_channels(nullptr), m_init(nullptr), m_root(nullptr) {
+CPrintMonitor::CPrintMonitor() : m_signature(0), m_init(nullptr), m_root(nullptr) {
     DbgPrint("CPrintMonitor(0x%08X)\n", TraceAddress(this));
+    m_ports.names = &m_portNames;
     m_signature = kSignature;
 }
 
@@ -246,13 +259,12 @@ CPort* CPrintMonitor::CreatePortEntry(LPCWSTR name, BOOL temporary) {
 }
 
 CPort* CPrintMonitor::FindPermanentPort(LPCWSTR name) {
-    for (CPMObject* object = m_ports; object != nullptr; object = object->m_next) {
-        auto* port = static_cast<CPort*>(object);
-        if (port->HasName(name) && (port->GetState() & PORT_TEMPORARY) == 0) {
-            return port;
-        }
+    if (name == nullptr) {
+        return nullptr;
     }
-    return nullptr;
+    return static_cast<CPort*>(FindNode(m_ports, name, [](CPMObject* object) {
+        return (static_cast<CPort*>(object)->GetState() & PORT_TEMPORARY) == 0;
+    }));
 }
 
 BOOL CPrintMonitor::DeletePortEntry(LPCWSTR name) {
@@ -279,15 +291,7 @@ CPort* CPrintMonitor::FindPort(LPCWSTR name) {
         return nullptr;
     }
     GetApp(nullptr)->CheckLocked();
-    for (CPMObject* object = m_ports; object != nullptr; object = object->m_next) {
-        if (object->HasName(name)) {
-            return static_cast<CPort*>(object);
-        }
-        if (object->m_next == m_ports) {
-            break;
-        }
-    }
-    return nullptr;
+    return static_cast<CPort*>(FindNode(m_ports, name, [](CPMObject*) { return true; }));
 }
 
 CXcv* CPrintMonitor::CreateXcvEntry(LPCWSTR name, ACCESS_MASK access) {

@@ -1,6 +1,7 @@
 // The monitor object and the objects it lists (ports and Xcv channels).
 #pragma once
 
+#include "monitor/nameindex.h"
 #include "monitor/regkey.h"
 #include "monitor/template.h"
 
@@ -21,7 +22,8 @@ class CPMObject : public CQornTemplate {
     LPCWSTR GetName() const { return m_name; }
     // Two objects have the same name when they are equal ignoring letter case.
     BOOL HasName(LPCWSTR name) const;
-    // Replaces the name (for a change of letter case); FALSE when the copy cannot be made.
+    // Replaces the name by the same name in other letter case (the index of its list stays
+    // right); FALSE when the copy cannot be made.
     BOOL SetName(LPCWSTR name);
     CPrintMonitor* GetMonitor() const { return m_monitor; }
     CRegKey& GetKey() { return m_key; }
@@ -46,10 +48,35 @@ class CPMObject : public CQornTemplate {
     HANDLE m_handle;
 };
 
-// The list operations shared by both lists (singly linked, appended at the tail).
-BOOL AppendNode(CPMObject** head, CPMObject* object);
-BOOL RemoveNode(CPMObject** head, CPMObject* object);
-void DeleteAll(CPMObject** head);
+// A list of listed objects: singly linked, appended at the tail. The list keeps its tail, so
+// that an append is one step, and may keep an index of its objects by name (the ports do),
+// which the list operations change with the list.
+struct CPMList {
+    CPMObject* head = nullptr;
+    CPMObject* tail = nullptr;
+    CPMNameIndex* names = nullptr;
+};
+
+// The list operations shared by both lists.
+BOOL AppendNode(CPMList* list, CPMObject* object);
+BOOL RemoveNode(CPMList* list, CPMObject* object);
+void DeleteAll(CPMList* list);
+// The first object of the list, in list order, with that name that accept(object) takes.
+template <class Accept>
+CPMObject* FindNode(const CPMList& list, LPCWSTR name, Accept accept) {
+    if (list.names != nullptr && list.names->IsUsable()) {
+        return list.names->Find(name, accept);
+    }
+    for (CPMObject* object = list.head; object != nullptr; object = object->m_next) {
+        if (object->HasName(name) && accept(object)) {
+            return object;
+        }
+        if (object->m_next == list.head) {
+            break;
+        }
+    }
+    return nullptr;
+}
 
 class CPrintMonitor : public CQornTemplate {
   public:
@@ -93,8 +120,9 @@ class CPrintMonitor : public CQornTemplate {
                     LPCWSTR description, LPDWORD returned);
 
     DWORD m_signature;
-    CPMObject* m_ports;
-    CPMObject* m_channels;
+    CPMList m_ports;
+    CPMList m_channels;
+    CPMNameIndex m_portNames;  // the ports by name, beside m_ports
     CRegKey m_key;
     PMONITORINIT m_init;
     HKEY m_root;  // the spooler's key: the monitor never closes it

@@ -60,7 +60,7 @@ DWORD CPrintMonitor::PackPorts(DWORD level, LPBYTE buffer, DWORD size, LPCWSTR m
     // WCHAR strings stay aligned even in a buffer of odd size.
     LPBYTE end = buffer + (size & ~static_cast<DWORD>(1));
     *returned = 0;
-    for (CPMObject* object = m_ports; object != nullptr; object = object->m_next) {
+    for (CPMObject* object = m_ports.head; object != nullptr; object = object->m_next) {
         auto* port = static_cast<CPort*>(object);
         if ((port->GetState() & PORT_TEMPORARY) != 0) {
             continue;
@@ -126,7 +126,7 @@ BOOL CPrintMonitor::EnumPorts(LPWSTR server, DWORD level, LPBYTE buffer, DWORD s
     {
         CAppLock lock;
         DWORD total = 0;
-        for (CPMObject* object = m_ports; object != nullptr; object = object->m_next) {
+        for (CPMObject* object = m_ports.head; object != nullptr; object = object->m_next) {
             auto* port = static_cast<CPort*>(object);
             if ((port->GetState() & PORT_TEMPORARY) != 0) {
                 continue;

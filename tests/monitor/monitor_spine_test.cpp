@@ -52,6 +52,50 @@ TEST_F(StartUp, AStoredFileKeyIsNotAPortOfThisMonitor) {
     EXPECT_EQ(std::vector<std::u16string>{u"REAL"}, MonitorPorts());
 }
 
+// The port list starts in the registry's order and keeps it while ports go and come: a port
+// is appended after the last one, whichever that is now, and looked up by its name in any case.
+TEST_F(StartUp, PortListKeepsItsOrderThroughDeletesAndAdds) {
+    for (const char16_t* name : {u"b", u"A", u"_x", u"C", u"a2"}) {
+        AddRegistryPort(name);
+    }
+    ASSERT_EQ(ERROR_SUCCESS, Load());
+    EXPECT_EQ((std::vector<std::u16string>{u"A", u"a2", u"b", u"C", u"_x"}), MonitorPorts());
+    HANDLE xcv = nullptr;
+    ASSERT_TRUE(
+        table_->pfnXcvOpenPort(monitor_, u"NORVA TCP/IP Port", SERVER_ACCESS_ADMINISTER, &xcv));
+    auto remove = [&](const std::u16string& name) {
+        DWORD needed = 0;
+        return table_->pfnXcvDataPort(
+            xcv, u"DeletePort", reinterpret_cast<PBYTE>(const_cast<char16_t*>(name.c_str())),
+            static_cast<DWORD>((name.size() + 1) * 2), nullptr, 0, &needed);
+    };
+    auto opens = [&](const std::u16string& name) {
+        HANDLE port = nullptr;
+        std::u16string copy = name;
+        BOOL ok = table_->pfnOpenPort(monitor_, copy.data(), &port);
+        if (ok) {
+            table_->pfnClosePort(port);
+        }
+        return ok;
+    };
+    EXPECT_EQ(DWORD(ERROR_SUCCESS), remove(u"_X"));  // the last
+    ASSERT_TRUE(AddPortEx(u"D"));
+    EXPECT_EQ(DWORD(ERROR_SUCCESS), remove(u"a"));  // the first
+    EXPECT_EQ(DWORD(ERROR_SUCCESS), remove(u"B"));  // one between
+    ASSERT_TRUE(AddPortEx(u"E"));
+    EXPECT_EQ((std::vector<std::u16string>{u"a2", u"C", u"D", u"E"}), MonitorPorts());
+    EXPECT_TRUE(opens(u"c"));
+    EXPECT_FALSE(opens(u"b"));
+    ASSERT_TRUE(AddPortEx(u"b"));
+    EXPECT_TRUE(opens(u"B"));
+    // Of two ports of one name, the older one is found (and deleted) first.
+    ASSERT_TRUE(AddPortEx(u"dup"));
+    ASSERT_TRUE(AddPortEx(u"DUP"));
+    EXPECT_EQ(DWORD(ERROR_SUCCESS), remove(u"Dup"));
+    EXPECT_EQ((std::vector<std::u16string>{u"a2", u"C", u"D", u"E", u"b", u"DUP"}), MonitorPorts());
+    table_->pfnXcvClosePort(xcv);
+}
+
 TEST_F(StartUp, CreatesAMissingPortsKey) {
     ASSERT_FALSE(RegistryKeyExists(kPortsKey));
     ASSERT_EQ(ERROR_SUCCESS, Load());
