@@ -18,7 +18,6 @@ namespace {
 
 constexpr char kNotFound[] =
     "ERROR: The system was unable to find the specified registry key or value.";
-constexpr char kDone[] = "The operation completed successfully.\n";
 
 struct RootKey {
     const char* shortName;
@@ -33,38 +32,34 @@ const RootKey kRootKeys[] = {
     {"HKU", "HKEY_USERS", HKEY_USERS},
 };
 
-// A key as typed: its root, and the path below the root.
-struct KeyName {
-    HKEY root = nullptr;
-    std::string rootName;  // the long form, as reg.exe shows it
-    std::string path;      // without trailing backslashes; empty for the root itself
+}  // namespace
 
-    std::string Full() const { return path.empty() ? rootName : rootName + "\\" + path; }
-    std::u16string Sub() const { return NvFromUtf8(path.c_str()); }
-};
+std::u16string KeyName::Sub() const {
+    return NvFromUtf8(path.c_str());
+}
 
-struct ValueEntry {
-    std::u16string name;
-    DWORD type = REG_NONE;
-    std::vector<BYTE> data;
-};
-
-bool ParseKey(const std::string& text, KeyName* key) {
-    size_t slash = text.find('\\');
-    std::string root = text.substr(0, slash);
+bool FindRoot(const std::string& name, HKEY* root, std::string* longName) {
     for (const RootKey& candidate : kRootKeys) {
-        if (strcasecmp(root.c_str(), candidate.shortName) == 0 ||
-            strcasecmp(root.c_str(), candidate.longName) == 0) {
-            key->root = candidate.key;
-            key->rootName = candidate.longName;
-            key->path = slash == std::string::npos ? std::string() : text.substr(slash + 1);
-            while (!key->path.empty() && key->path.back() == '\\') {
-                key->path.pop_back();
-            }
+        if (strcasecmp(name.c_str(), candidate.shortName) == 0 ||
+            strcasecmp(name.c_str(), candidate.longName) == 0) {
+            *root = candidate.key;
+            *longName = candidate.longName;
             return true;
         }
     }
     return false;
+}
+
+bool ParseKey(const std::string& text, KeyName* key) {
+    size_t slash = text.find('\\');
+    if (!FindRoot(text.substr(0, slash), &key->root, &key->rootName)) {
+        return false;
+    }
+    key->path = slash == std::string::npos ? std::string() : text.substr(slash + 1);
+    while (!key->path.empty() && key->path.back() == '\\') {
+        key->path.pop_back();
+    }
+    return true;
 }
 
 int InvalidKey(const std::string& key) {
@@ -103,9 +98,6 @@ std::string DisplayName(const std::u16string& valueName) {
     return valueName.empty() ? "(Default)" : NvToUtf8(valueName.c_str());
 }
 
-// Asks on the terminal. Without one there is nobody to ask: the caller refuses.
-enum class Answer { kYes, kNo, kNoTerminal };
-
 Answer Confirm(const std::string& question) {
     if (isatty(STDIN_FILENO) == 0) {
         return Answer::kNoTerminal;
@@ -131,15 +123,15 @@ Answer Confirm(const std::string& question) {
 }
 
 // The exit code when the answer was not yes, or -1 to go ahead.
-int Refusal(Answer answer, const char* what) {
+int Refusal(Answer answer, const char* what, const char* option) {
     if (answer == Answer::kYes) {
         return -1;
     }
     if (answer == Answer::kNoTerminal) {
         std::fprintf(stderr,
-                     "ERROR: Not confirmed: standard input is not a terminal; add /f to %s "
+                     "ERROR: Not confirmed: standard input is not a terminal; add %s to %s "
                      "without asking.\n",
-                     what);
+                     option, what);
     } else {
         std::fputs("The operation was canceled by the user.\n", stderr);
     }
@@ -204,6 +196,34 @@ LONG ReadSubKeys(HKEY key, std::vector<std::u16string>* names) {
     }
     return result;
 }
+
+// Deletes a key with everything below it, deepest first (a key with subkeys cannot be deleted).
+// Index 0 is read again on every pass, since the subkey just deleted is gone.
+LONG DeleteTree(HKEY parent, const std::u16string& name) {
+    HKEY key = nullptr;
+    LONG result = RegOpenKeyExW(parent, name.c_str(), 0, KEY_READ, &key);
+    if (result != ERROR_SUCCESS) {
+        return result;
+    }
+    for (;;) {
+        WCHAR child[256];  // a key name is at most 255 characters
+        DWORD length = 256;
+        result = RegEnumKeyExW(key, 0, child, &length, nullptr, nullptr, nullptr, nullptr);
+        if (result != ERROR_SUCCESS) {
+            break;
+        }
+        if ((result = DeleteTree(key, std::u16string(child, length))) != ERROR_SUCCESS) {
+            break;
+        }
+    }
+    RegCloseKey(key);
+    if (result != ERROR_NO_MORE_ITEMS) {
+        return result;
+    }
+    return RegDeleteKeyW(parent, name.c_str());
+}
+
+namespace {
 
 // One value, under the name it was stored with (names match case-insensitively).
 LONG FindValue(HKEY key, const std::u16string& name, ValueEntry* value) {
@@ -321,32 +341,6 @@ int QueryValueOf(HKEY key, const KeyName& keyName, const Options& options) {
     }
     std::fputs(out.c_str(), stdout);
     return kExitOk;
-}
-
-// Deletes a key with everything below it, deepest first (a key with subkeys cannot be deleted).
-// Index 0 is read again on every pass, since the subkey just deleted is gone.
-LONG DeleteTree(HKEY parent, const std::u16string& name) {
-    HKEY key = nullptr;
-    LONG result = RegOpenKeyExW(parent, name.c_str(), 0, KEY_READ, &key);
-    if (result != ERROR_SUCCESS) {
-        return result;
-    }
-    for (;;) {
-        WCHAR child[256];  // a key name is at most 255 characters
-        DWORD length = 256;
-        result = RegEnumKeyExW(key, 0, child, &length, nullptr, nullptr, nullptr, nullptr);
-        if (result != ERROR_SUCCESS) {
-            break;
-        }
-        if ((result = DeleteTree(key, std::u16string(child, length))) != ERROR_SUCCESS) {
-            break;
-        }
-    }
-    RegCloseKey(key);
-    if (result != ERROR_NO_MORE_ITEMS) {
-        return result;
-    }
-    return RegDeleteKeyW(parent, name.c_str());
 }
 
 }  // namespace

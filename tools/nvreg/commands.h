@@ -3,11 +3,15 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "platform/win32.h"
 
 namespace nvreg {
 
 constexpr int kExitOk = 0;
 constexpr int kExitError = 1;
+inline constexpr char kDone[] = "The operation completed successfully.\n";
 
 struct Options {
     std::string command;        // "query", "add" or "delete"
@@ -22,11 +26,54 @@ struct Options {
     bool hasData = false;  // /d DATA (add)
     std::string data;
     std::string separator = "\\0";  // /s SEPARATOR (add, REG_MULTI_SZ)
-    bool force = false;             // /f: no confirmation
+    bool force = false;             // /f (add, delete), /y (export): no confirmation
+    std::string file;               // import FILE, export KEY FILE
 };
 
 int Query(const Options& options);
 int Add(const Options& options);
 int Delete(const Options& options);
+int Import(const Options& options);
+int Export(const Options& options);
+
+// --- Shared by the commands ---
+
+// A key as typed: its root, and the path below the root.
+struct KeyName {
+    HKEY root = nullptr;
+    std::string rootName;  // the long form, as reg.exe shows it
+    std::string path;      // without trailing backslashes; empty for the root itself
+
+    std::string Full() const { return path.empty() ? rootName : rootName + "\\" + path; }
+    std::u16string Sub() const;
+};
+
+struct ValueEntry {
+    std::u16string name;
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+};
+
+// A root by its short or long name (any letter case), and its long name.
+bool FindRoot(const std::string& name, HKEY* root, std::string* longName);
+bool ParseKey(const std::string& text, KeyName* key);
+
+// Error lines on standard error; each returns kExitError.
+int InvalidKey(const std::string& key);
+int InvalidSyntax(const std::string& detail);
+int Failure(LONG code);  // one line with the code and its text
+
+// Asks on the terminal. Without one there is nobody to ask: the caller refuses.
+enum class Answer { kYes, kNo, kNoTerminal };
+Answer Confirm(const std::string& question);
+// The exit code when the answer was not yes (naming the option that skips the question), or
+// -1 to go ahead.
+int Refusal(Answer answer, const char* what, const char* option = "/f");
+
+// A key's values and subkeys, in the registry's order.
+LONG ReadValues(HKEY key, std::vector<ValueEntry>* values);
+LONG ReadSubKeys(HKEY key, std::vector<std::u16string>* names);
+// Deletes a key with everything below it.
+LONG DeleteTree(HKEY parent, const std::u16string& name);
 
 }  // namespace nvreg

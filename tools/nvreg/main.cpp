@@ -3,6 +3,8 @@
 //   nvreg query KEY [/v NAME | /ve] [/s]
 //   nvreg add KEY [/v NAME | /ve] [/t TYPE] [/d DATA] [/s SEPARATOR] [/f]
 //   nvreg delete KEY [/v NAME | /ve | /va] [/f]
+//   nvreg import FILE
+//   nvreg export KEY FILE [/y]
 #include <strings.h>
 
 #include <cstdio>
@@ -17,6 +19,8 @@ const char kUsage[] =
     "Usage: nvreg query KEY [/v NAME | /ve] [/s]\n"
     "       nvreg add KEY [/v NAME | /ve] [/t TYPE] [/d DATA] [/s SEPARATOR] [/f]\n"
     "       nvreg delete KEY [/v NAME | /ve | /va] [/f]\n"
+    "       nvreg import FILE\n"
+    "       nvreg export KEY FILE [/y]\n"
     "\n"
     "Reads and changes the NORVA registry store, as reg.exe does the Windows registry.\n"
     "\n"
@@ -33,6 +37,11 @@ const char kUsage[] =
     "                digits for REG_BINARY\n"
     "  /f            add, delete: do not ask for confirmation (needed when standard input\n"
     "                is not a terminal)\n"
+    "  FILE          a .reg file (\"Windows Registry Editor Version 5.00\"). import reads\n"
+    "                UTF-16LE with a byte order mark or UTF-8, and applies the whole file in\n"
+    "                one transaction: all of it or, on any error, nothing. export writes\n"
+    "                the key with its values and subkeys as reg.exe does (UTF-16LE, CR LF)\n"
+    "  /y            export: overwrite FILE without asking\n"
     "  -h, --help    show this help\n"
     "\n"
     "Options may be written with - instead of / (-v NAME). delete without /v, /ve or /va\n"
@@ -42,6 +51,8 @@ const char kUsage[] =
     "Exit status: 0 on success, 1 on any error.\n";
 
 // "/v", "-v" and "--help" are options; the name comes back lower-cased, without the prefix.
+// An option's name is letters (or "?"), so that a file path such as /tmp/ports.reg is no
+// option.
 bool OptionName(const std::string& arg, std::string* name) {
     if (arg.size() < 2 || (arg[0] != '/' && arg[0] != '-')) {
         return false;
@@ -50,9 +61,13 @@ bool OptionName(const std::string& arg, std::string* name) {
     name->clear();
     for (size_t i = start; i < arg.size(); ++i) {
         char c = arg[i];
-        name->push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
+        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        if ((c < 'a' || c > 'z') && c != '?') {
+            return false;
+        }
+        name->push_back(c);
     }
-    return true;
+    return !name->empty();
 }
 
 bool IsHelp(const std::string& name) {
@@ -70,6 +85,7 @@ bool Accepts(const std::string& command, const std::string& option) {
     static const char* const kQuery[] = {"v", "ve", "s"};
     static const char* const kAdd[] = {"v", "ve", "t", "d", "s", "f"};
     static const char* const kDelete[] = {"v", "ve", "va", "f"};
+    static const char* const kExport[] = {"y"};
     auto in = [&](const auto& list) {
         for (const char* name : list) {
             if (option == name) {
@@ -78,6 +94,12 @@ bool Accepts(const std::string& command, const std::string& option) {
         }
         return false;
     };
+    if (command == "import") {
+        return false;
+    }
+    if (command == "export") {
+        return in(kExport);
+    }
     return command == "query" ? in(kQuery) : command == "add" ? in(kAdd) : in(kDelete);
 }
 
@@ -98,16 +120,30 @@ int main(int argc, char** argv) {
     for (char c : args[0]) {
         options.command.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
     }
-    if (options.command != "query" && options.command != "add" && options.command != "delete") {
-        return SyntaxError("unknown command '" + args[0] + "' (query, add or delete)");
+    static const char* const kCommands[] = {"query", "add", "delete", "import", "export"};
+    bool known = false;
+    for (const char* command : kCommands) {
+        known = known || options.command == command;
     }
+    if (!known) {
+        return SyntaxError("unknown command '" + args[0] +
+                           "' (query, add, delete, import or export)");
+    }
+    // The words the command takes: import FILE, export KEY FILE, the others KEY.
+    std::vector<std::string*> words = {&options.key};
+    if (options.command == "import") {
+        words = {&options.file};
+    } else if (options.command == "export") {
+        words = {&options.key, &options.file};
+    }
+    size_t wordsSeen = 0;
     std::vector<std::string> seen;
     for (size_t i = 1; i < args.size(); ++i) {
         if (!OptionName(args[i], &name)) {
-            if (!options.key.empty()) {
+            if (wordsSeen == words.size()) {
                 return SyntaxError("unexpected argument '" + args[i] + "'");
             }
-            options.key = args[i];
+            *words[wordsSeen++] = args[i];
             continue;
         }
         if (IsHelp(name)) {
@@ -151,12 +187,19 @@ int main(int argc, char** argv) {
             } else {
                 options.recurse = true;
             }
-        } else if (name == "f") {
+        } else if (name == "f" || name == "y") {
             options.force = true;
         }
     }
+    if (options.command == "import") {
+        return options.file.empty() ? SyntaxError("import needs a FILE") : nvreg::Import(options);
+    }
     if (options.key.empty()) {
         return SyntaxError(options.command + " needs a KEY");
+    }
+    if (options.command == "export") {
+        return options.file.empty() ? SyntaxError("export needs a KEY and a FILE")
+                                    : nvreg::Export(options);
     }
     if (options.hasValueName + options.defaultValue + options.allValues > 1) {
         return SyntaxError("/v, /ve and /va exclude each other");
