@@ -3,8 +3,7 @@
 // lock, and only makes look-ups by name quick.
 #pragma once
 
-#include <map>
-#include <string>
+#include <set>
 
 #include "platform/win32.h"
 
@@ -14,7 +13,8 @@ class CPMNameIndex {
   public:
     // Adds an object after every object of the same name, so that each name's objects stay in
     // list order as long as objects are only appended to the list. A nameless object (its copy
-    // of the name failed) is never found, as in the list.
+    // of the name failed) is never found, as in the list. An object in the index may change
+    // the letter case of its name (CPMObject::SetName), nothing more.
     void Insert(CPMObject* object);
     void Erase(CPMObject* object);
     void Clear();
@@ -29,26 +29,26 @@ class CPMNameIndex {
     CPMObject* Find(LPCWSTR name, Accept accept) const {
         auto range = m_entries.equal_range(name);
         for (auto it = range.first; it != range.second; ++it) {
-            if (accept(it->second)) {
-                return it->second;
+            if (accept(*it)) {
+                return *it;
             }
         }
         return nullptr;
     }
 
   private:
-    using Name = std::basic_string<WCHAR>;
-    // The order of _wcsicmp, which CPMObject::HasName uses for equality.
+    // The objects in the order of their names by _wcsicmp, which CPMObject::HasName uses for
+    // equality; a name alone compares with them too.
     struct NameLess {
         using is_transparent = void;
-        bool operator()(LPCWSTR a, LPCWSTR b) const { return _wcsicmp(a, b) < 0; }
-        bool operator()(const Name& a, const Name& b) const {
-            return (*this)(a.c_str(), b.c_str());
+        static LPCWSTR NameOf(const CPMObject* object);
+        static LPCWSTR NameOf(LPCWSTR name) { return name; }
+        template <class A, class B>
+        bool operator()(const A& a, const B& b) const {
+            return _wcsicmp(NameOf(a), NameOf(b)) < 0;
         }
-        bool operator()(const Name& a, LPCWSTR b) const { return (*this)(a.c_str(), b); }
-        bool operator()(LPCWSTR a, const Name& b) const { return (*this)(a, b.c_str()); }
     };
 
-    std::multimap<Name, CPMObject*, NameLess> m_entries;
+    std::multiset<CPMObject*, NameLess> m_entries;
     BOOL m_usable = TRUE;
 };
