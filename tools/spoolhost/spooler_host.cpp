@@ -238,6 +238,7 @@ bool SpoolerHost::CollectPorts(std::vector<PortEntry>* ports) {
         if (!ok) {
             return false;
         }
+        ports->reserve(ports->size() + returned);
         for (DWORD i = 0; i < returned; ++i) {
             PORT_INFO_2W info;
             memcpy(&info, buffer.data() + i * sizeof(PORT_INFO_2W), sizeof info);

@@ -29,11 +29,13 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -224,6 +226,22 @@ bool MayWrite(const std::string& path, const struct stat* file) {
     return faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
 }
 
+// getpid() is a system call, and every registry call asks: the answer is kept, and taken
+// again only in a child of fork().
+pid_t ThisProcess() {
+    static std::atomic<pid_t> pid{0};
+    static const bool registered = [] {
+        return pthread_atfork(nullptr, nullptr, [] { pid.store(0); }) == 0;
+    }();
+    (void)registered;
+    pid_t known = pid.load();
+    if (known == 0) {
+        known = getpid();
+        pid.store(known);
+    }
+    return known;
+}
+
 bool IsBusy(int rc) {
     int primary = rc & 0xFF;
     return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
@@ -292,7 +310,7 @@ Store::~Store() {
 }
 
 void Store::Close() {
-    if (db_ != nullptr && pid_ != getpid()) {
+    if (db_ != nullptr && pid_ != ThisProcess()) {
         Abandon();
         return;
     }
@@ -318,7 +336,7 @@ void Store::Abandon() {
 }
 
 LONG Store::Connect() {
-    if (db_ != nullptr && pid_ != getpid()) {
+    if (db_ != nullptr && pid_ != ThisProcess()) {
         Abandon();
     }
     if (transaction_) {
@@ -362,7 +380,7 @@ LONG Store::Connect() {
     int flags = SQLITE_OPEN_NOMUTEX |
                 (readOnly_ ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
-    pid_ = getpid();
+    pid_ = ThisProcess();
     if (rc != SQLITE_OK) {
         LONG result = Fail(rc, Access::kRead, "open");
         Close();
