@@ -266,7 +266,7 @@ int Import(const Options& options) {
     if (failed != changes.size()) {
         NvRegistryRollback();
         return FileFailure(options.file, changes[failed].line,
-                           NvErrorText(result) + " Nothing was imported.", result);
+                           "the registry refused this change; nothing was imported", result);
     }
     if ((result = NvRegistryCommit()) != ERROR_SUCCESS) {
         return Failure(result);
