@@ -231,6 +231,46 @@ TEST(RegistryStore, EnumerationSeesSubkeysAddedByAnotherProcessBetweenCalls) {
     RegCloseKey(key);
 }
 
+// Reads leave the store locked for reading a short while (the read lease): another process's
+// write still goes through, whether this process goes quiet or keeps reading, and this
+// process's next read sees it. The writers start before the reads (a fork ends a lease).
+TEST(RegistryStore, WritesOfOtherProcessesGetThroughReadsAndAreSeenAfter) {
+    nvtest::ScopedRegistry store;
+    HKEY key = CreateKey(HKEY_LOCAL_MACHINE, u"Norva");
+    ASSERT_NE(nullptr, key);
+    ASSERT_EQ(ERROR_SUCCESS, SetDword(key, u"Port", 1));
+    for (DWORD written : {2u, 3u}) {
+        SCOPED_TRACE(written);
+        int go[2];
+        ASSERT_EQ(0, pipe(go));
+        pid_t writer = Spawn([&] {
+            char signal = 0;
+            HKEY other = CreateKey(HKEY_LOCAL_MACHINE, u"Norva");
+            if (other == nullptr || read(go[0], &signal, 1) != 1) {
+                return 2;
+            }
+            return SetDword(other, u"Port", written) == ERROR_SUCCESS ? 0 : 1;
+        });
+        DWORD value = 0;
+        ASSERT_EQ(ERROR_SUCCESS, GetDword(key, u"Port", &value));
+        ASSERT_EQ(1, write(go[1], "w", 1));
+        int status = 0;
+        if (written == 2) {
+            waitpid(writer, &status, 0);  // quiet
+        } else {
+            while (waitpid(writer, &status, WNOHANG) == 0) {  // reading all the while
+                ASSERT_EQ(ERROR_SUCCESS, GetDword(key, u"Port", &value));
+            }
+        }
+        close(go[0]);
+        close(go[1]);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        ASSERT_EQ(ERROR_SUCCESS, GetDword(key, u"Port", &value));
+        EXPECT_EQ(written, value);
+    }
+    RegCloseKey(key);
+}
+
 // NvRegistryBegin..Commit: other processes see every write of it at the commit and none
 // before; a rollback leaves nothing; a call that fails inside undoes only itself.
 TEST(RegistryStore, TransactionIsSeenWholeAtCommitAndNotAtAllAfterRollback) {

@@ -15,10 +15,14 @@
 //
 // Every function returns its error and leaves the last error alone, as Windows' do.
 #include <pthread.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 
@@ -75,27 +79,91 @@ class RecursiveLock {
     std::atomic<pthread_t> owner_{};
     unsigned depth_ = 0;  // changed only by the owner
 };
-using RegistryLock = std::lock_guard<RecursiveLock>;
 
 struct Registry {
     RecursiveLock lock;  // every call, the store's single connection included
     nvregistry::Store store;
     std::unordered_map<uintptr_t, KeyHandle> handles;
     uintptr_t nextHandle = kFirstHandle;
+    // The thread that ends the store's read lease on time (WatchLeases), and what wakes it.
+    std::condition_variable_any* leaseWatch = new std::condition_variable_any;
+    pid_t leaseWatcherOf = 0;  // the process in which that thread runs
 };
 
 // Lives for the whole process: a library's DLL detach may still close its keys during exit.
 // The lock is taken around fork(), so that a child never starts with it held by a thread that
-// does not exist in the child.
+// does not exist in the child. A read lease ends before the fork: the child must not inherit
+// SQLite's record of a lock that its copy of the connection holds (it would wait for it
+// forever). The child has no lease watcher either, and gets a condition variable of its own
+// (the parent's watcher may have held its inner lock).
 Registry& TheRegistry() {
     static Registry* registry = [] {
         auto* created = new Registry;
-        pthread_atfork([] { TheRegistry().lock.lock(); }, [] { TheRegistry().lock.unlock(); },
-                       [] { TheRegistry().lock.ResetInChild(); });
+        pthread_atfork(
+            [] {
+                TheRegistry().lock.lock();
+                TheRegistry().store.EndLease();
+            },
+            [] { TheRegistry().lock.unlock(); },
+            [] {
+                Registry& child = TheRegistry();
+                child.lock.ResetInChild();
+                child.leaseWatch = new std::condition_variable_any;
+                child.leaseWatcherOf = 0;
+            });
         return created;
     }();
     return *registry;
 }
+
+// Ends the store's read lease when its time is up, so that a process that goes quiet after a
+// burst of reads never keeps other processes' writes waiting. One thread per process, started
+// with the first lease; it sleeps while there is none.
+void WatchLeases(Registry* registry) {
+    std::unique_lock<RecursiveLock> guard(registry->lock);
+    for (;;) {
+        std::condition_variable_any& watch = *registry->leaseWatch;
+        if (!registry->store.Leased()) {
+            watch.wait(guard);
+        } else if (std::chrono::steady_clock::now() < registry->store.LeaseEnd()) {
+            watch.wait_until(guard, registry->store.LeaseEnd());
+        } else {
+            registry->store.EndLease();
+        }
+    }
+}
+
+// The lock of one registry call. At its end, a lease that the call began is handed to the
+// watcher; without a watcher (no thread could be made) the lease ends with the call.
+class RegistryCall {
+  public:
+    explicit RegistryCall(Registry& registry) : registry_(registry) { registry_.lock.lock(); }
+    ~RegistryCall() {
+        if (registry_.store.TakeLeaseStarted()) {
+            Watch();
+        }
+        registry_.lock.unlock();
+    }
+    RegistryCall(const RegistryCall&) = delete;
+    RegistryCall& operator=(const RegistryCall&) = delete;
+
+  private:
+    void Watch() {
+        const pid_t self = getpid();
+        if (registry_.leaseWatcherOf != self) {
+            try {
+                std::thread(WatchLeases, &registry_).detach();
+                registry_.leaseWatcherOf = self;
+            } catch (const std::system_error&) {
+                registry_.store.EndLease();
+                return;
+            }
+        }
+        registry_.leaseWatch->notify_one();
+    }
+
+    Registry& registry_;
+};
 
 // A test fault armed for this call gives the code to fail with. The fault is returned, not set
 // as the last error: the registry functions report through their result only.
@@ -268,7 +336,7 @@ LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM desired, PHKEY res
     }
     *result = nullptr;
     Registry& registry = TheRegistry();
-    RegistryLock guard(registry.lock);
+    RegistryCall call(registry);
     KeyId parent = 0;
     KeyPath path;
     if ((status = ResolveSubKey(registry, key, subKey, &parent, &path)) != ERROR_SUCCESS) {
@@ -301,7 +369,7 @@ LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR keyClass, DWORD,
     }
     *result = nullptr;
     Registry& registry = TheRegistry();
-    RegistryLock guard(registry.lock);
+    RegistryCall call(registry);
     KeyId parent = 0;
     KeyPath path;
     if ((status = ResolveSubKey(registry, key, subKey, &parent, &path)) != ERROR_SUCCESS) {
@@ -342,7 +410,7 @@ LSTATUS RegCloseKey(HKEY key) {
         return ERROR_SUCCESS;
     }
     Registry& registry = TheRegistry();
-    RegistryLock guard(registry.lock);
+    RegistryCall call(registry);
     return registry.handles.erase(reinterpret_cast<uintptr_t>(key)) == 1 ? ERROR_SUCCESS
                                                                          : ERROR_INVALID_HANDLE;
 }
@@ -363,7 +431,7 @@ LSTATUS RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD 
     nvregistry::Value value;
     {
         Registry& registry = TheRegistry();
-        RegistryLock guard(registry.lock);
+        RegistryCall call(registry);
         KeyId id = 0;
         if ((status = Resolve(registry, key, KEY_QUERY_VALUE, &id)) != ERROR_SUCCESS) {
             return status;
@@ -405,7 +473,7 @@ LSTATUS RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYT
         return ERROR_INVALID_PARAMETER;
     }
     Registry& registry = TheRegistry();
-    RegistryLock guard(registry.lock);
+    RegistryCall call(registry);
     KeyId id = 0;
     if ((status = Resolve(registry, key, KEY_SET_VALUE, &id)) != ERROR_SUCCESS) {
         return status;
@@ -419,7 +487,7 @@ LSTATUS RegDeleteValueW(HKEY key, LPCWSTR valueName) {
         return status;
     }
     Registry& registry = TheRegistry();
-    RegistryLock guard(registry.lock);
+    RegistryCall call(registry);
     KeyId id = 0;
     if ((status = Resolve(registry, key, KEY_SET_VALUE, &id)) != ERROR_SUCCESS) {
         return status;
@@ -439,7 +507,7 @@ LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
         return ERROR_INVALID_PARAMETER;
     }
     Registry& registry = TheRegistry();
-    RegistryLock guard(registry.lock);
+    RegistryCall call(registry);
     KeyId parent = 0;
     KeyPath path;
     if ((status = ResolveSubKey(registry, key, subKey, &parent, &path)) != ERROR_SUCCESS) {
@@ -469,7 +537,7 @@ LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LP
     nvregistry::SubKey subKey;
     {
         Registry& registry = TheRegistry();
-        RegistryLock guard(registry.lock);
+        RegistryCall call(registry);
         KeyId id = 0;
         KeyHandle* handle = nullptr;
         if ((status = Resolve(registry, key, KEY_ENUMERATE_SUB_KEYS, &id, &handle)) !=
@@ -519,7 +587,7 @@ LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR valueName, LPDWORD valueName
     nvregistry::Value value;
     {
         Registry& registry = TheRegistry();
-        RegistryLock guard(registry.lock);
+        RegistryCall call(registry);
         KeyId id = 0;
         KeyHandle* handle = nullptr;
         if ((status = Resolve(registry, key, KEY_QUERY_VALUE, &id, &handle)) != ERROR_SUCCESS) {
@@ -573,7 +641,7 @@ LSTATUS RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, LPDWORD classLength, LPDWORD
     nvregistry::KeyInfo info;
     {
         Registry& registry = TheRegistry();
-        RegistryLock guard(registry.lock);
+        RegistryCall call(registry);
         KeyId id = 0;
         if ((status = Resolve(registry, key, KEY_QUERY_VALUE, &id)) != ERROR_SUCCESS) {
             return status;
@@ -604,7 +672,7 @@ LSTATUS RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, LPDWORD classLength, LPDWORD
 
 void NvRegistryReset() {
     Registry& registry = TheRegistry();
-    RegistryLock guard(registry.lock);
+    RegistryCall call(registry);
     if (registry.store.InTransaction()) {
         NvRegistryRollback();
     }
@@ -626,7 +694,7 @@ LONG NvRegistryBegin(bool write) {
 
 LONG NvRegistryCommit() {
     Registry& registry = TheRegistry();
-    RegistryLock guard(registry.lock);
+    RegistryCall call(registry);
     if (!registry.store.InTransaction()) {
         return ERROR_INVALID_FUNCTION;
     }
@@ -637,7 +705,7 @@ LONG NvRegistryCommit() {
 
 void NvRegistryRollback() {
     Registry& registry = TheRegistry();
-    RegistryLock guard(registry.lock);
+    RegistryCall call(registry);
     if (registry.store.InTransaction()) {
         registry.store.Rollback();
         registry.lock.unlock();  // the begin's

@@ -15,12 +15,13 @@
 // index, or any change to the key since, counts from the first row as before.
 //
 // Transactions: every registry call is one transaction, BEGIN IMMEDIATE for a write, so that it
-// is atomic; between Begin and Commit (an import, a monitor's start) the calls run inside one
-// transaction instead, each write a savepoint. synchronous=FULL with a rollback journal makes
-// a committed write durable. The journal mode is TRUNCATE rather than WAL: a WAL store needs
-// its -shm file written even to read, and a store that the caller may not write must still
-// read. TRUNCATE (rather than DELETE) commits by truncating and syncing the journal, which
-// needs no directory update per write.
+// is atomic; between Begin and Commit (an import) the calls run inside one transaction instead,
+// each write a savepoint. Reads share one read transaction for up to 10 ms (the read lease, see
+// Store::kLeaseTime), so that a burst of reads does not lock the file for each of them.
+// synchronous=FULL with a rollback journal makes a committed write durable. The journal mode is
+// TRUNCATE rather than WAL: a WAL store needs its -shm file written even to read, and a store that
+// the caller may not write must still read. TRUNCATE (rather than DELETE) commits by truncating and
+// syncing the journal, which needs no directory update per write.
 //
 // Several processes: SQLite's file locks serialize them. A call that finds the store locked
 // waits (the busy timeout) and starts its transaction again, for up to 30 seconds in all before
@@ -319,9 +320,10 @@ void Store::Close() {
     }
     statements_.clear();
     if (db_ != nullptr) {
-        sqlite3_close_v2(db_);
+        sqlite3_close_v2(db_);  // an open read lease ends with it
         db_ = nullptr;
     }
+    leased_ = false;
     path_.clear();
 }
 
@@ -329,6 +331,7 @@ void Store::Close() {
 // locks belong to the parent process. The child leaves it alone and opens its own.
 void Store::Abandon() {
     db_ = nullptr;
+    leased_ = false;
     transaction_ = false;  // the parent's, not the child's
     lost_ = ERROR_SUCCESS;
     statements_.clear();
@@ -346,6 +349,10 @@ LONG Store::Connect() {
         }
         return db_ != nullptr ? static_cast<LONG>(ERROR_SUCCESS) : ERROR_REGISTRY_IO_FAILED;
     }
+    if (leased_ && LeaseHolds()) {
+        return ERROR_SUCCESS;  // the lease keeps the file too
+    }
+    EndLease();
     std::string path = NvRegistryPath();
     struct stat file;
     bool exists = stat(path.c_str(), &file) == 0;
@@ -556,17 +563,32 @@ int Store::Prepare(const char* sql, Statement* statement) {
 // process, up to the busy limit. The body returns SQLITE_OK with the call's Win32 outcome in
 // *outcome, or the SQLite error that stopped it; an outcome other than success rolls back.
 // Inside a transaction of Begin the body is a savepoint instead.
+// A read runs in the read lease while it holds, and a read that opens a transaction starts one.
 template <class Body>
 LONG Store::Run(Access access, Body&& body) {
     if (transaction_) {
         return RunInside(access, body);
     }
+    if (leased_ && access == Access::kRead && LeaseHolds()) {
+        LONG outcome = ERROR_SUCCESS;
+        int rc = body(&outcome);
+        if (rc == SQLITE_OK) {
+            return outcome;
+        }
+        EndLease();
+        return Fail(rc, access, "read");
+    }
+    EndLease();
     const auto deadline = std::chrono::steady_clock::now() + kBusyLimit;
     for (unsigned attempt = 0;; ++attempt) {
         LONG outcome = ERROR_SUCCESS;
         int rc = StepOnce(access == Access::kWrite ? kBeginWrite : kBeginRead);
         if (rc == SQLITE_OK) {
             rc = body(&outcome);
+            if (rc == SQLITE_OK && access == Access::kRead) {
+                StartLease();
+                return outcome;
+            }
             if (rc == SQLITE_OK) {
                 rc = StepOnce(outcome == ERROR_SUCCESS ? kCommit : kRollback);
             }
@@ -582,6 +604,33 @@ LONG Store::Run(Access access, Body&& body) {
         }
         Pause(attempt);
     }
+}
+
+bool Store::LeaseHolds() const {
+    return std::chrono::steady_clock::now() < leaseEnd_;
+}
+
+void Store::StartLease() {
+    leased_ = true;
+    leaseStarted_ = true;
+    leaseEnd_ = std::chrono::steady_clock::now() + kLeaseTime;
+}
+
+// A read transaction ends alike by COMMIT or ROLLBACK: it changed nothing.
+void Store::EndLease() {
+    if (!leased_) {
+        return;
+    }
+    leased_ = false;
+    if (db_ != nullptr && sqlite3_get_autocommit(db_) == 0 && StepOnce(kCommit) != SQLITE_OK) {
+        StepOnce(kRollback);
+    }
+}
+
+bool Store::TakeLeaseStarted() {
+    bool started = leaseStarted_;
+    leaseStarted_ = false;
+    return started;
 }
 
 // One call inside the open transaction. A write is a savepoint: when it fails it undoes its own
@@ -639,6 +688,7 @@ LONG Store::Begin(bool write) {
     if (result != ERROR_SUCCESS) {
         return result;
     }
+    EndLease();  // the connection's read lease, if the store was just opened or read
     const auto deadline = std::chrono::steady_clock::now() + kBusyLimit;
     for (unsigned attempt = 0;; ++attempt) {
         int rc = StepOnce(write ? kBeginWrite : kBeginRead);

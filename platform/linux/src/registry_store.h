@@ -8,6 +8,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -104,6 +105,19 @@ class Store {
     void Rollback();
     bool InTransaction() const { return transaction_; }
 
+    // The read lease: a read that opens a transaction leaves it open, so that the reads after
+    // it for a short time (kLeaseTime) run in it without locking the file again and again (a
+    // monitor's start reads twice per port). A write, a transaction of Begin or the end of the
+    // time ends it; registry.cpp ends it when its time is up, so that a process gone quiet
+    // never keeps other processes' writes waiting. While it lasts, other processes read, and
+    // their writes wait for its end (the file is locked for reading).
+    static constexpr std::chrono::milliseconds kLeaseTime{10};
+    bool Leased() const { return leased_; }
+    std::chrono::steady_clock::time_point LeaseEnd() const { return leaseEnd_; }
+    void EndLease();
+    // Whether a lease began since the last question.
+    bool TakeLeaseStarted();
+
     // Closes the connection; the next call opens the store again from NvRegistryPath().
     void Close();
 
@@ -143,6 +157,12 @@ class Store {
     dev_t device_ = 0;  // the file opened, so that a replaced store file is noticed
     ino_t inode_ = 0;
     bool readOnly_ = false;
+    bool LeaseHolds() const;
+    void StartLease();
+
+    bool leased_ = false;        // a read transaction stays open between calls
+    bool leaseStarted_ = false;  // since the last TakeLeaseStarted
+    std::chrono::steady_clock::time_point leaseEnd_;
     bool transaction_ = false;   // between Begin and Commit or Rollback
     bool writing_ = false;       // the transaction is one for writing
     LONG lost_ = ERROR_SUCCESS;  // why the open transaction was lost, if it was
