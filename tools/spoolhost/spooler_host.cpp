@@ -18,28 +18,6 @@ DWORD StringBytes(const std::u16string& text) {
     return static_cast<DWORD>((text.size() + 1) * sizeof(char16_t));
 }
 
-// A monitor starts inside one registry transaction: it reads its ports from one state of the
-// store, and the store is locked once for the whole start instead of twice for every port (a
-// print server has thousands). Other processes' writes wait for the end of the start. A store
-// that this process may not write is read in a transaction for reading; one that cannot be
-// locked at all is read call by call, as without this.
-class RegistrySnapshot {
-  public:
-    RegistrySnapshot()
-        : open_(NvRegistryBegin(true) == ERROR_SUCCESS || NvRegistryBegin(false) == ERROR_SUCCESS) {
-    }
-    ~RegistrySnapshot() {
-        if (open_) {
-            NvRegistryCommit();
-        }
-    }
-    RegistrySnapshot(const RegistrySnapshot&) = delete;
-    RegistrySnapshot& operator=(const RegistrySnapshot&) = delete;
-
-  private:
-    bool open_;
-};
-
 }  // namespace
 
 SpoolerHost::SpoolerHost() {
@@ -102,7 +80,6 @@ DWORD SpoolerHost::Initialize(Monitor* monitor, std::string* message) {
         }
         return ERROR_PROC_NOT_FOUND;
     }
-    RegistrySnapshot snapshot;
     std::u16string keyPath = KeyPathOf(monitor->name);
     LONG result =
         RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
