@@ -15,7 +15,6 @@
 //
 // Every function returns its error and leaves the last error alone, as Windows' do.
 #include <pthread.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -86,16 +85,15 @@ struct Registry {
     std::unordered_map<uintptr_t, KeyHandle> handles;
     uintptr_t nextHandle = kFirstHandle;
     // The thread that ends the store's read lease on time (WatchLeases), and what wakes it.
-    std::condition_variable_any* leaseWatch = new std::condition_variable_any;
-    pid_t leaseWatcherOf = 0;  // the process in which that thread runs
+    std::condition_variable_any leaseWatch;
+    bool leaseWatcher = false;  // that thread runs
 };
 
 // Lives for the whole process: a library's DLL detach may still close its keys during exit.
 // The lock is taken around fork(), so that a child never starts with it held by a thread that
 // does not exist in the child. A read lease ends before the fork: the child must not inherit
 // SQLite's record of a lock that its copy of the connection holds (it would wait for it
-// forever). The child has no lease watcher either, and gets a condition variable of its own
-// (the parent's watcher may have held its inner lock).
+// forever). The child reads without leases (it has no watcher, and should start no thread).
 Registry& TheRegistry() {
     static Registry* registry = [] {
         auto* created = new Registry;
@@ -108,8 +106,7 @@ Registry& TheRegistry() {
             [] {
                 Registry& child = TheRegistry();
                 child.lock.ResetInChild();
-                child.leaseWatch = new std::condition_variable_any;
-                child.leaseWatcherOf = 0;
+                child.store.WithoutLeases();
             });
         return created;
     }();
@@ -122,7 +119,7 @@ Registry& TheRegistry() {
 void WatchLeases(Registry* registry) {
     std::unique_lock<RecursiveLock> guard(registry->lock);
     for (;;) {
-        std::condition_variable_any& watch = *registry->leaseWatch;
+        std::condition_variable_any& watch = registry->leaseWatch;
         if (!registry->store.Leased()) {
             watch.wait(guard);
         } else if (std::chrono::steady_clock::now() < registry->store.LeaseEnd()) {
@@ -149,17 +146,16 @@ class RegistryCall {
 
   private:
     void Watch() {
-        const pid_t self = getpid();
-        if (registry_.leaseWatcherOf != self) {
+        if (!registry_.leaseWatcher) {
             try {
                 std::thread(WatchLeases, &registry_).detach();
-                registry_.leaseWatcherOf = self;
+                registry_.leaseWatcher = true;
             } catch (const std::system_error&) {
                 registry_.store.EndLease();
                 return;
             }
         }
-        registry_.leaseWatch->notify_one();
+        registry_.leaseWatch.notify_one();
     }
 
     Registry& registry_;

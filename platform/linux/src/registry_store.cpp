@@ -585,7 +585,7 @@ LONG Store::Run(Access access, Body&& body) {
         int rc = StepOnce(access == Access::kWrite ? kBeginWrite : kBeginRead);
         if (rc == SQLITE_OK) {
             rc = body(&outcome);
-            if (rc == SQLITE_OK && access == Access::kRead) {
+            if (rc == SQLITE_OK && access == Access::kRead && leases_) {
                 StartLease();
                 return outcome;
             }

@@ -117,6 +117,10 @@ class Store {
     void EndLease();
     // Whether a lease began since the last question.
     bool TakeLeaseStarted();
+    // From now on every read ends its transaction, as a write does (a child of fork(): it
+    // would need a thread of its own to end a lease on time, and a child of a process with
+    // threads should start none).
+    void WithoutLeases() { leases_ = false; }
 
     // Closes the connection; the next call opens the store again from NvRegistryPath().
     void Close();
@@ -160,6 +164,7 @@ class Store {
     bool LeaseHolds() const;
     void StartLease();
 
+    bool leases_ = true;         // reads may start a lease
     bool leased_ = false;        // a read transaction stays open between calls
     bool leaseStarted_ = false;  // since the last TakeLeaseStarted
     std::chrono::steady_clock::time_point leaseEnd_;
