@@ -14,11 +14,10 @@ static void EndTemporaryJob(CPort* port) {
 }
 
 BOOL WINAPI MonClosePort(HANDLE portHandle) {
-    CPort* port = nullptr;
+    CPortRef port(portHandle);
     {
-        CAppLock lock;  // the port is not deleted while it is looked at
-        port = dynamic_cast<CPort*>(CPMObject::FromHandle(portHandle));
-        if (port == nullptr || !port->IsValid()) {
+        CAppLock lock;
+        if (port == nullptr) {
             SetLastError(ERROR_INVALID_HANDLE);
             return FALSE;
         }
@@ -34,10 +33,10 @@ BOOL WINAPI MonClosePort(HANDLE portHandle) {
     // A temporary port is reached through this handle only; its job's printer is closed
     // outside the lock, as every call to the spooler is.
     QORN_ASSERT(port->GetMonitor() != nullptr);
-    EndTemporaryJob(port);
+    EndTemporaryJob(port.get());
     CAppLock lock;
     if (port->GetMonitor() != nullptr) {
-        port->GetMonitor()->RemovePortEntry(port);
+        port->GetMonitor()->RemovePortEntry(port.get());
     }
     return TRUE;
 }

@@ -49,14 +49,42 @@ HANDLE NewHandle(CPMObject* object) {
 }
 }  // namespace
 
-CPMObject* CPMObject::FromHandle(HANDLE handle) {
+CPMObject* CPMObject::Acquire(HANDLE handle) {
     std::lock_guard<std::mutex> lock(gLiveMutex);
     auto found = Live().find(reinterpret_cast<ULONG_PTR>(handle));
-    return found != Live().end() ? found->second : nullptr;
+    if (found == Live().end()) {
+        return nullptr;
+    }
+    ++found->second->m_refs;
+    return found->second;
+}
+
+void CPMObject::Release() {
+    bool last = false;
+    {
+        std::lock_guard<std::mutex> lock(gLiveMutex);
+        last = --m_refs == 0;
+    }
+    if (last) {
+        delete this;
+    }
+}
+
+void CPMObject::Retire() {
+    {
+        std::lock_guard<std::mutex> lock(gLiveMutex);
+        Live().erase(reinterpret_cast<ULONG_PTR>(m_handle));
+    }
+    Release();
 }
 
 CPMObject::CPMObject(CPrintMonitor* monitor, LPCWSTR name)
-    : m_next(nullptr), m_signature(0), m_name(nullptr), m_monitor(nullptr), m_handle(nullptr) {
+    : m_next(nullptr),
+      m_signature(0),
+      m_name(nullptr),
+      m_monitor(nullptr),
+      m_handle(nullptr),
+      m_refs(1) {
     DbgPrint("CPMObject(0x%08X, size=%d)\n", TraceAddress(this),
              static_cast<int>(sizeof(CPMObject)));
     QORN_ASSERT(m_signature == 0);
@@ -74,7 +102,7 @@ CPMObject::~CPMObject() {
     DbgPrint("~CPMObject(0x%08X)\n", TraceAddress(this));
     {
         std::lock_guard<std::mutex> lock(gLiveMutex);
-        Live().erase(reinterpret_cast<ULONG_PTR>(m_handle));
+        Live().erase(reinterpret_cast<ULONG_PTR>(m_handle));  // gone already when retired
     }
     FreeMem(m_name);
 }
@@ -141,7 +169,7 @@ void DeleteAll(CPMList* list) {
     while (list->head != nullptr) {
         CPMObject* object = list->head;
         list->head = object->m_next;
-        delete object;
+        object->Retire();
     }
     list->tail = nullptr;
 }
@@ -251,7 +279,7 @@ CPort* CPrintMonitor::CreatePortEntry(LPCWSTR name, BOOL temporary) {
     if (temporary) {
         port->SetState(PORT_TEMPORARY);
     } else if (!OpenOrCreate(port->GetKey(), m_key, name)) {
-        delete port;
+        port->Retire();
         return nullptr;
     }
     AppendNode(&m_ports, port);
@@ -274,7 +302,7 @@ BOOL CPrintMonitor::DeletePortEntry(LPCWSTR name) {
         return FALSE;
     }
     RemoveNode(&m_ports, found);
-    delete found;
+    found->Retire();
     return m_key.RecurseDeleteKey(name) == ERROR_SUCCESS;
 }
 
@@ -282,7 +310,7 @@ BOOL CPrintMonitor::RemovePortEntry(CPort* port) {
     if (!RemoveNode(&m_ports, port)) {
         return FALSE;
     }
-    delete port;
+    port->Retire();
     return TRUE;
 }
 
@@ -310,7 +338,7 @@ BOOL CPrintMonitor::DeleteXcvEntry(CXcv* channel) {
     if (!RemoveNode(&m_channels, channel)) {
         return FALSE;
     }
-    delete channel;
+    channel->Retire();
     return TRUE;
 }
 

@@ -1,6 +1,8 @@
 // The monitor object and the objects it lists (ports and Xcv channels).
 #pragma once
 
+#include <cstddef>
+
 #include "monitor/nameindex.h"
 #include "monitor/regkey.h"
 #include "monitor/template.h"
@@ -32,9 +34,14 @@ class CPMObject : public CQornTemplate {
     // object's address, and never given out twice: a handle kept after its object was
     // destroyed can never reach a newer object that reuses the memory.
     HANDLE Handle() const { return m_handle; }
-    // The live object behind a handle that the spooler gives back, or null: handles of
-    // objects that were destroyed, or were never ours, are refused instead of dereferenced.
-    static CPMObject* FromHandle(HANDLE handle);
+    // The live object behind a handle that the spooler gives back, with a reference taken on
+    // it, or null: handles of objects that were deleted, or were never ours, are refused
+    // instead of dereferenced. The object lives at least until Release; use CObjectRef.
+    static CPMObject* Acquire(HANDLE handle);
+    void Release();
+    // Deletes the object as its list sees it: its handle is refused from now on, and the object
+    // is destroyed now, or when the last call still working on it releases it.
+    void Retire();
 
     CPMObject* m_next;
 
@@ -46,6 +53,38 @@ class CPMObject : public CQornTemplate {
 
   private:
     HANDLE m_handle;
+    LONG m_refs;  // the list's reference and one per call at work on the object
+};
+
+// A call's reference to the object behind a handle, of class T: null when the handle is not a
+// live, valid T. The object stays alive until the reference ends, even when another thread
+// deletes it meanwhile (a port deleted while a call on an idle handle still runs).
+template <class T>
+class CObjectRef {
+  public:
+    explicit CObjectRef(HANDLE handle) : m_object(nullptr) {
+        CPMObject* object = CPMObject::Acquire(handle);
+        m_object = dynamic_cast<T*>(object);
+        if (object != nullptr && (m_object == nullptr || !m_object->IsValid())) {
+            object->Release();
+            m_object = nullptr;
+        }
+    }
+    ~CObjectRef() {
+        if (m_object != nullptr) {
+            m_object->Release();
+        }
+    }
+    CObjectRef(const CObjectRef&) = delete;
+    CObjectRef& operator=(const CObjectRef&) = delete;
+
+    T* get() const { return m_object; }
+    T* operator->() const { return m_object; }
+    bool operator==(std::nullptr_t) const { return m_object == nullptr; }
+    bool operator!=(std::nullptr_t) const { return m_object != nullptr; }
+
+  private:
+    T* m_object;
 };
 
 // A list of listed objects: singly linked, appended at the tail. The list keeps its tail, so

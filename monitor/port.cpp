@@ -292,11 +292,6 @@ BOOL CPort::OpenDosDevice() {
 
 // --- Function-table entries on one port ---
 
-static CPort* PortFromHandle(HANDLE handle) {
-    auto* port = dynamic_cast<CPort*>(CPMObject::FromHandle(handle));
-    return port != nullptr && port->IsValid() ? port : nullptr;
-}
-
 BOOL WINAPI MonOpenPort(HANDLE monitorHandle, LPWSTR name, PHANDLE portHandle) {
     DbgPrint("OpenPort( \"%ws\" )\n", name);
     auto* monitor = static_cast<CPrintMonitor*>(monitorHandle);
@@ -331,11 +326,10 @@ BOOL WINAPI MonWritePort(HANDLE portHandle, LPBYTE buffer, DWORD size, LPDWORD w
         written = &ignored;
     }
     *written = 0;
-    CPort* port = nullptr;
+    CPortRef port(portHandle);
     {
-        // Only a port in a job takes data, and a port in a job is not deleted under it.
+        // Only a port in a job takes data.
         CAppLock lock;
-        port = PortFromHandle(portHandle);
         DbgPrint("WritePort(\"%ws\", %d)\n", port != nullptr ? port->GetName() : nullptr,
                  static_cast<int>(size));
         if (port == nullptr || (port->GetState() & PORT_IN_JOB) == 0 ||
@@ -357,8 +351,8 @@ BOOL WINAPI MonWritePort(HANDLE portHandle, LPBYTE buffer, DWORD size, LPDWORD w
 }
 
 BOOL WINAPI MonReadPort(HANDLE portHandle, LPBYTE, DWORD size, LPDWORD) {
+    CPortRef port(portHandle);
     CAppLock lock;
-    CPort* port = PortFromHandle(portHandle);
     DbgPrint("ReadPort(\"%ws\", %d)\n", port != nullptr ? port->GetName() : nullptr,
              static_cast<int>(size));
     SetLastError(ERROR_INVALID_HANDLE);  // the monitor returns nothing from the printer
@@ -366,7 +360,7 @@ BOOL WINAPI MonReadPort(HANDLE portHandle, LPBYTE, DWORD size, LPDWORD) {
 }
 
 BOOL WINAPI MonEndDocPort(HANDLE portHandle) {
-    CPort* port = PortFromHandle(portHandle);
+    CPortRef port(portHandle);
     DbgPrint("EndDocPort( \"%ws\" )\n", port != nullptr ? port->GetName() : nullptr);
     if (port == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -439,8 +433,8 @@ BOOL WINAPI MonGetPrinterDataFromPort(HANDLE portHandle, DWORD controlId, LPWSTR
         }
         DbgPrint("%s", trace);
     }
-    CAppLock lock;  // the port is not deleted while it is asked
-    CPort* port = PortFromHandle(portHandle);
+    CPortRef port(portHandle);
+    CAppLock lock;
     if (controlId != 0 && port != nullptr && port->GetOutput() != nullptr &&
         port->GetOutput() != INVALID_HANDLE_VALUE && (port->GetState() & PORT_DEVICE_OPEN) != 0) {
         return port->DeviceControl(controlId, reinterpret_cast<LPBYTE>(inBuffer), inSize,
@@ -462,8 +456,8 @@ BOOL WINAPI MonSetPortTimeOuts(HANDLE portHandle, LPCOMMTIMEOUTS timeouts, DWORD
         static_cast<int>(t.ReadTotalTimeoutConstant),
         static_cast<int>(t.WriteTotalTimeoutMultiplier),
         static_cast<int>(t.WriteTotalTimeoutConstant));
+    CPortRef port(portHandle);
     CAppLock lock;
-    CPort* port = PortFromHandle(portHandle);
     if (reserved == 0 && (port == nullptr || (port->GetState() & PORT_DEVICE_OPEN) == 0)) {
         SetLastError(ERROR_INVALID_PARAMETER);
     }

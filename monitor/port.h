@@ -75,6 +75,9 @@ class CPort : public CPMObject {
     int m_pins;
 };
 
+// A call's reference to the port behind a handle the spooler gives back (null if none).
+using CPortRef = CObjectRef<CPort>;
+
 // Names built by the port code hold 260 characters and the terminator.
 inline constexpr DWORD kPortNameBufferChars = 261;
 

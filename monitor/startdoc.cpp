@@ -9,11 +9,6 @@ static constexpr DWORD kFileNameHelpContext = 8810218;
 static const DWORD kPrintToFileHelpIds[] = {IDC_PRINT_TO_FILE_NAME, kFileNameHelpContext, 0, 0};
 static constexpr int kOutputFileChars = 260;
 
-static CPort* PortFromHandle(HANDLE handle) {
-    auto* port = dynamic_cast<CPort*>(CPMObject::FromHandle(handle));
-    return port != nullptr && port->IsValid() ? port : nullptr;
-}
-
 static HANDLE OpenOutputFile(LPCWSTR path, DWORD share) {
     return CreateFileW(path, GENERIC_WRITE, share, nullptr, OPEN_ALWAYS,
                        FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -97,12 +92,11 @@ static HANDLE PrintToFile(DWORD level, LPBYTE docInfo, DWORD* pendingError) {
 
 BOOL WINAPI MonStartDocPort(HANDLE portHandle, LPWSTR printerName, DWORD jobId, DWORD level,
                             LPBYTE docInfo) {
-    CPort* port = nullptr;
+    CPortRef port(portHandle);
     {
-        // The look-up and the test-and-set of PORT_IN_JOB are one step: of two calls at once,
-        // exactly one starts the job, and a port in a job is not deleted.
+        // The test-and-set of PORT_IN_JOB is one step: of two calls at once, exactly one starts
+        // the job, and a port in a job is not deleted.
         CAppLock lock;
-        port = PortFromHandle(portHandle);
         if (port == nullptr) {
             SetLastError(ERROR_INVALID_HANDLE);
             return FALSE;

@@ -18,11 +18,6 @@ CXcv::~CXcv() {
     DbgPrint("~CXcv(0x%08X)\n", TraceAddress(this));
 }
 
-CXcv* CXcv::FromHandle(HANDLE handle) {
-    auto* channel = dynamic_cast<CXcv*>(CPMObject::FromHandle(handle));
-    return channel != nullptr && channel->IsValid() ? channel : nullptr;
-}
-
 LPCWSTR XcvInputName(PBYTE input, DWORD inputSize) {
     if (input == nullptr) {
         return nullptr;
@@ -193,7 +188,7 @@ DWORD WINAPI MonXcvDataPort(HANDLE xcv, LPCWSTR dataName, PBYTE input, DWORD inp
                             PBYTE output, DWORD outputSize, PDWORD needed) {
     DbgPrint("XcvDataPort(\"%ws\")\n", dataName);
     DbgPrint("XcvDataPort(\"%d\")\n", static_cast<int>(inputSize));
-    CXcv* channel = CXcv::FromHandle(xcv);
+    CObjectRef<CXcv> channel(xcv);
     if (channel == nullptr) {
         DbgPrint("Invalid object 0x%08X to XcvDataPort()\n", TraceAddress(xcv));
         return ERROR_INVALID_HANDLE;
@@ -202,11 +197,11 @@ DWORD WINAPI MonXcvDataPort(HANDLE xcv, LPCWSTR dataName, PBYTE input, DWORD inp
 }
 
 BOOL WINAPI MonXcvClosePort(HANDLE xcv) {
-    CXcv* channel = CXcv::FromHandle(xcv);
+    CObjectRef<CXcv> channel(xcv);
     if (channel == nullptr) {
         DbgPrint("Invalid object 0x%08X to XcvClosePort()\n", TraceAddress(xcv));
         return FALSE;
     }
     DbgPrint("XcvClosePort(\"%ws\")\n", channel->GetName());
-    return channel->GetMonitor()->DeleteXcvEntry(channel);
+    return channel->GetMonitor()->DeleteXcvEntry(channel.get());
 }

@@ -35,9 +35,6 @@ class CXcv : public CPMObject {
     ACCESS_MASK GetGrantedAccess() const { return m_granted; }
     void SetGrantedAccess(ACCESS_MASK access) { m_granted = access; }
 
-    // The channel behind a handle, or null for anything that is not a live channel.
-    static CXcv* FromHandle(HANDLE handle);
-
   protected:
     // 0 when no monitor of the spooler has a port of that name; ERROR_ALREADY_EXISTS (also set
     // as the last error) when one has; the load error when the spooler cannot be asked.

@@ -1,8 +1,11 @@
 // The Xcv channel and the network monitor's requests, through the monitor's table as a port
 // user interface reaches them.
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <future>
+#include <mutex>
 #include <thread>
 
 #include "net/portentry.h"
@@ -266,6 +269,89 @@ TEST_F(Xcv, APortInAJobIsNotDeleted) {
     ASSERT_TRUE(Write(port, "still here"));
     ASSERT_TRUE(table_->pfnEndDocPort(port));
     EXPECT_EQ(ERROR_SUCCESS, RequestName(xcv, u"DeletePort", u"BUSY"));
+}
+
+// The spooler's services as the host gives them, except that ClosePrinter, once armed, waits
+// until it is let go: a call of the monitor can be held at that point.
+class HeldClosePrinter : public NvSpoolerServices {
+  public:
+    explicit HeldClosePrinter(NvSpoolerServices* host) : host_(host) { NvSetSpoolerServices(this); }
+    ~HeldClosePrinter() override { NvSetSpoolerServices(host_); }
+
+    void Arm() { armed_ = true; }
+    void WaitUntilHeld() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return held_; });
+    }
+    void LetGo() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        armed_ = false;
+        changed_.notify_all();
+    }
+
+    BOOL ClosePrinter(HANDLE printer) override {
+        std::unique_lock<std::mutex> lock(mutex_);
+        held_ = armed_;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return !armed_; });
+        return host_->ClosePrinter(printer);
+    }
+    BOOL OpenPrinter(LPWSTR name, LPHANDLE printer, LPPRINTER_DEFAULTSW defaults) override {
+        return host_->OpenPrinter(name, printer, defaults);
+    }
+    BOOL GetJob(HANDLE printer, DWORD id, DWORD level, LPBYTE job, DWORD size,
+                LPDWORD needed) override {
+        return host_->GetJob(printer, id, level, job, size, needed);
+    }
+    BOOL SetJob(HANDLE printer, DWORD id, DWORD level, LPBYTE job, DWORD command) override {
+        return host_->SetJob(printer, id, level, job, command);
+    }
+    BOOL EnumPorts(LPWSTR name, DWORD level, LPBYTE ports, DWORD size, LPDWORD needed,
+                   LPDWORD returned) override {
+        return host_->EnumPorts(name, level, ports, size, needed, returned);
+    }
+    BOOL XcvData(HANDLE xcv, PCWSTR name, PBYTE input, DWORD inputSize, PBYTE output,
+                 DWORD outputSize, PDWORD needed, PDWORD status) override {
+        return host_->XcvData(xcv, name, input, inputSize, output, outputSize, needed, status);
+    }
+
+  private:
+    NvSpoolerServices* host_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::atomic<bool> armed_{false};
+    bool held_ = false;
+};
+
+// A spooler may keep an idle port open for long, and an administrator may delete it meanwhile:
+// a call still working on the port (here a StartDocPort whose job cannot start, closing the
+// job's printer) finishes on it, and the port's handle is refused from the deletion on.
+TEST_F(Xcv, DeletingAnOpenIdlePortLetsACallOnItFinish) {
+    HANDLE xcv = Open();
+    PortEntry record = Record(u"IDLE", u"printer.example");  // no job can start
+    ASSERT_EQ(ERROR_SUCCESS, Request(xcv, u"AddPort", &record, sizeof record, nullptr, 0));
+    HANDLE port = OpenPort(u"IDLE");
+    ASSERT_NE(nullptr, port);
+    DWORD id = NewJob();
+    HeldClosePrinter services(host_.get());
+    services.Arm();
+    DWORD startError = 0;
+    std::thread starting([&] {
+        EXPECT_FALSE(StartDoc(port, id));
+        startError = GetLastError();
+    });
+    services.WaitUntilHeld();
+    EXPECT_EQ(ERROR_SUCCESS, RequestName(xcv, u"DeletePort", u"IDLE"));
+    SetLastError(0);
+    EXPECT_FALSE(table_->pfnEndDocPort(port));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+    services.LetGo();
+    starting.join();
+    EXPECT_EQ(static_cast<DWORD>(ERROR_REGISTRY_CORRUPT), startError);
+    EXPECT_FALSE(table_->pfnClosePort(port));
+    EXPECT_TRUE(MonitorPorts().empty());
+    EXPECT_FALSE(RegistryKeyExists(std::u16string(kPortsKey) + u"\\IDLE"));
+    EXPECT_EQ(0u, host_->OpenPrinterCount());
 }
 
 TEST_F(Xcv, PortIsValidProbesAPath) {
