@@ -29,16 +29,10 @@ ip link set lo up
 
 work=$(mktemp -d /tmp/nvshots-wine-XXXXXX)
 xvfb= printer=
-stop() {
-  if [ -n "$1" ]; then
-    kill "$1" 2>/dev/null || true
-    wait "$1" 2>/dev/null || true
-  fi
-}
 cleanup() {
   WINEPREFIX=$work/prefix "$WINESERVER" -k 2>/dev/null || true
-  stop "$printer"
-  stop "$xvfb"
+  stop_process "$printer"
+  stop_process "$xvfb"
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -50,25 +44,14 @@ localedef -i zh_CN -f UTF-8 "$work/locale/zh_CN.UTF-8" 2>/dev/null ||
   [ -d "$work/locale/zh_CN.UTF-8" ] || { echo "screenshots-wine.sh: localedef failed" >&2; exit 1; }
 export LOCPATH=$work/locale LANG=zh_CN.UTF-8 LC_ALL= LANGUAGE=
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -dpi 96 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb=$!
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
-  kill -0 "$xvfb" 2>/dev/null || { cat "$work/xvfb.log" >&2; exit 1; }
-  sleep 0.05
-done
-export DISPLAY=:$(head -n1 "$work/display")
-export WINEPREFIX=$work/prefix WINEDEBUG=-all
-"$WINE64" wineboot -i >/dev/null 2>&1
-"$WINESERVER" -w
+start_xvfb "$work" 1024x768x24
+export DISPLAY=$display
+wine_prefix "$work/prefix"
 
 "$linux/bin/nvprinter" snmp --listen 0.0.0.0:161 --description "NV-2300" --mac 0060b08fbb49 \
   --quiet >"$work/printer.log" 2>&1 &
 printer=$!
-for _ in $(seq 100); do
-  grep -q "listening on" "$work/printer.log" && break
-  sleep 0.05
-done
+wait_for_output "$work/printer.log" "listening on" || true
 
 mkdir -p docs/screenshots "$work/out"
 "$WINE64" explorer /desktop=nvinstall,800x600 "$mingw/bin/wizard_screenshots.exe" "Z:$work/out"

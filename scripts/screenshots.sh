@@ -29,32 +29,18 @@ if ! fc-list :lang=zh-cn family | grep -q .; then
   exit 1
 fi
 
+. tests/win32/process-env.sh
 work=$(mktemp -d /tmp/nvscreens-XXXXXX)
 xvfb=
 wm=
-stop() {
-  if [ -n "$1" ]; then
-    kill "$1" 2>/dev/null || true
-    wait "$1" 2>/dev/null || true
-  fi
-}
 cleanup() {
-  stop "$wm"
-  stop "$xvfb"
+  stop_process "$wm"
+  stop_process "$xvfb"
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-# Xvfb picks a free display itself and writes its number to fd 3 once it accepts clients.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -dpi 96 -nolisten tcp \
-  3>"$work/display" 2>"$work/xvfb.log" &
-xvfb=$!
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
-  kill -0 "$xvfb" 2>/dev/null || { cat "$work/xvfb.log" >&2; exit 1; }
-  sleep 0.05
-done
-display=:$(head -n1 "$work/display")
+start_xvfb "$work" 1280x1024x24
 
 if command -v openbox >/dev/null; then
   DISPLAY=$display openbox --sm-disable >"$work/openbox.log" 2>&1 &

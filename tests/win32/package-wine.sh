@@ -29,7 +29,7 @@ i686_dir=$1 x64_dir=$2 linux_dir=$3
 work=$(mktemp -d /tmp/nvpackage-XXXXXX)
 agent_pid=
 cleanup() {
-  [ -z "$agent_pid" ] || { kill "$agent_pid" 2>/dev/null; wait "$agent_pid" 2>/dev/null || true; }
+  stop_process "$agent_pid"
   for prefix in "$work"/prefix-*; do
     [ -d "$prefix" ] && WINEPREFIX=$prefix "$WINESERVER" -k 2>/dev/null || true
   done
@@ -105,21 +105,16 @@ start_agent() {
   "$linux_dir/bin/nvprinter" snmp --listen 127.0.0.1:161 --mac 021a2b3c4d5e \
     --description "Lab Printer 1" --quiet >"$work/agent.out" &
   agent_pid=$!
-  for _ in $(seq 100); do
-    grep -q 'listening on' "$work/agent.out" && return 0
-    sleep 0.05
-  done
-  bad "the printer simulator did not start"
+  wait_for_output "$work/agent.out" 'listening on' || bad "the printer simulator did not start"
 }
 
 test_arch() {
   local arch=$1 loader=$2 dir=$3
   . "$dir/msi.env"
-  export WINEPREFIX=$work/prefix-$arch
   local winearch=win64
   [ "$arch" = i686 ] && winearch=win32
-  echo "== Wine prefix $WINEPREFIX ($arch)"
-  WINEARCH=$winearch "$loader" wineboot -i >/dev/null 2>&1
+  echo "== Wine prefix $work/prefix-$arch ($arch)"
+  WINEARCH=$winearch wine_prefix "$work/prefix-$arch" "$loader"
   snapshot before
 
   local installed="$WINEPREFIX/drive_c/Program Files/NORVA/nvport.exe"

@@ -24,10 +24,7 @@ work=$(mktemp -d /tmp/nvjobs-XXXXXX)
 pids=()
 stop_printers() {
   local pid
-  for pid in "${pids[@]}"; do
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
+  for pid in "${pids[@]}"; do stop_process "$pid"; done
   pids=()
 }
 cleanup() {
@@ -101,10 +98,8 @@ for arch in x86_64 i686; do
     fi
   fi
   echo "== Windows build ($arch): job host over nvtcpmon.dll under Wine"
-  export WINEPREFIX=$work/prefix-$arch WINEDEBUG=-all
   unset DISPLAY
-  "$loader" wineboot -i >/dev/null 2>&1
-  "$WINESERVER" -w
+  wine_prefix "$work/prefix-$arch" "$loader"
   # The monitor is loaded from the system folder by name, as the spooler loads it; its
   # SPOOLSS.DLL import resolves to the stand-in in the job host's folder.
   cp "$dir/bin/nvtcpmon.dll" "$WINEPREFIX/drive_c/windows/$system/"

@@ -26,42 +26,23 @@ command -v Xvfb >/dev/null || { echo "run-wine-wizard.sh: Xvfb is missing (apt-g
 work=$(mktemp -d /tmp/nvwizard-XXXXXX)
 prefix=$work/prefix
 xvfb= printer=
-stop() {
-  if [ -n "$1" ]; then
-    kill "$1" 2>/dev/null || true
-    wait "$1" 2>/dev/null || true
-  fi
-}
 cleanup() {
   WINEPREFIX=$prefix "$WINESERVER" -k 2>/dev/null || true
-  stop "$printer"
-  stop "$xvfb"
+  stop_process "$printer"
+  stop_process "$xvfb"
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-# Xvfb picks a free display itself and writes its number to fd 3 once it accepts clients.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -dpi 96 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb=$!
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
-  kill -0 "$xvfb" 2>/dev/null || { cat "$work/xvfb.log" >&2; exit 1; }
-  sleep 0.05
-done
-export DISPLAY=:$(head -n1 "$work/display")
-export WINEPREFIX=$prefix WINEDEBUG=-all
-
+start_xvfb "$work" 1024x768x24
+export DISPLAY=$display
 echo "== Wine prefix $prefix on display $DISPLAY"
-"$WINE64" wineboot -i >/dev/null 2>&1
-"$WINESERVER" -w
+wine_prefix "$prefix"
 
 start_printer() {
   "$nvprinter" snmp --listen 0.0.0.0:161 --description "Wine Printer" --quiet >"$work/printer.log" 2>&1 &
   printer=$!
-  for _ in $(seq 100); do
-    grep -q "listening on" "$work/printer.log" && return 0
-    sleep 0.05
-  done
+  wait_for_output "$work/printer.log" "listening on" && return 0
   cat "$work/printer.log" >&2
   return 1
 }
@@ -83,7 +64,7 @@ for arch in x86_64 i686; do
     echo "FAILED: the wizards with a printer ($arch)"
     status=1
   fi
-  stop "$printer"
+  stop_process "$printer"
   printer=
   echo "== The wizards ($arch), no printer answering"
   if ! timeout 300 "$loader" "$dir/bin/wizard_test.exe" noprinter; then

@@ -13,12 +13,9 @@ wine64=$WINE64 wine32=$WINE32
 prefix=$(mktemp -d /tmp/nvwine-XXXXXX)
 trap 'WINEPREFIX=$prefix "$WINESERVER" -k 2>/dev/null || true; rm -rf "$prefix"' EXIT
 
-export WINEPREFIX=$prefix WINEDEBUG=-all
 unset DISPLAY
-
 echo "== Wine prefix $prefix"
-"$wine64" wineboot -i >/dev/null 2>&1
-"$WINESERVER" -w
+wine_prefix "$prefix" "$wine64"
 
 system32=$prefix/drive_c/windows/system32
 syswow64=$prefix/drive_c/windows/syswow64

@@ -7,6 +7,9 @@
 # The `wine` package's commands come first (/usr/bin/wine picks the loader for the program);
 # Debian's wine64 and wine32 packages alone put their loaders only under /usr/lib/wine.
 # A missing piece stops the calling script with the package that provides it.
+# It also brings the helpers for background programs (process-env.sh) and wine_prefix.
+
+. "$(dirname "${BASH_SOURCE[0]}")/process-env.sh"
 
 wine_missing() {
   echo "Wine is not installed completely: $1 (apt-get install -y $2)" >&2
@@ -32,3 +35,12 @@ if ! [ -x "$WINE64" ]; then
   [ -n "$WINE32" ] || wine_missing "no 64-bit loader (wine64)" "wine wine64"
   WINE64=$WINE32
 fi
+
+# wine_prefix DIR [LOADER]: makes DIR the Wine prefix of what follows (WINEPREFIX, exported,
+# with Wine's debug output off), creates it with LOADER (default $WINE64) and waits until the
+# wine server has written it out.
+wine_prefix() {
+  export WINEPREFIX=$1 WINEDEBUG=-all
+  "${2:-$WINE64}" wineboot -i >/dev/null 2>&1
+  "$WINESERVER" -w
+}
