@@ -197,6 +197,14 @@ LONG ReadSubKeys(HKEY key, std::vector<std::u16string>* names) {
     return result;
 }
 
+LONG ReadKey(HKEY key, std::vector<ValueEntry>* values, std::vector<std::u16string>* subKeys) {
+    LONG result = ReadValues(key, values);
+    if (result == ERROR_SUCCESS) {
+        result = ReadSubKeys(key, subKeys);
+    }
+    return result;
+}
+
 // Deletes a key with everything below it, deepest first (a key with subkeys cannot be deleted).
 // Index 0 is read again on every pass, since the subkey just deleted is gone.
 LONG DeleteTree(HKEY parent, const std::u16string& name) {
@@ -251,10 +259,7 @@ std::string ValueLine(const ValueEntry& value) {
 LONG ListKey(HKEY key, const std::string& path, bool recurse, std::string* out) {
     std::vector<ValueEntry> values;
     std::vector<std::u16string> subKeys;
-    LONG result = ReadValues(key, &values);
-    if (result == ERROR_SUCCESS) {
-        result = ReadSubKeys(key, &subKeys);
-    }
+    LONG result = ReadKey(key, &values, &subKeys);
     if (result != ERROR_SUCCESS) {
         return result;
     }
@@ -271,12 +276,8 @@ LONG ListKey(HKEY key, const std::string& path, bool recurse, std::string* out) 
             *out += subPath + "\n";
             continue;
         }
-        HKEY subKey = nullptr;
-        result = RegOpenKeyExW(key, name.c_str(), 0, KEY_READ, &subKey);
-        if (result == ERROR_SUCCESS) {
-            result = ListKey(subKey, subPath, true, out);
-            RegCloseKey(subKey);
-        }
+        result = VisitSubKey(key, name,
+                             [&](HKEY subKey) { return ListKey(subKey, subPath, true, out); });
         if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND) {
             return result;  // a subkey deleted meanwhile is just no longer there
         }
@@ -300,13 +301,9 @@ LONG SearchValue(HKEY key, const std::string& path, const std::u16string& name, 
         return result;
     }
     for (const std::u16string& subName : subKeys) {
-        HKEY subKey = nullptr;
-        result = RegOpenKeyExW(key, subName.c_str(), 0, KEY_READ, &subKey);
-        if (result == ERROR_SUCCESS) {
-            result =
-                SearchValue(subKey, path + "\\" + NvToUtf8(subName.c_str()), name, matches, out);
-            RegCloseKey(subKey);
-        }
+        result = VisitSubKey(key, subName, [&](HKEY subKey) {
+            return SearchValue(subKey, path + "\\" + NvToUtf8(subName.c_str()), name, matches, out);
+        });
         if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND) {
             return result;
         }

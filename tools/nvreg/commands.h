@@ -73,6 +73,22 @@ int Refusal(Answer answer, const char* what, const char* option = "/f");
 // A key's values and subkeys, in the registry's order.
 LONG ReadValues(HKEY key, std::vector<ValueEntry>* values);
 LONG ReadSubKeys(HKEY key, std::vector<std::u16string>* names);
+// Both, values first.
+LONG ReadKey(HKEY key, std::vector<ValueEntry>* values, std::vector<std::u16string>* subKeys);
+
+// Opens the subkey NAME of KEY for reading, calls visit(subkey) and closes it again; the error
+// of the open, or what visit returned.
+template <class Visit>
+LONG VisitSubKey(HKEY key, const std::u16string& name, Visit visit) {
+    HKEY subKey = nullptr;
+    LONG result = RegOpenKeyExW(key, name.c_str(), 0, KEY_READ, &subKey);
+    if (result == ERROR_SUCCESS) {
+        result = visit(subKey);
+        RegCloseKey(subKey);
+    }
+    return result;
+}
+
 // Deletes a key with everything below it.
 LONG DeleteTree(HKEY parent, const std::u16string& name);
 

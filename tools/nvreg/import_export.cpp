@@ -186,10 +186,7 @@ LONG ExportKey(HKEY key, const std::u16string& path, std::u16string* text,
                std::u16string* badPath) {
     std::vector<ValueEntry> values;
     std::vector<std::u16string> subKeys;
-    LONG result = ReadValues(key, &values);
-    if (result == ERROR_SUCCESS) {
-        result = ReadSubKeys(key, &subKeys);
-    }
+    LONG result = ReadKey(key, &values, &subKeys);
     if (result != ERROR_SUCCESS) {
         return result;
     }
@@ -207,12 +204,9 @@ LONG ExportKey(HKEY key, const std::u16string& path, std::u16string* text,
             *badPath = path;
             return ERROR_INVALID_DATA;
         }
-        HKEY subKey = nullptr;
-        result = RegOpenKeyExW(key, name.c_str(), 0, KEY_READ, &subKey);
-        if (result == ERROR_SUCCESS) {
-            result = ExportKey(subKey, path + u"\\" + name, text, badPath);
-            RegCloseKey(subKey);
-        }
+        result = VisitSubKey(key, name, [&](HKEY subKey) {
+            return ExportKey(subKey, path + u"\\" + name, text, badPath);
+        });
         if (result != ERROR_SUCCESS) {
             return result;
         }
