@@ -62,34 +62,45 @@ int RequireOwnPort(const Tool& tool, const char* request, const std::string& nam
     return tool.Fail(Quoted(request, name), ERROR_UNKNOWN_PORT);
 }
 
-DWORD ReadConfig(XcvChannel& channel, const std::string& name, PortEntry* record) {
-    return channel.RequestWithName(WSTR("ReadConfigInf"), name, record, sizeof *record);
+// Opens the channel and checks that the port is this monitor's, for a request on it; 0 or the
+// exit code.
+int OpenForOwnPort(const Tool& tool, XcvChannel* channel, bool administer, const char* request,
+                   const std::string& name) {
+    int opened = OpenChannel(tool, channel, administer);
+    if (opened != kExitOk) {
+        return opened;
+    }
+    return RequireOwnPort(tool, request, name);
 }
 
-// A failed ReadConfigInf; invalid data is a port whose stored settings the monitor cannot use
-// (a writer stopped half-way, or a value made by hand), which the line says.
-int ReadFailure(const Tool& tool, const std::string& name, DWORD error) {
-    std::string what = Quoted("ReadConfigInf", name);
-    if (error == ERROR_INVALID_DATA) {
-        what +=
-            ": the port's stored settings lack a required value (IPAddress, HostName, "
-            "HWAddress) or hold one the monitor cannot use (Protocol, IPAddress)";
+// Reads the port's record (ReadConfigInf); 0 or the exit code. Invalid data is a port whose
+// stored settings the monitor cannot use (a writer stopped half-way, or a value made by hand),
+// which the line says. A record without a name is one whose address did not parse: nothing was
+// read, and writing settings over it would store a port without a transport.
+int ReadPort(const Tool& tool, XcvChannel& channel, const std::string& name, PortEntry* record) {
+    DWORD error = channel.RequestWithName(WSTR("ReadConfigInf"), name, record, sizeof *record);
+    if (error != ERROR_SUCCESS) {
+        std::string what = Quoted("ReadConfigInf", name);
+        if (error == ERROR_INVALID_DATA) {
+            what +=
+                ": the port's stored settings lack a required value (IPAddress, HostName, "
+                "HWAddress) or hold one the monitor cannot use (Protocol, IPAddress)";
+        }
+        return tool.Fail(what, error);
     }
-    return tool.Fail(what, error);
+    if (record->PortName[0] == 0) {
+        return tool.Problem(name + ": the port's address does not parse (IPAddress)");
+    }
+    return kExitOk;
 }
 
 // Reads the port's record, applies the settings and writes it back; 0 or the exit code.
 int Configure(const Tool& tool, XcvChannel& channel, const std::string& name,
               const PortSettings& settings) {
     PortEntry record{};
-    DWORD error = ReadConfig(channel, name, &record);
-    if (error != ERROR_SUCCESS) {
-        return ReadFailure(tool, name, error);
-    }
-    if (record.PortName[0] == 0) {
-        // Nothing was read: writing the settings over an empty record would store a port
-        // without a transport.
-        return tool.Problem(name + ": the port's address does not parse (IPAddress)");
+    int read = ReadPort(tool, channel, name, &record);
+    if (read != kExitOk) {
+        return read;
     }
     std::string problem = ApplySettings(settings, &record);
     if (!problem.empty()) {
@@ -97,7 +108,7 @@ int Configure(const Tool& tool, XcvChannel& channel, const std::string& name,
     }
     TakeTransportDefaults(settings, &record);
     SetField(record.PortName, name);
-    error = channel.Request(WSTR("ConfigPort"), &record, sizeof record, nullptr, 0);
+    DWORD error = channel.Request(WSTR("ConfigPort"), &record, sizeof record, nullptr, 0);
     if (error != ERROR_SUCCESS) {
         return tool.Fail(Quoted("ConfigPort", name), error);
     }
@@ -206,11 +217,7 @@ int Config(const Tool& tool, const std::vector<std::string>& args) {
         return checked;
     }
     XcvChannel channel;
-    int opened = OpenChannel(tool, &channel, /*administer=*/true);
-    if (opened != kExitOk) {
-        return opened;
-    }
-    int own = RequireOwnPort(tool, "ConfigPort", name);
+    int own = OpenForOwnPort(tool, &channel, /*administer=*/true, "ConfigPort", name);
     if (own != kExitOk) {
         return own;
     }
@@ -239,21 +246,14 @@ int Show(const Tool& tool, const std::vector<std::string>& args) {
         return tool.Usage("show needs a port name");
     }
     XcvChannel channel;
-    int opened = OpenChannel(tool, &channel, /*administer=*/false);
-    if (opened != kExitOk) {
-        return opened;
-    }
-    int own = RequireOwnPort(tool, "ReadConfigInf", name);
+    int own = OpenForOwnPort(tool, &channel, /*administer=*/false, "ReadConfigInf", name);
     if (own != kExitOk) {
         return own;
     }
     PortEntry record{};
-    DWORD error = ReadConfig(channel, name, &record);
-    if (error != ERROR_SUCCESS) {
-        return ReadFailure(tool, name, error);
-    }
-    if (record.PortName[0] == 0) {
-        return tool.Problem(name + ": the port's address does not parse (IPAddress)");
+    int read = ReadPort(tool, channel, name, &record);
+    if (read != kExitOk) {
+        return read;
     }
     PrintRecord(record, json);
     return kExitOk;
@@ -266,11 +266,7 @@ int Delete(const Tool& tool, const std::vector<std::string>& args) {
         return usage;
     }
     XcvChannel channel;
-    int opened = OpenChannel(tool, &channel, /*administer=*/true);
-    if (opened != kExitOk) {
-        return opened;
-    }
-    int own = RequireOwnPort(tool, "DeletePort", name);
+    int own = OpenForOwnPort(tool, &channel, /*administer=*/true, "DeletePort", name);
     if (own != kExitOk) {
         return own;
     }
