@@ -5,12 +5,10 @@
 // shipped: Wine loads this file from the host's folder instead of its own (spoolss=n).
 //
 // The host reaches the table through the NvTest exports, found with GetProcAddress.
-#include <windows.h>
-#include <winspool.h>
-#include <winsplp.h>
-
 #include <string>
 #include <vector>
+
+#include "tools/spoolhost/job_info.h"
 
 namespace {
 
@@ -45,10 +43,6 @@ class Locked {
 
 const std::wstring kDatatype = L"RAW";
 const std::wstring kPrintProcessor = L"winprint";
-
-DWORD StringBytes(const std::wstring& text) {
-    return static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
-}
 
 // The job of an open printer handle, or null with the error a spooler gives.
 Job* FindJob(HANDLE printer, DWORD jobId, DWORD* error) {
@@ -129,46 +123,10 @@ extern "C" BOOL WINAPI GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE 
         SetLastError(ERROR_INVALID_LEVEL);
         return FALSE;
     }
-    std::vector<const std::wstring*> texts = {&job->printer,  &job->machine, &job->user,
-                                              &job->document, &kDatatype,    &kPrintProcessor};
-    DWORD total = level == 1 ? sizeof(JOB_INFO_1W) : sizeof(JOB_INFO_2W);
-    for (const auto* text : texts) {
-        total += StringBytes(*text);
-    }
-    *needed = total;
-    if (buffer == nullptr || size < total) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
-    LPBYTE end = buffer + total;
-    std::vector<LPWSTR> placed;
-    for (const auto* text : texts) {
-        end -= StringBytes(*text);
-        memcpy(end, text->c_str(), StringBytes(*text));
-        placed.push_back(reinterpret_cast<LPWSTR>(end));
-    }
-    if (level == 1) {
-        JOB_INFO_1W info{};
-        info.JobId = job->id;
-        info.pPrinterName = placed[0];
-        info.pMachineName = placed[1];
-        info.pUserName = placed[2];
-        info.pDocument = placed[3];
-        info.pDatatype = placed[4];
-        memcpy(buffer, &info, sizeof info);
-    } else {
-        JOB_INFO_2W info{};
-        info.JobId = job->id;
-        info.pPrinterName = placed[0];
-        info.pMachineName = placed[1];
-        info.pUserName = placed[2];
-        info.pDocument = placed[3];
-        info.pNotifyName = placed[2];
-        info.pDatatype = placed[4];
-        info.pPrintProcessor = placed[5];
-        memcpy(buffer, &info, sizeof info);
-    }
-    return TRUE;
+    return nvspool::PackJobInfo(
+        job->id, level,
+        {job->printer, job->machine, job->user, job->document, kDatatype, kPrintProcessor}, buffer,
+        size, needed);
 }
 
 // Every command is recorded; the job itself does not change.

@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+#include "tools/spoolhost/job_info.h"
+
 namespace nvspool {
 
 namespace {
@@ -452,49 +454,10 @@ BOOL SpoolerHost::GetJob(HANDLE printer, DWORD jobId, DWORD level, LPBYTE buffer
         return FALSE;
     }
     static const std::u16string kPrintProcessor = u"winprint";
-    std::vector<const std::u16string*> texts = {&job->printer, &job->machine, &job->user,
-                                                &job->document, &job->datatype};
-    if (level == 2) {
-        texts.push_back(&kPrintProcessor);
-    }
-    DWORD total = level == 1 ? sizeof(JOB_INFO_1W) : sizeof(JOB_INFO_2W);
-    for (const auto* text : texts) {
-        total += StringBytes(*text);
-    }
-    *needed = total;
-    if (buffer == nullptr || size < total) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
-    LPBYTE end = buffer + total;
-    std::vector<LPWSTR> placed;
-    for (const auto* text : texts) {
-        end -= StringBytes(*text);
-        memcpy(end, text->c_str(), StringBytes(*text));
-        placed.push_back(reinterpret_cast<LPWSTR>(end));
-    }
-    if (level == 1) {
-        JOB_INFO_1W info{};
-        info.JobId = job->id;
-        info.pPrinterName = placed[0];
-        info.pMachineName = placed[1];
-        info.pUserName = placed[2];
-        info.pDocument = placed[3];
-        info.pDatatype = placed[4];
-        memcpy(buffer, &info, sizeof info);
-    } else {
-        JOB_INFO_2W info{};
-        info.JobId = job->id;
-        info.pPrinterName = placed[0];
-        info.pMachineName = placed[1];
-        info.pUserName = placed[2];
-        info.pDocument = placed[3];
-        info.pDatatype = placed[4];
-        info.pNotifyName = placed[2];
-        info.pPrintProcessor = placed[5];
-        memcpy(buffer, &info, sizeof info);
-    }
-    return TRUE;
+    return PackJobInfo(
+        job->id, level,
+        {job->printer, job->machine, job->user, job->document, job->datatype, kPrintProcessor},
+        buffer, size, needed);
 }
 
 // Every command is recorded; the job itself does not change.
