@@ -615,9 +615,10 @@ void Host::RawRandomResets() {
                       " restarted=" + std::to_string(restarted));
 }
 
-// The printer stops reading for 2.5 s after 100 kB; the port's time-out is 1000 ms. A WritePort
-// that times out part-way reports what it handed to the socket, and the job goes on after
-// that: the printer receives every byte exactly once.
+// The printer stops reading for 5 s after 100 kB; the port's time-out is 1000 ms. The pause is
+// long enough for a slow host (Wine on a loaded machine) to fill the loopback socket's buffers
+// and still wait a whole time-out. A WritePort that times out part-way reports what it handed
+// to the socket, and the job goes on after that: the printer receives every byte exactly once.
 void Host::RawPauses() {
     const std::string name = "raw-pause";
     std::string data = Pattern(20000000, 7);

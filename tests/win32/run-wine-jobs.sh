@@ -64,7 +64,7 @@ start_printers() {
   start_printer "$dir" reset raw --reset-after 300000
   start_printer "$dir" talk raw --status-on-connect 40 --slow 3000000
   start_printer "$dir" random raw --reset-random 2000000 --seed 1
-  start_printer "$dir" pause raw --pause-after 100000 --pause-ms 2500
+  start_printer "$dir" pause raw --pause-after 100000 --pause-ms 5000
   start_printer "$dir" lpd lpd
   start_printer "$dir" nak1 lpd --nak-at 1
   start_printer "$dir" nak5 lpd --nak-at 5
