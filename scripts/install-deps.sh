@@ -33,14 +33,27 @@ packages=(
   # scripts/screenshots.sh.
   qt6-base-dev fonts-noto-cjk xvfb xauth openbox
 )
-packages_i386=(wine32:i386)
+# Wine's 32-bit loader runs the i686 DLLs. It is optional: where the kernel cannot run 32-bit
+# programs, or the i386 packages cannot be installed (a mirror mid-sync leaves the i386 index
+# stale for hours, and wine32 is then "held broken"), the i686 Wine stages skip and say why.
+package_i386=wine32:i386
+
+. "$(dirname "$0")/kernel-ia32.sh"
+
+say() { echo "install-deps.sh: $*"; }
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+
+want_i386=0
+if kernel_runs_ia32; then
+  installed "$package_i386" || want_i386=1
+else
+  say "$package_i386 skipped: this kernel cannot run 32-bit programs (the i686 Wine stages will skip)"
+fi
 
 missing=()
-for p in "${packages[@]}" "${packages_i386[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -eq 0 ]; then
-  echo "install-deps.sh: everything is installed"
+for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
+if [ ${#missing[@]} -eq 0 ] && [ $want_i386 -eq 0 ]; then
+  say "everything is installed"
   exit 0
 fi
 
@@ -48,7 +61,37 @@ if [ ! -e /usr/sbin/policy-rc.d ]; then
   printf '#!/bin/sh\nexit 101\n' > /usr/sbin/policy-rc.d
   chmod +x /usr/sbin/policy-rc.d
 fi
-dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-apt-get update -q
+if [ $want_i386 -eq 1 ]; then
+  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+fi
+
+# apt-get update fails as a whole when one index does not match its Release file (a mirror
+# mid-sync). Try three times; if an index is still missing, go on with what apt has: the
+# installs below decide whether it matters.
+update_log=$(mktemp)
+for attempt in 1 2 3; do
+  if apt-get update -q >"$update_log" 2>&1 && ! grep -q '^[EW]: Failed to fetch' "$update_log"; then
+    break
+  fi
+  if [ $attempt -eq 3 ]; then
+    failed=$(grep -o 'Failed to fetch [^ ]*' "$update_log" | sed 's/Failed to fetch //' | sort -u | tr '\n' ' ' | sed 's/ $//')
+    say "apt-get update: some package indices could not be fetched (${failed:-see the output of apt-get update}); going on with what apt has"
+    break
+  fi
+  sleep $((attempt * 5))
+done
+rm -f "$update_log"
+
+# The amd64 packages are required: a failure here stops the script with apt's message.
 apt-get install -y -q --no-install-recommends "${packages[@]}"
-apt-get install -y -q --no-install-recommends "${packages_i386[@]}"
+
+if [ $want_i386 -eq 1 ]; then
+  i386_log=$(mktemp)
+  if apt-get install -y -q --no-install-recommends "$package_i386" >"$i386_log" 2>&1; then
+    say "$package_i386 installed"
+  else
+    reason=$(grep '^E:' "$i386_log" | head -n 1 | sed 's/^E: //')
+    say "$package_i386 could not be installed (${reason:-apt failed}); the i686 Wine stages will skip"
+  fi
+  rm -f "$i386_log"
+fi

@@ -208,8 +208,7 @@ test_arch() {
 for arch in x86_64 i686; do
   if [ "$arch" = i686 ]; then
     if [ -z "$WINE32" ]; then
-      echo "SKIPPED: the package and nvport (i686): this kernel cannot run 32-bit programs, so"
-      echo "         Wine's 32-bit loader cannot start (the i686 package is still built)"
+      skip_i686 "the package and nvport" "the i686 package is still built"
       continue
     fi
     test_arch i686 "$WINE32" "$i686_dir"

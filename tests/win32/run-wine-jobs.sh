@@ -92,8 +92,7 @@ for arch in x86_64 i686; do
   if [ "$arch" = i686 ]; then
     dir=$i686_dir loader=$WINE32 system=syswow64
     if [ -z "$loader" ]; then
-      echo "SKIPPED: jobs through the i686 DLL: this kernel cannot run 32-bit programs, so"
-      echo "         Wine's 32-bit loader cannot start (the i686 DLLs are still built and checked)"
+      skip_i686 "jobs through the DLL" "the i686 DLLs are still built and checked"
       continue
     fi
   fi

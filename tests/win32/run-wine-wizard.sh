@@ -53,8 +53,7 @@ for arch in x86_64 i686; do
   if [ "$arch" = i686 ]; then
     dir=$i686_dir loader=$WINE32
     if [ -z "$loader" ]; then
-      echo "SKIPPED: the wizards ($arch): this kernel cannot run 32-bit programs, so Wine's"
-      echo "         32-bit loader cannot start (the i686 DLL is still checked by objdump)"
+      skip_i686 "the wizards" "the i686 DLL is still checked by objdump"
       continue
     fi
   fi

@@ -37,8 +37,7 @@ for arch in x86_64 i686; do
   if [ "$arch" = i686 ]; then
     dir=$i686_dir loader=$wine32
     if [ -z "$loader" ]; then
-      echo "SKIPPED: EnumPortsW ($arch): this kernel cannot run 32-bit programs, so Wine's"
-      echo "         32-bit loader cannot start (the i686 DLL is still checked by objdump)"
+      skip_i686 "EnumPortsW" "the i686 DLL is still checked by objdump"
       continue
     fi
   fi

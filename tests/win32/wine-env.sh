@@ -2,7 +2,7 @@
 # Finds Wine's programs wherever Debian puts them, for the scripts that run Win32 programs.
 # Source it; it sets
 #   WINE64      runs x86_64 programs
-#   WINE32      runs i686 programs; empty where this kernel cannot run 32-bit programs
+#   WINE32      runs i686 programs; empty where it cannot (WINE32_ABSENT says why)
 #   WINESERVER  the wine server of the same installation
 # The `wine` package's commands come first (/usr/bin/wine picks the loader for the program);
 # Debian's wine64 and wine32 packages alone put their loaders only under /usr/lib/wine.
@@ -21,13 +21,28 @@ WINESERVER=$(command -v wineserver || true)
 [ -x "$WINESERVER" ] || wine_missing "no wineserver" wine
 
 # The 32-bit loader also starts 64-bit programs, but only where the kernel runs 32-bit
-# programs at all (i386 execve fails with ENOEXEC when IA-32 emulation is off).
+# programs at all (i386 execve fails with ENOEXEC when IA-32 emulation is off) and the
+# optional wine32:i386 package is installed.
+. "$(dirname "${BASH_SOURCE[0]}")/../../scripts/kernel-ia32.sh"
+# /usr/bin/wine falls back to the 64-bit loader when wine32 is missing, so ask for the 32-bit
+# loader itself. WINE32_ABSENT says why the i686 stages cannot run, for skip_i686.
 WINE32=
-if command -v wine >/dev/null && WINEDEBUG=-all wine --version >/dev/null 2>&1; then
-  WINE32=$(command -v wine)
-elif /usr/lib/wine/wine --version >/dev/null 2>&1; then
-  WINE32=/usr/lib/wine/wine
+WINE32_ABSENT=
+if ! [ -x /usr/lib/wine/wine ]; then
+  WINE32_ABSENT="wine32:i386 is not installed (scripts/install-deps.sh said why)"
+elif ! kernel_runs_ia32; then
+  WINE32_ABSENT="this kernel cannot run 32-bit programs"
+elif WINEDEBUG=-all /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  WINE32=$(command -v wine || echo /usr/lib/wine/wine)
+else
+  WINE32_ABSENT="Wine's 32-bit loader does not start"
 fi
+
+# skip_i686 WHAT STILL: the one message of an i686 stage that cannot run.
+skip_i686() {
+  echo "SKIPPED: $1 (i686): $WINE32_ABSENT, so Wine cannot run i686"
+  echo "         programs here ($2)"
+}
 
 WINE64=$(command -v wine64 || true)
 [ -n "$WINE64" ] || WINE64=/usr/lib/wine/wine64
