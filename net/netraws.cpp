@@ -4,6 +4,7 @@
 
 #include "net/netport.h"
 #include "net/portconfig.h"
+#include "platform/late_api.h"
 
 // MSG_PARTIAL marks a message-oriented send on Windows; TCP elsewhere knows no such flag.
 #ifdef _WIN32
@@ -330,7 +331,7 @@ DWORD CRawSocket::AwaitPrinterClose() {
 BOOL CRawSocket::Close() {
     if (m_socket != INVALID_SOCKET) {
         if (m_inFlight) {
-            CancelIoEx(reinterpret_cast<HANDLE>(m_socket), &m_overlapped);
+            LateCancelIoEx(reinterpret_cast<HANDLE>(m_socket), &m_overlapped);
         }
         closesocket(m_socket);
         m_socket = INVALID_SOCKET;

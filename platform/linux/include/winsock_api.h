@@ -151,6 +151,44 @@ typedef struct _INTERFACE_INFO {
     sockaddr_gen iiNetmask;
 } INTERFACE_INFO, *LPINTERFACE_INFO;
 
+// --- The connection's TCP statistics: WSAIoctl(SIO_TCP_INFO), version 0 ---
+#define SIO_TCP_INFO ((DWORD)0xD8000027)  // _WSAIORW(IOC_VENDOR, 39)
+typedef enum _TCPSTATE {
+    TCPSTATE_CLOSED,
+    TCPSTATE_LISTEN,
+    TCPSTATE_SYN_SENT,
+    TCPSTATE_SYN_RCVD,
+    TCPSTATE_ESTABLISHED,
+    TCPSTATE_FIN_WAIT_1,
+    TCPSTATE_FIN_WAIT_2,
+    TCPSTATE_CLOSE_WAIT,
+    TCPSTATE_CLOSING,
+    TCPSTATE_LAST_ACK,
+    TCPSTATE_TIME_WAIT,
+    TCPSTATE_MAX
+} TCPSTATE;
+typedef struct _TCP_INFO_v0 {
+    TCPSTATE State;
+    ULONG Mss;
+    ULONG64 ConnectionTimeMs;
+    BOOLEAN TimestampsEnabled;
+    ULONG RttUs;
+    ULONG MinRttUs;
+    ULONG BytesInFlight;  // sent and not acknowledged
+    ULONG Cwnd;
+    ULONG SndWnd;
+    ULONG RcvWnd;
+    ULONG RcvBuf;
+    ULONG64 BytesOut;  // every byte sent, retransmissions included
+    ULONG64 BytesIn;
+    ULONG BytesReordered;
+    ULONG BytesRetrans;
+    ULONG FastRetrans;
+    ULONG DupAcksIn;
+    ULONG TimeoutEpisodes;
+    UCHAR SynRetrans;
+} TCP_INFO_v0, *PTCP_INFO_v0;
+
 // --- Overlapped I/O ---
 typedef HANDLE WSAEVENT;
 typedef OVERLAPPED WSAOVERLAPPED;
@@ -213,7 +251,8 @@ BOOL WSAResetEvent(WSAEVENT event);
 BOOL WSASetEvent(WSAEVENT event);
 int WSASend(SOCKET s, LPWSABUF buffers, DWORD bufferCount, LPDWORD bytesSent, DWORD flags,
             LPWSAOVERLAPPED overlapped, LPWSAOVERLAPPED_COMPLETION_ROUTINE completionRoutine);
-// Only SIO_GET_INTERFACE_LIST, without overlapped I/O: one INTERFACE_INFO per IPv4 address
+// SIO_TCP_INFO (version 0, from the kernel's TCP_INFO), and SIO_GET_INTERFACE_LIST,
+// both without overlapped I/O. SIO_GET_INTERFACE_LIST: one INTERFACE_INFO per IPv4 address
 // of the machine; WSAEFAULT when the output cannot hold them all.
 int WSAIoctl(SOCKET s, DWORD code, LPVOID input, DWORD inputSize, LPVOID output, DWORD outputSize,
              LPDWORD bytesReturned, LPWSAOVERLAPPED overlapped,

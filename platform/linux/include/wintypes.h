@@ -28,6 +28,8 @@ typedef int INT;
 typedef unsigned int UINT;
 typedef int64_t LONGLONG;
 typedef uint64_t ULONGLONG;
+typedef uint64_t ULONG64;
+typedef BYTE BOOLEAN;
 typedef char CHAR;
 typedef char16_t WCHAR;
 typedef intptr_t INT_PTR;

@@ -29,6 +29,23 @@ int GetSockName(int fd, void* address, int* length);
 int GetPeerName(int fd, void* address, int* length);
 int SetNonBlocking(int fd, bool nonBlocking);
 int BytesReadable(int fd);
+// What TCP_INFO tells of a connection's data (SIO_TCP_INFO of the Winsock stand-in).
+struct TcpCounters {
+    int state = 0;  // the Windows TCPSTATE value
+    uint32_t mss = 0;
+    uint32_t rttUs = 0;
+    uint32_t minRttUs = 0;
+    uint32_t cwnd = 0;  // bytes
+    uint32_t sendWindow = 0;
+    uint32_t receiveWindow = 0;
+    uint32_t receiveBuffer = 0;
+    uint64_t bytesSent = 0;  // every byte put on the wire, retransmissions included
+    uint64_t bytesRetransmitted = 0;
+    uint64_t bytesAcked = 0;
+    uint64_t bytesReceived = 0;
+    uint32_t retransmitTimeouts = 0;
+};
+int TcpInfo(int fd, TcpCounters* counters);
 
 // poll(): events and results use these bits.
 constexpr short kReadable = 1;

@@ -769,9 +769,47 @@ void NvSetHostAddresses(const char* dottedList) {
     SetHostAddressesLocked(dottedList);
 }
 
+// --- The connection's TCP statistics ---
+
+// SIO_TCP_INFO version 0 (the only version asked for): the input is the DWORD 0. What TCP has
+// not acknowledged yet is in flight: the bytes sent once, less the acknowledged ones.
+static int TcpInfoIoctl(SOCKET s, LPVOID input, DWORD inputSize, LPVOID output, DWORD outputSize,
+                        LPDWORD bytesReturned) {
+    if (input == nullptr || inputSize < sizeof(DWORD) || *static_cast<DWORD*>(input) != 0) {
+        return NvWsaFail(WSAEINVAL);
+    }
+    if (output == nullptr || outputSize < sizeof(TCP_INFO_v0) || bytesReturned == nullptr) {
+        return NvWsaFail(WSAEFAULT);
+    }
+    px::TcpCounters counters;
+    int rc = px::TcpInfo(Fd(s), &counters);
+    if (rc < 0) {
+        return NvWsaFailErrno(rc);
+    }
+    TCP_INFO_v0 info{};
+    info.State = static_cast<TCPSTATE>(counters.state);
+    info.Mss = counters.mss;
+    info.RttUs = counters.rttUs;
+    info.MinRttUs = counters.minRttUs;
+    uint64_t once = counters.bytesSent - counters.bytesRetransmitted;
+    info.BytesInFlight =
+        static_cast<ULONG>(once > counters.bytesAcked ? once - counters.bytesAcked : 0);
+    info.Cwnd = counters.cwnd;
+    info.SndWnd = counters.sendWindow;
+    info.RcvWnd = counters.receiveWindow;
+    info.RcvBuf = counters.receiveBuffer;
+    info.BytesOut = counters.bytesSent;
+    info.BytesIn = counters.bytesReceived;
+    info.BytesRetrans = static_cast<ULONG>(counters.bytesRetransmitted);
+    info.TimeoutEpisodes = counters.retransmitTimeouts;
+    memcpy(output, &info, sizeof info);
+    *bytesReturned = sizeof info;
+    return 0;
+}
+
 // --- The interface list ---
 
-int WSAIoctl(SOCKET s, DWORD code, LPVOID, DWORD, LPVOID output, DWORD outputSize,
+int WSAIoctl(SOCKET s, DWORD code, LPVOID input, DWORD inputSize, LPVOID output, DWORD outputSize,
              LPDWORD bytesReturned, LPWSAOVERLAPPED overlapped,
              LPWSAOVERLAPPED_COMPLETION_ROUTINE completionRoutine) {
     DWORD fault = 0;
@@ -786,6 +824,9 @@ int WSAIoctl(SOCKET s, DWORD code, LPVOID, DWORD, LPVOID output, DWORD outputSiz
     }
     if (overlapped != nullptr || completionRoutine != nullptr) {
         return NvWsaFail(WSAEOPNOTSUPP);  // the stand-in answers at once or not at all
+    }
+    if (code == SIO_TCP_INFO) {
+        return TcpInfoIoctl(s, input, inputSize, output, outputSize, bytesReturned);
     }
     if (code != SIO_GET_INTERFACE_LIST) {
         return NvWsaFail(WSAEINVAL);
