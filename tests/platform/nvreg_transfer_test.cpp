@@ -276,6 +276,39 @@ TEST_F(NvregTransferTest, BrokenFileChangesNothingAndNamesItsLine) {
     }
 }
 
+// A NUL inside a name would cut it where the registry functions read it, so that the change
+// lands on another key or value: a port rewritten, a whole tree deleted. Such a file is refused
+// whole, UTF-8 and UTF-16 alike, and the error names the line.
+TEST_F(NvregTransferTest, ANulInANameIsRefusedAndChangesNothing) {
+    using namespace std::string_literals;
+    HKEY key = CreateKey(u"SYSTEM\\Ports\\P1");
+    Set(key, {u"IPAddress", REG_SZ, Text(u"10.0.0.1")});
+    RegCloseKey(key);
+    const std::string header = "Windows Registry Editor Version 5.00\r\n\r\n";
+    const struct {
+        std::string body;
+        int line;
+    } cases[] = {
+        {"[HKEY_LOCAL_MACHINE\\SYSTEM\\Ports\\P1\0-copy]\r\n\"IPAddress\"=\"10.6.6.6\"\r\n"s, 3},
+        {"[-HKEY_LOCAL_MACHINE\\SYSTEM\\\0OldBackup]\r\n"s, 3},
+        {"[HKEY_LOCAL_MACHINE\\SYSTEM\\Ports\\P1]\r\n\"IPAddress\0x\"=\"10.6.6.6\"\r\n"s, 4},
+    };
+    const std::string file = dir_.file("nul.reg");
+    for (const auto& c : cases) {
+        const std::string text = header + c.body;
+        for (const std::string& bytes : {text, Utf16Le(std::u16string(text.begin(), text.end()))}) {
+            SCOPED_TRACE(c.line);
+            WriteFile(file, bytes);
+            Result r = Nvreg({"import", file});
+            EXPECT_EQ(1, r.exitCode);
+            EXPECT_EQ(0u, r.err.find("ERROR: " + file + ", line " + std::to_string(c.line) + ": "))
+                << r.err;
+            EXPECT_EQ((std::vector<Stored>{{u"IPAddress", REG_SZ, Text(u"10.0.0.1")}}),
+                      ValuesOf(u"SYSTEM\\Ports\\P1"));
+        }
+    }
+}
+
 // A port file made by hand the way reg.exe writes one (UTF-16LE with its mark, CR LF, hex
 // lists over two lines, escapes, a comment), and the same text in UTF-8 with and without a mark.
 TEST_F(NvregTransferTest, ReadsFilesAsRegExeWritesThemAndUtf8) {

@@ -22,6 +22,10 @@ bool IsBlank(char16_t c) {
     return c == u' ' || c == u'\t';
 }
 
+bool HasNul(const std::u16string& name) {
+    return name.find(u'\0') != std::u16string::npos;
+}
+
 int HexDigit(char16_t c) {
     if (c >= u'0' && c <= u'9') {
         return c - u'0';
@@ -180,6 +184,11 @@ class Parser {
         if (key.empty()) {
             return Fail(fault, "the key has no name");
         }
+        // The registry functions read a name up to its first NUL: the rest would be lost, and
+        // the change would land on another key.
+        if (HasNul(key)) {
+            return Fail(fault, "a key's name cannot hold a NUL character");
+        }
         change->kind = remove ? RegChange::Kind::kDeleteKey : RegChange::Kind::kKey;
         change->key = key;
         currentKey_ = key;
@@ -201,6 +210,9 @@ class Parser {
             at = 1;
         } else if (line[0] != u'"' || !Quoted(line, &at, &change->name)) {
             return Fail(fault, "a value's line must start with its name in quotes, or @");
+        }
+        if (HasNul(change->name)) {
+            return Fail(fault, "a value's name cannot hold a NUL character");
         }
         while (at < line.size() && IsBlank(line[at])) {
             ++at;
