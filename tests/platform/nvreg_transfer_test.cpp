@@ -235,6 +235,10 @@ TEST_F(NvregTransferTest, BrokenFileChangesNothingAndNamesItsLine) {
     HKEY key = CreateKey(u"Norva");
     Set(key, {u"Keep", REG_SZ, Text(u"1")});
     RegCloseKey(key);
+    std::string deep;  // 15,000 levels: a registry holds no more than 512
+    for (int i = 0; i < 15000; ++i) {
+        deep += "\\k";
+    }
     const std::string start =
         "Windows Registry Editor Version 5.00\r\n"
         "\r\n"
@@ -255,6 +259,8 @@ TEST_F(NvregTransferTest, BrokenFileChangesNothingAndNamesItsLine) {
         {start + "[HKEY_LOCAL_MACHINE\\Norva\\Unclosed\r\n", 6},
         {start + "[HKEY_NOWHERE\\Norva]\r\n", 6},
         {start + "[-HKEY_LOCAL_MACHINE]\r\n", 6},
+        {start + "[HKEY_LOCAL_MACHINE\\Norva" + deep + "]\r\n", 6},
+        {start + "[-HKEY_LOCAL_MACHINE\\Norva" + deep + "]\r\n", 6},
         {start + "\r\n\"b\"=\"\xC3\x28\"\r\n", 7},
         {"Windows Registry Editor Version 5.00\r\n\"a\"=\"before any key\"\r\n", 2},
         {start + "[-HKEY_LOCAL_MACHINE\\Norva\\New]\r\n\"b\"=\"under a deleted key\"\r\n", 7},

@@ -182,7 +182,7 @@ LONG StoredPath(const KeyName& keyName, std::u16string* path) {
 
 // The key, its values, then each subkey in the same way, as regedit writes them. A name with
 // a line break cannot stand in a .reg file: *badPath says where it is.
-LONG ExportKey(HKEY key, const std::u16string& path, std::u16string* text,
+LONG ExportKey(HKEY key, const std::u16string& path, TreeWalk* walk, std::u16string* text,
                std::u16string* badPath) {
     std::vector<ValueEntry> values;
     std::vector<std::u16string> subKeys;
@@ -204,8 +204,9 @@ LONG ExportKey(HKEY key, const std::u16string& path, std::u16string* text,
             *badPath = path;
             return ERROR_INVALID_DATA;
         }
-        result = VisitSubKey(key, name, [&](HKEY subKey) {
-            return ExportKey(subKey, path + u"\\" + name, text, badPath);
+        const std::u16string subPath = path + u"\\" + name;
+        result = VisitDeeper(key, name, NvToUtf8(subPath.c_str()), walk, [&](HKEY subKey) {
+            return ExportKey(subKey, subPath, walk, text, badPath);
         });
         if (result != ERROR_SUCCESS) {
             return result;
@@ -241,6 +242,13 @@ int Import(const Options& options) {
             return FileFailure(options.file, changes[i].line,
                                "a root key cannot be deleted; nothing was imported",
                                ERROR_ACCESS_DENIED);
+        }
+        if (KeyDepth(keys[i].sub) > kNvMaxKeyDepth) {
+            return FileFailure(options.file, changes[i].line,
+                               "the key lies more than " + std::to_string(kNvMaxKeyDepth) +
+                                   " levels below its root, deeper than a registry holds; "
+                                   "nothing was imported",
+                               ERROR_INVALID_PARAMETER);
         }
     }
     if ((result = NvRegistryBegin(true)) != ERROR_SUCCESS) {
@@ -293,8 +301,9 @@ int Export(const Options& options) {
     if (result == ERROR_SUCCESS) {
         result = StoredPath(keyName, &path);
     }
+    TreeWalk walk{KeyDepth(keyName.Sub()), {}};
     if (result == ERROR_SUCCESS) {
-        result = ExportKey(key, path, &text, &badPath);
+        result = ExportKey(key, path, &walk, &text, &badPath);
     }
     if (key != nullptr) {
         RegCloseKey(key);
@@ -307,7 +316,7 @@ int Export(const Options& options) {
                            result);
     }
     if (result != ERROR_SUCCESS) {
-        return Failure(result);
+        return WalkFailure(walk, result);
     }
     if ((result = WriteWholeFile(options.file, RegFileBytes(text))) != ERROR_SUCCESS) {
         return FileFailure(options.file, 0, "cannot be written", result);

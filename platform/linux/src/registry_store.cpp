@@ -816,6 +816,26 @@ int Store::FindChild(KeyId parent, const std::u16string& name, KeyId* child) {
     return rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : rc;
 }
 
+// How many levels below its root a key lies, counted up its parents. The count stops once it
+// passes the limit: a store written before the limit, or a damaged one whose parents run in a
+// cycle, may hold a longer chain.
+int Store::DepthOf(KeyId key, size_t* depth) {
+    *depth = 0;
+    for (KeyId at = key; at > kLastRoot && *depth <= kNvMaxKeyDepth; ++*depth) {
+        Statement query;
+        if (int rc = Prepare(kParentOf, &query)) {
+            return rc;
+        }
+        query.Bind(1, at);
+        int rc = query.Step();
+        if (rc != SQLITE_ROW) {
+            return rc == SQLITE_DONE ? SQLITE_CORRUPT : rc;
+        }
+        at = query.Int(0);
+    }
+    return SQLITE_OK;
+}
+
 // Follows path down from parent; *outcome says why it stopped short.
 int Store::Walk(KeyId parent, const KeyPath& path, KeyId* key, LONG* outcome) {
     if (int rc = RequireKey(parent, outcome); rc != SQLITE_OK || *outcome != ERROR_SUCCESS) {
@@ -872,6 +892,16 @@ LONG Store::CreateKey(KeyId parent, const KeyPath& path, const std::u16string& k
         *created = false;
         if (int rc = RequireKey(parent, outcome); rc != SQLITE_OK || *outcome != ERROR_SUCCESS) {
             return rc;
+        }
+        size_t depth = 0;
+        if (path.size() <= kNvMaxKeyDepth) {
+            if (int rc = DepthOf(parent, &depth)) {
+                return rc;
+            }
+        }
+        if (path.size() > kNvMaxKeyDepth || depth + path.size() > kNvMaxKeyDepth) {
+            *outcome = ERROR_INVALID_PARAMETER;  // deeper than a registry holds
+            return SQLITE_OK;
         }
         KeyId current = parent;
         for (size_t i = 0; i < path.size(); ++i) {
