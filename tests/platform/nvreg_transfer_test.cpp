@@ -2,6 +2,7 @@
 // test's own.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -313,6 +314,54 @@ TEST_F(NvregTransferTest, ANulInANameIsRefusedAndChangesNothing) {
                       ValuesOf(u"SYSTEM\\Ports\\P1"));
         }
     }
+}
+
+// The peak resident memory of one run of nvreg, in kB, as GNU time measures it from a process
+// of its own: a tool started by the test itself would count the test's memory too.
+long NvregPeakKb(const std::vector<std::string>& args, const std::vector<std::string>& environment,
+                 const std::string& report) {
+    std::vector<std::string> timed = {"-f", "%M", "-o", report, nvtest::BuildDir() + "/bin/nvreg"};
+    timed.insert(timed.end(), args.begin(), args.end());
+    Result r = nvtest::RunTool("/usr/bin/time", timed, "", environment);
+    EXPECT_EQ(0, r.exitCode) << r.err;
+    return std::atol(ReadFile(report).c_str());
+}
+
+// An import holds one line of the file at a time, not the file: once the store's own cache is
+// full, a file twice as long takes no more memory. (Held whole, with a copy of its key's path
+// for every value, this file took about eight times its size.)
+TEST_F(NvregTransferTest, AnImportsMemoryDoesNotGrowWithTheFile) {
+    auto regFile = [](int values) {
+        std::string key = "[HKEY_LOCAL_MACHINE\\Norva";
+        for (char name : {'A', 'B', 'C', 'D'}) {
+            key += "\\" + std::string(150, name);
+        }
+        std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
+        for (int i = 0; i < values; ++i) {
+            if (i % 100 == 0) {
+                text += key + "\\K" + std::to_string(i / 100) + "]\r\n";
+            }
+            text += "\"v" + std::to_string(i % 100) + "\"=\"" + std::string(1000, 'x') + "\"\r\n";
+        }
+        return text;
+    };
+    // AddressSanitizer keeps what is freed for a while: that is not the import's memory.
+    const char* asan = getenv("ASAN_OPTIONS");
+    const std::string asanOptions =
+        "ASAN_OPTIONS=" + std::string(asan != nullptr ? std::string(asan) + ":" : "") +
+        "quarantine_size_mb=1";
+    const std::string texts[2] = {regFile(1500), regFile(3000)};
+    long peakKb[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        const std::string name = dir_.file("import" + std::to_string(i));
+        WriteFile(name + ".reg", texts[i]);
+        peakKb[i] = NvregPeakKb({"import", name + ".reg"},
+                                {asanOptions, "NORVA_REGISTRY=" + name + ".db"}, name + ".kB");
+        ASSERT_GT(peakKb[i], 0);
+    }
+    const long grownKb = static_cast<long>((texts[1].size() - texts[0].size()) / 1024);
+    EXPECT_LT(peakKb[1] - peakKb[0], grownKb)
+        << "a file " << grownKb << " kB longer took " << peakKb[1] - peakKb[0] << " kB more";
 }
 
 // A port file made by hand the way reg.exe writes one (UTF-16LE with its mark, CR LF, hex
