@@ -216,6 +216,49 @@ TEST_F(Service, OnlyRootOrTheHostsAccountMayStopIt) {
     CloseServiceHandle(manager);
 }
 
+// An account that may not open the control socket (0660, root's) learns just that: it is
+// not told that the service stopped, nor that it is stopped, while the host runs.
+TEST_F(Service, AnAccountThatMayNotReachTheHostIsDeniedNotToldItStopped) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root, to ask as another account";
+    }
+    StartHost();
+    ASSERT_EQ(0, chmod(dir_.path().c_str(), 0711));
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) {
+            _exit(10);
+        }
+        SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        SC_HANDLE service =
+            OpenServiceW(manager, u"Spooler", SERVICE_STOP | SERVICE_START | SERVICE_QUERY_STATUS);
+        SERVICE_STATUS status{};
+        auto denied = [](BOOL ok) { return !ok && GetLastError() == ERROR_ACCESS_DENIED; };
+        SetLastError(0);
+        if (!denied(ControlService(service, SERVICE_CONTROL_STOP, &status))) {
+            _exit(11);
+        }
+        SetLastError(0);
+        if (!denied(QueryServiceStatus(service, &status))) {
+            _exit(12);
+        }
+        SetLastError(0);
+        if (!denied(StartServiceW(service, 0, nullptr))) {
+            _exit(13);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service = OpenServiceW(manager, u"Spooler", SERVICE_STOP);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), State(service)) << "still running";
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+}
+
 // Clients that connect and say nothing do not keep the others waiting: more of them than the
 // service control waits for in all (30 s, at 5 s each if served one by one) still leave the
 // status answered.
