@@ -92,6 +92,27 @@ class Service : public ::testing::Test {
         return text.str();
     }
 
+    // Runs body in a child process as "nobody" (only calls that are safe after fork()) and
+    // returns its exit code: body's, or 10 when the account could not be changed.
+    template <class Body>
+    static int AsNobody(Body body) {
+        pid_t child = fork();
+        if (child == 0) {
+            _exit(setgid(65534) != 0 || setuid(65534) != 0 ? 10 : body());
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+    static void ExpectRunning() {
+        SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        SC_HANDLE service = OpenServiceW(manager, u"Spooler", SERVICE_QUERY_STATUS);
+        EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), State(service)) << "still running";
+        CloseServiceHandle(service);
+        CloseServiceHandle(manager);
+    }
+
     static DWORD State(SC_HANDLE service) {
         SERVICE_STATUS status{};
         EXPECT_TRUE(QueryServiceStatus(service, &status));
@@ -186,34 +207,22 @@ TEST_F(Service, OnlyRootOrTheHostsAccountMayStopIt) {
     ASSERT_EQ(0, chmod(socket_.c_str(), 0666));
     ASSERT_EQ(0, chmod(dir_.path().c_str(), 0711));
     std::string path = socket_;
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        // As "nobody": only calls that are safe after fork().
-        if (setgid(65534) != 0 || setuid(65534) != 0) {
-            _exit(10);
-        }
+    const int code = AsNobody([&] {
         int fd = socket(AF_UNIX, SOCK_STREAM, 0);
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         memcpy(address.sun_path, path.c_str(), path.size() + 1);
         if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            _exit(11);
+            return 11;
         }
         char answer[16] = {};
         if (write(fd, "stop\n", 5) != 5 || read(fd, answer, sizeof answer - 1) <= 0) {
-            _exit(12);
+            return 12;
         }
-        _exit(memcmp(answer, "DENIED\n", 7) == 0 ? 0 : 13);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service = OpenServiceW(manager, u"Spooler", SERVICE_STOP);
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), State(service)) << "still running";
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
+        return memcmp(answer, "DENIED\n", 7) == 0 ? 0 : 13;
+    });
+    EXPECT_EQ(0, code);
+    ExpectRunning();
 }
 
 // An account that may not open the control socket (0660, root's) learns just that: it is
@@ -224,12 +233,7 @@ TEST_F(Service, AnAccountThatMayNotReachTheHostIsDeniedNotToldItStopped) {
     }
     StartHost();
     ASSERT_EQ(0, chmod(dir_.path().c_str(), 0711));
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (setgid(65534) != 0 || setuid(65534) != 0) {
-            _exit(10);
-        }
+    const int code = AsNobody([] {
         SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
         SC_HANDLE service =
             OpenServiceW(manager, u"Spooler", SERVICE_STOP | SERVICE_START | SERVICE_QUERY_STATUS);
@@ -237,26 +241,17 @@ TEST_F(Service, AnAccountThatMayNotReachTheHostIsDeniedNotToldItStopped) {
         auto denied = [](BOOL ok) { return !ok && GetLastError() == ERROR_ACCESS_DENIED; };
         SetLastError(0);
         if (!denied(ControlService(service, SERVICE_CONTROL_STOP, &status))) {
-            _exit(11);
+            return 11;
         }
         SetLastError(0);
         if (!denied(QueryServiceStatus(service, &status))) {
-            _exit(12);
+            return 12;
         }
         SetLastError(0);
-        if (!denied(StartServiceW(service, 0, nullptr))) {
-            _exit(13);
-        }
-        _exit(0);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service = OpenServiceW(manager, u"Spooler", SERVICE_STOP);
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), State(service)) << "still running";
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
+        return denied(StartServiceW(service, 0, nullptr)) ? 0 : 13;
+    });
+    EXPECT_EQ(0, code);
+    ExpectRunning();
 }
 
 // Clients that connect and say nothing do not keep the others waiting: with more of them than

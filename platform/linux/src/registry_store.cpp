@@ -822,17 +822,25 @@ int Store::FindChild(KeyId parent, const std::u16string& name, KeyId* child) {
 int Store::DepthOf(KeyId key, size_t* depth) {
     *depth = 0;
     for (KeyId at = key; at > kLastRoot && *depth <= kNvMaxKeyDepth; ++*depth) {
-        Statement query;
-        if (int rc = Prepare(kParentOf, &query)) {
+        if (int rc = ParentOf(at, &at)) {
             return rc;
         }
-        query.Bind(1, at);
-        int rc = query.Step();
-        if (rc != SQLITE_ROW) {
-            return rc == SQLITE_DONE ? SQLITE_CORRUPT : rc;
-        }
-        at = query.Int(0);
     }
+    return SQLITE_OK;
+}
+
+// The parent of a key that exists.
+int Store::ParentOf(KeyId key, KeyId* parent) {
+    Statement query;
+    if (int rc = Prepare(kParentOf, &query)) {
+        return rc;
+    }
+    query.Bind(1, key);
+    int rc = query.Step();
+    if (rc != SQLITE_ROW) {
+        return rc == SQLITE_DONE ? SQLITE_CORRUPT : rc;
+    }
+    *parent = query.Int(0);
     return SQLITE_OK;
 }
 
@@ -965,17 +973,8 @@ LONG Store::DeleteKey(KeyId parent, const KeyPath& path) {
             return SQLITE_OK;
         }
         KeyId targetParent = 0;
-        {
-            Statement query;
-            if (int rc = Prepare(kParentOf, &query)) {
-                return rc;
-            }
-            query.Bind(1, target);
-            int rc = query.Step();
-            if (rc != SQLITE_ROW) {
-                return rc == SQLITE_DONE ? SQLITE_CORRUPT : rc;
-            }
-            targetParent = query.Int(0);
+        if (int rc = ParentOf(target, &targetParent)) {
+            return rc;
         }
         for (const char* sql : {kDeleteValuesOf, kDeleteKey}) {
             Statement remove;
