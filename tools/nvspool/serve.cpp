@@ -214,17 +214,26 @@ void Answer(SpoolerHost& host, Client& client) {
     close(client.fd);
 }
 
+void DropOldest(std::vector<Client>* clients) {
+    close(clients->front().fd);
+    clients->erase(clients->begin());
+}
+
 // Accepts the connections waiting (at most a slot's worth per pass, so that a flood cannot keep
-// the loop here); with every slot taken, the client that has waited longest makes room.
+// the loop here). With every slot taken, or no descriptor left for another, the client that has
+// waited longest makes room.
 void Admit(int listener, std::chrono::steady_clock::time_point now, std::vector<Client>* clients) {
     for (size_t i = 0; i < kMaxClients; ++i) {
         int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0 && (errno == EMFILE || errno == ENFILE) && !clients->empty()) {
+            DropOldest(clients);
+            continue;
+        }
         if (fd < 0) {
             return;
         }
         if (clients->size() >= kMaxClients) {
-            close(clients->front().fd);
-            clients->erase(clients->begin());
+            DropOldest(clients);
         }
         clients->push_back({fd, now + kClientTimeout, std::string()});
     }
