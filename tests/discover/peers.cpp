@@ -217,6 +217,9 @@ std::vector<std::string> Snmpd::Arguments(const Config& config, const std::strin
          << "override 1.3.6.1.2.1.25.3.2.1.2." << device << " object_id 1.3.6.1.2.1.25.3.1.5\n"
          << "override 1.3.6.1.2.1.25.3.2.1.3." << device << " octet_str \"" << config.description
          << "\"\n";
+    for (const std::string& line : config.lines) {
+        conf << line << "\n";
+    }
     return {
         "snmpd",           "-f", "-C", "-c", dir + "/snmpd.conf", "-p", dir + "/snmpd.pid", "-Lf",
         dir + "/snmpd.log"};

@@ -76,6 +76,7 @@ class Snmpd : private SnmpdFiles, public PeerProcess {
         std::string mac = "021a2b3c4d5e";
         unsigned deviceIndex = 327681;
         std::string description = "Lab Printer 1";
+        std::vector<std::string> lines;  // more lines for snmpd.conf ("override OID TYPE VALUE")
     };
     Snmpd(const Config& config, const std::string& netns = "");
     bool ready() const { return ready_; }
