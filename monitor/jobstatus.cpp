@@ -67,21 +67,29 @@ LPBYTE CPort::GetJobBlock(DWORD level) {
     return block;
 }
 
-// A spooler that cannot answer says nothing about the job: it goes on.
+// A spooler that cannot answer says nothing about the job: it goes on. The answer is kept for
+// kPollMs, so that waits in quick succession ask the spooler at that pace only.
 BOOL CPort::IsJobCancelled() {
-    LPBYTE block = GetJobBlock(1);
-    if (block == nullptr) {
-        return FALSE;
+    DWORD now = GetTickCount();
+    if (m_cancelAsked && now - m_cancelTick < CJobWait::kPollMs) {
+        return m_cancelled;
     }
-    DWORD status = reinterpret_cast<JOB_INFO_1W*>(block)->Status;
-    FreeMem(block);
-    return (status & (JOB_STATUS_DELETING | JOB_STATUS_DELETED | JOB_STATUS_RESTART)) != 0;
+    m_cancelAsked = true;
+    m_cancelTick = now;
+    LPBYTE block = GetJobBlock(1);
+    if (block != nullptr) {
+        DWORD status = reinterpret_cast<JOB_INFO_1W*>(block)->Status;
+        FreeMem(block);
+        m_cancelled =
+            (status & (JOB_STATUS_DELETING | JOB_STATUS_DELETED | JOB_STATUS_RESTART)) != 0;
+    }
+    return m_cancelled;
 }
 
 // The job as the spooler reports it, with only its status text changed; its position in the
-// queue is left where it is.
+// queue is left where it is. The text the port showed last is not sent again.
 void CPort::ShowJobStatus(LPCWSTR text) {
-    if (text == nullptr && !m_statusShown) {
+    if (text == nullptr ? !m_statusShown : m_statusShown && lstrcmpW(text, m_statusText) == 0) {
         return;
     }
     LPBYTE block = GetJobBlock(1);
@@ -93,6 +101,11 @@ void CPort::ShowJobStatus(LPCWSTR text) {
     info->Position = JOB_POSITION_UNSPECIFIED;
     if (SetJobW(m_printer, m_jobId, 1, block, 0)) {
         m_statusShown = text != nullptr;
+        DWORD i = 0;
+        for (; text != nullptr && text[i] != 0 && i + 1 < kStatusTextChars; ++i) {
+            m_statusText[i] = text[i];
+        }
+        m_statusText[i] = 0;
     }
     FreeMem(block);
 }
@@ -100,24 +113,18 @@ void CPort::ShowJobStatus(LPCWSTR text) {
 // --- Waits ---
 
 CJobWait::CJobWait(CPort* port, DWORD since, bool show)
-    : m_port(port), m_since(since), m_lastPoll(GetTickCount()), m_shownSeconds(0), m_show(show) {}
+    : m_port(port), m_since(since), m_show(show) {}
 
 BOOL CJobWait::GoOn() {
-    DWORD now = GetTickCount();
-    if (now - m_lastPoll < kPollMs) {
-        return TRUE;
-    }
-    m_lastPoll = now;
     if (m_port->IsJobCancelled()) {
         DbgPrint("Job %d was deleted or restarted by the user\n",
                  static_cast<int>(m_port->GetJobId()));
         return FALSE;
     }
-    DWORD waited = now - m_since;
-    if (m_show && waited >= kShowAfterMs && waited / 1000 != m_shownSeconds) {
-        m_shownSeconds = waited / 1000;
+    DWORD waited = GetTickCount() - m_since;
+    if (m_show && waited >= kShowAfterMs) {
         WCHAR text[kStatusTextChars];
-        CNumberText seconds(m_shownSeconds);
+        CNumberText seconds(waited / 1000);
         FormatText(text, kStatusTextChars, IDS_STATUS_NOT_TAKING_DATA, {seconds.text});
         m_port->ShowJobStatus(text);
     }

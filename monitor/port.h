@@ -10,6 +10,9 @@
 #define PORT_TEMPORARY 0x4    // a "FILE:" port made by OpenPort, destroyed by ClosePort
 #define PORT_IN_JOB 0x8       // between a successful StartDocPort start and EndDocPort
 
+// Room for one status text of a job, in characters.
+inline constexpr DWORD kStatusTextChars = 256;
+
 class CPort : public CPMObject {
   public:
     static constexpr DWORD kSignature = 0x5450;  // "PT"
@@ -78,6 +81,8 @@ class CPort : public CPMObject {
         m_jobInfoLevel = level;
         m_restartNoted = false;
         m_statusShown = false;
+        m_cancelAsked = false;
+        m_cancelled = false;
     }
 
   protected:
@@ -97,8 +102,13 @@ class CPort : public CPMObject {
     void NoteRestart(DWORD reason);
     void NoteDelivered();
 
-    // The job's status text is showing (cleared at the job's end).
+    // The job's status text is showing (cleared at the job's end), and what it says.
     bool m_statusShown;
+    WCHAR m_statusText[kStatusTextChars];
+    // The spooler's last answer to whether the job was deleted or restarted, and when.
+    bool m_cancelAsked;
+    bool m_cancelled;
+    DWORD m_cancelTick;
     // The run of restarts: how many in a row, the last one's time, pause and reason.
     bool m_restartNoted;  // this job has been counted
     DWORD m_restarts;

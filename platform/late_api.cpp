@@ -67,7 +67,7 @@ BOOL LateCancelIoEx(HANDLE file, LPOVERLAPPED overlapped) {
 // retransmitted ones (the RFC 4898 counters that Windows' TCP statistics follow), so the
 // connection's own bytes sent are their difference, and those not in flight any more have
 // been acknowledged.
-BOOL QueryBytesAcknowledged(SOCKET s, ULONG64* acknowledged) {
+BOOL QueryTcpProgress(SOCKET s, ULONG64* transmitted, ULONG64* acknowledged) {
     if (LateApiOff()) {
         WSASetLastError(WSAEOPNOTSUPP);
         return FALSE;
@@ -85,6 +85,7 @@ BOOL QueryBytesAcknowledged(SOCKET s, ULONG64* acknowledged) {
         return FALSE;
     }
     ULONG64 sent = info.BytesOut >= info.BytesRetrans ? info.BytesOut - info.BytesRetrans : 0;
+    *transmitted = sent;
     *acknowledged = sent >= info.BytesInFlight ? sent - info.BytesInFlight : 0;
     return TRUE;
 }

@@ -9,7 +9,8 @@
 // CancelIoEx (Windows Vista): cancels one overlapped operation of a handle.
 BOOL LateCancelIoEx(HANDLE file, LPOVERLAPPED overlapped);
 
-// What the peer's TCP has acknowledged of a connection's data: the bytes sent and
-// acknowledged since the connection began. From SIO_TCP_INFO (Windows 10 1703); FALSE with
-// the Winsock error where the system cannot tell (older Windows, Wine: WSAEOPNOTSUPP).
-BOOL QueryBytesAcknowledged(SOCKET s, ULONG64* acknowledged);
+// How far a connection's data has gone since the connection began: the bytes put on the wire
+// at least once, and those the peer's TCP acknowledged. From SIO_TCP_INFO (Windows 10 1703);
+// FALSE with the Winsock error where the system cannot tell (older Windows, and Wine:
+// WSAEOPNOTSUPP).
+BOOL QueryTcpProgress(SOCKET s, ULONG64* transmitted, ULONG64* acknowledged);

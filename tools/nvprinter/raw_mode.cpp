@@ -58,6 +58,8 @@ const char kRawUsage[] =
     "                       shorter than its count arrives whole)\n"
     "  --seed N             seed of --reset-random (default 1: the same counts every run)\n"
     "  --close-early N      close the connection normally after N bytes\n"
+    "  --half-close-after N  after N bytes close the sending side (FIN) and read no more,\n"
+    "                       keeping the connection until the sender ends it\n"
     "  --slow BPS           read at most BPS bytes per second of each job\n"
     "  --status-on-connect N  send N bytes of status text back when a job starts\n"
     "  --rcvbuf BYTES       the receive buffer of each connection (a printer's few KB)\n"
@@ -83,6 +85,7 @@ struct RawOptions {
     long long statusOnConnect = 0;
     long long receiveBuffer = 0;
     long long readSize = 0;
+    long long halfCloseAfter = -1;
 };
 
 struct Connection {
@@ -92,8 +95,9 @@ struct Connection {
     std::string peer;
     std::string path;
     long long bytes = 0;
-    long long resetAt = -1;  // this job's reset count (--reset-after or --reset-random)
-    bool paused = false;     // --pause-after has taken its pause
+    long long resetAt = -1;   // this job's reset count (--reset-after or --reset-random)
+    bool paused = false;      // --pause-after has taken its pause
+    bool halfClosed = false;  // --half-close-after has closed the sending side
     Clock::time_point pauseEnds;
     Clock::time_point started;
 };
@@ -113,9 +117,10 @@ constexpr long long kMaxStatusBytes = 4096;
 
 // The numeric fault options, in the order of their option ids from kStall on.
 long long* CountOption(RawOptions* o, int index) {
-    long long* counts[] = {&o->stallAfter,      &o->pauseAfter,    &o->pauseMs,    &o->resetAfter,
-                           &o->resetRandom,     &o->seed,          &o->closeEarly, &o->slow,
-                           &o->statusOnConnect, &o->receiveBuffer, &o->readSize};
+    long long* counts[] = {&o->stallAfter,    &o->pauseAfter,  &o->pauseMs,
+                           &o->resetAfter,    &o->resetRandom, &o->seed,
+                           &o->closeEarly,    &o->slow,        &o->statusOnConnect,
+                           &o->receiveBuffer, &o->readSize,    &o->halfCloseAfter};
     return counts[index];
 }
 
@@ -138,6 +143,7 @@ int ParseRawOptions(int argc, char** argv, RawOptions* o) {
         kStatus,
         kReceiveBuffer,
         kReadSize,
+        kHalfClose,
     };
     static const option kLongOptions[] = {
         {"listen", required_argument, nullptr, kListen},
@@ -157,6 +163,7 @@ int ParseRawOptions(int argc, char** argv, RawOptions* o) {
         {"status-on-connect", required_argument, nullptr, kStatus},
         {"rcvbuf", required_argument, nullptr, kReceiveBuffer},
         {"read-size", required_argument, nullptr, kReadSize},
+        {"half-close-after", required_argument, nullptr, kHalfClose},
         {"help", no_argument, nullptr, 'h'},
         {nullptr, 0, nullptr, 0},
     };
@@ -205,6 +212,7 @@ int ParseRawOptions(int argc, char** argv, RawOptions* o) {
             case kStatus:
             case kReceiveBuffer:
             case kReadSize:
+            case kHalfClose:
                 count = ParseCount(optarg);
                 if (!count ||
                     ((id == kSlow || id == kResetRandom || id == kReadSize) && *count == 0) ||
@@ -236,7 +244,7 @@ long long Allowance(const RawOptions& o, const Connection& c) {
         return 0;
     }
     long long pauseAt = c.paused ? -1 : o.pauseAfter;
-    for (long long fault : {o.stallAfter, pauseAt, c.resetAt, o.closeEarly}) {
+    for (long long fault : {o.stallAfter, pauseAt, c.resetAt, o.closeEarly, o.halfCloseAfter}) {
         if (fault >= 0) {
             limit = std::min(limit, fault - c.bytes);
         }
@@ -405,6 +413,9 @@ class RawPrinter {
                 Finish(c.get(), "reset by the printer");
             } else if (o_.closeEarly >= 0 && c->bytes >= o_.closeEarly) {
                 Finish(c.get(), "closed early by the printer");
+            } else if (o_.halfCloseAfter >= 0 && c->bytes >= o_.halfCloseAfter && !c->halfClosed) {
+                shutdown(c->fd, SHUT_WR);
+                c->halfClosed = true;
             }
         }
     }
