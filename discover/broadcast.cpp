@@ -17,6 +17,7 @@
 #include "discover/discovery.h"
 #include "discover/interfaces.h"
 #include "discover/snmpquery.h"
+#include "platform/late_api.h"
 #include "snmp/message.h"
 
 const snmp::Oid kPrinterMibRoot{1, 3, 6, 1, 2, 1, 43};
@@ -52,7 +53,7 @@ DWORD NewRequestId(DWORD previous) {
         } while (id == previous);
     } catch (const std::exception&) {
         // No random source: the clock, mixed, still differs from the id before.
-        id = static_cast<DWORD>(GetTickCount64() * 2654435761u) & kMaxRequestId;
+        id = static_cast<DWORD>(LateGetTickCount64() * 2654435761u) & kMaxRequestId;
         if (id == 0 || id == previous) {
             id = previous % kMaxRequestId + 1;
         }
@@ -97,7 +98,7 @@ PrinterRecord* CompleteList() {
 // an unreachable port (WSAECONNRESET) costs only that datagram.
 void Drain(CDatagramSocketBase& socket, ULONGLONG deadline, IpAddress& sender) {
     char reply[kDiscoveryDatagramSize];
-    while (GetTickCount64() < deadline) {
+    while (LateGetTickCount64() < deadline) {
         const int received = socket.ReceiveFrom(reply, sizeof reply, sender);
         if (received < 0) {
             const int error = socket.LastError();
@@ -114,7 +115,7 @@ void Drain(CDatagramSocketBase& socket, ULONGLONG deadline, IpAddress& sender) {
 
 // Collects replies until the deadline, however many arrive and whenever they do.
 void CollectUntil(CDatagramSocketBase& socket, ULONGLONG deadline, IpAddress& sender) {
-    for (ULONGLONG now = GetTickCount64(); now < deadline; now = GetTickCount64()) {
+    for (ULONGLONG now = LateGetTickCount64(); now < deadline; now = LateGetTickCount64()) {
         fd_set readable;
         FD_ZERO(&readable);
         FD_SET(socket.Handle(), &readable);
@@ -250,7 +251,8 @@ void CollectReplies(CDatagramSocketBase& socket, const std::vector<IpAddress>& d
     }
     bool sentAny = false;
     for (int pass = 1; pass <= kDiscoveryPasses; ++pass) {
-        const ULONGLONG deadline = GetTickCount64() + kPassUnitMs * static_cast<ULONGLONG>(pass);
+        const ULONGLONG deadline =
+            LateGetTickCount64() + kPassUnitMs * static_cast<ULONGLONG>(pass);
         // The same datagram, request id included, to every destination in every pass. One
         // destination without a route (10.255.255.255 on a PC at 10.1.2.5/24) does not keep
         // the request from the others.

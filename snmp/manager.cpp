@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/late_api.h"
+
 namespace snmp {
 
 namespace {
@@ -116,9 +118,9 @@ bool Session::Request(PduType type, std::vector<VarBind>& bindings, std::int32_t
 
 bool Session::AwaitAnswer(std::int32_t requestId, std::vector<VarBind>& bindings,
                           std::int32_t* errorStatus, std::int32_t* errorIndex) {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs_;
+    const ULONGLONG deadline = LateGetTickCount64() + timeoutMs_;
     for (;;) {
-        const ULONGLONG now = GetTickCount64();
+        const ULONGLONG now = LateGetTickCount64();
         if (now >= deadline) {
             return false;
         }

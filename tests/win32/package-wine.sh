@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # The Windows package and nvport as an administrator uses them, under Wine, in a fresh prefix
 # per architecture:
+#   - on a Windows older than the package's own minimum, msiexec /i refuses it and installs
+#     nothing (Wine is made to report Windows 2000 for that);
 #   - msiexec /i registers the monitor with the spooler (EnumMonitorsW lists it);
 #   - nvport adds, lists, shows, configures and deletes a port through Wine's spooler, and
 #     reports each error in one line with its Win32 code;
-#   - nvport discover finds the printer simulator by SNMP on loopback and makes its port;
+#   - nvport discover finds the printer simulator by SNMP on loopback and makes its port, also
+#     without the functions of later Windows releases (NORVA_TEST=no-late-api);
 #   - a newer package upgrades the older one and keeps the monitor and its ports;
 #   - msiexec /x is refused while a printer prints to one of the monitor's ports; then it
 #     removes the monitor and its files and leaves the registry and the system directory as
@@ -108,6 +111,27 @@ start_agent() {
   wait_for_output "$work/agent.out" 'listening on' || bad "the printer simulator did not start"
 }
 
+# refuses_old_windows LOADER: the package states the oldest Windows it installs on, and under
+# a Wine that reports Windows 2000 msiexec /i fails (1603, which the shell sees modulo 256)
+# and installs nothing. (Wine's msiexec shows the condition's message only with a user
+# interface, so the message is read from the package.)
+refuses_old_windows() {
+  local message
+  message=$(msiinfo export "$NV_MSI" LaunchCondition | tr -d '\r' |
+            sed -n 's/^Installed OR VersionNT[64]* >= 50[12]\t//p')
+  [[ "$message" == "NORVA TCP/IP Port needs Windows XP"* ]] &&
+    ok "the package names its oldest Windows: $message" ||
+    bad "the package states no oldest Windows"
+  run "$1" reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d win2k /f
+  msiexec /i "$NV_MSI"
+  if [ "$rc" = $((1603 % 256)) ] && ! [ -e "$installed" ]; then
+    ok "msiexec /i refuses it on Windows 2000 and installs nothing"
+  else
+    bad "msiexec /i on Windows 2000: exit $rc"
+  fi
+  run "$1" reg delete 'HKCU\Software\Wine' /v Version /f
+}
+
 test_arch() {
   local arch=$1 loader=$2 dir=$3
   . "$dir/msi.env"
@@ -120,6 +144,9 @@ test_arch() {
   local installed="$WINEPREFIX/drive_c/Program Files/NORVA/nvport.exe"
   nvport() { run "$loader" "$installed" "$@"; }
   msiexec() { run "$loader" msiexec "$@" /qn; }
+
+  echo "== msiexec /i on Windows 2000"
+  refuses_old_windows "$loader"
 
   echo "== msiexec /i $(basename "$NV_MSI")"
   msiexec /i "$NV_MSI"
@@ -166,6 +193,8 @@ test_arch() {
   start_agent
   nvport discover --ip 127.0.0.1 --json
   expect_ok "discover --ip finds the simulator" '*"address": "127.0.0.1"*"hardwareAddress": "021a2b3c4d5e", "description": "Lab Printer 1"*'
+  NORVA_TEST=no-late-api nvport discover --ip 127.0.0.1 --json
+  expect_ok "and so it does without the functions of later Windows" '*"address": "127.0.0.1"*"description": "Lab Printer 1"*'
   nvport discover --register 127.0.0.1
   expect_ok "discover --register makes the installer's port" 'registered port NORVA_127.0.0.1 (127.0.0.1, raw TCP port 9100)'
 

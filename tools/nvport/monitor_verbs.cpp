@@ -4,6 +4,7 @@
 #include <cwchar>
 
 #include "net/portentry.h"
+#include "platform/late_api.h"
 #include "tools/cli/spooler.h"
 #include "tools/cli/text.h"
 
@@ -94,9 +95,10 @@ int InstallMonitor(const cli::Tool& tool, const std::vector<std::string>& args) 
     if (!args.empty()) {
         return tool.Usage("install-monitor takes no arguments");
     }
-    // A 64-bit spooler loads 64-bit monitors only, from the 64-bit system directory.
+    // A 64-bit spooler loads 64-bit monitors only, from the 64-bit system directory. A Windows
+    // without IsWow64Process has no 64-bit spooler either.
     BOOL wow64 = FALSE;
-    if (IsWow64Process(GetCurrentProcess(), &wow64) && wow64) {
+    if (LateIsWow64Process(GetCurrentProcess(), &wow64) && wow64) {
         return tool.Fail(
             "install-monitor: this is 64-bit Windows, whose spooler loads only the "
             "64-bit monitor: use the x86_64 nvport and package",
