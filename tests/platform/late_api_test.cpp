@@ -61,8 +61,9 @@ TEST(LateApi, SwitchTakesTheLaterFunctionsAway) {
     SetLastError(0);
     EXPECT_FALSE(LateCancelIoEx(reinterpret_cast<HANDLE>(1), nullptr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED), GetLastError());
+    ULONG64 transmitted = 0;
     ULONG64 acknowledged = 0;
-    EXPECT_FALSE(QueryBytesAcknowledged(INVALID_SOCKET, &acknowledged));
+    EXPECT_FALSE(QueryTcpProgress(INVALID_SOCKET, &transmitted, &acknowledged));
     EXPECT_EQ(WSAEOPNOTSUPP, WSAGetLastError());
 }
 
