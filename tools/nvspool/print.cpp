@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -276,6 +277,45 @@ class JobDeleter {
     std::atomic<bool> done_{false};
 };
 
+// The job's status text as the monitor sets it. A text that only counts on ("... for 5 s",
+// "... in 3 s") rewrites its line on a terminal and is not repeated elsewhere, so that a
+// long wait is one line in a log.
+class StatusLine {
+  public:
+    void Show(DWORD id, const std::string& text) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (text.empty()) {
+            return;
+        }
+        std::string shape;
+        for (char c : text) {
+            if (c < '0' || c > '9') {
+                shape += c;
+            }
+        }
+        bool same = shape == shape_;
+        shape_ = shape;
+        if (same && !terminal_) {
+            return;
+        }
+        fprintf(stderr, "%snvspool: job %u: %s%s", same ? "\r" : (open_ ? "\n" : ""),
+                static_cast<unsigned>(id), text.c_str(), terminal_ ? "\033[K" : "\n");
+        open_ = terminal_;
+        fflush(stderr);
+    }
+    ~StatusLine() {
+        if (open_) {
+            fputc('\n', stderr);
+        }
+    }
+
+  private:
+    std::mutex mutex_;
+    std::string shape_;
+    bool terminal_ = isatty(STDERR_FILENO) != 0;
+    bool open_ = false;
+};
+
 // One pass over the data: StartDocPort, the writes, EndDocPort.
 Outcome PrintOnce(SpoolerHost& host, HANDLE port, const PrintOptions& o, DWORD jobId, FILE* input,
                   long long size, const JobDeleter& deleter, std::string* failure, DWORD* error) {
@@ -386,6 +426,7 @@ int Print(const std::vector<std::string>& args, const Options& options) {
     long long size = ftello(input);
 
     StopSignals signals;  // before any thread starts
+    StatusLine status;    // outlives the host, which reports to it
     SpoolerHost host;
     JobDeleter deleter(signals, &host);
     int exitCode = 0;
@@ -402,11 +443,8 @@ int Print(const std::vector<std::string>& args, const Options& options) {
     DWORD jobId = host.AddJob(job);
     deleter.Watch(jobId);
     if (!o.quiet) {
-        host.SetStatusObserver([](DWORD id, const std::u16string& text) {
-            if (!text.empty()) {
-                fprintf(stderr, "nvspool: job %u: %s\n", static_cast<unsigned>(id),
-                        NvToUtf8(text.c_str()).c_str());
-            }
+        host.SetStatusObserver([&status](DWORD id, const std::u16string& text) {
+            status.Show(id, NvToUtf8(text.c_str()));
         });
     }
 
