@@ -145,10 +145,16 @@ bool Session::AwaitAnswer(std::int32_t requestId, std::vector<VarBind>& bindings
         Result<Message> answer = DecodeResponse(std::span<const std::uint8_t>(
             reinterpret_cast<const std::uint8_t*>(buffer_.data()), static_cast<size_t>(size)));
         if (!answer || answer->pdu.requestId != requestId || answer->community != community_ ||
-            answer->pdu.varbinds.size() != bindings.size()) {
+            answer->pdu.varbinds.size() > bindings.size()) {
             continue;
         }
-        bindings = std::move(answer->pdu.varbinds);
+        // An answer short of bindings still answers the ones it has, in order; the others keep
+        // the names asked for, with the NULL value they were sent with.
+        std::vector<VarBind>& answered = answer->pdu.varbinds;
+        for (size_t i = 0; i < bindings.size(); ++i) {
+            bindings[i] = i < answered.size() ? std::move(answered[i])
+                                              : VarBind{std::move(bindings[i].name), Value::Null()};
+        }
         if (errorStatus != nullptr) {
             *errorStatus = answer->pdu.errorStatus;
         }

@@ -51,10 +51,12 @@ class Session {
     // NULL) and waits for the agent's GetResponse: timeoutMs per attempt, then the same
     // request again with the same request id, retries times. An answer counts when it comes
     // from the agent's address and port, decodes, carries this request's id and community and
-    // as many bindings as were asked for; anything else is dropped and the wait goes on.
+    // no more bindings than were asked for; anything else is dropped and the wait goes on.
     //
-    // On an answer, its bindings replace bindings (names and values) and its error fields go
-    // to errorStatus / errorIndex when given; the result is true even for an error-status.
+    // On an answer, its bindings replace bindings (names and values), in order; a binding it
+    // lacks keeps its name and a NULL value, so one odd answer leaves only those fields unset.
+    // Its error fields go to errorStatus / errorIndex when given; the result is true even for
+    // an error-status.
     // False with last error kErrorTimeout when no answer came, or the Winsock code of a send
     // that failed; bindings are then unchanged.
     bool Request(PduType type, std::vector<VarBind>& bindings, std::int32_t* errorStatus = nullptr,

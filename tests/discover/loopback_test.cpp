@@ -172,6 +172,34 @@ TEST_F(QueryPrinterTest, AnAgentThatAnswersWithErrorsLeavesTheFieldsUnset) {
     EXPECT_EQ(record.deviceIndex, 0);
 }
 
+// One odd part of an answer leaves only its field unset, and the printer is found: a mask that
+// is no IpAddress of four octets, or an answer to the three objects that carries two.
+TEST_F(QueryPrinterTest, AnOddValueOrAShortAnswerLeavesOnlyItsFieldUnset) {
+    const std::array<std::uint8_t, 4> address = {127, 0, 0, 2};
+    const std::array<std::uint8_t, 4> gateway = {127, 0, 0, 254};
+    for (bool shortAnswer : {false, true}) {
+        nvtest::ScriptedAgent agent("127.0.0.2", 161);
+        ASSERT_TRUE(agent.ok());
+        nvtest::FillPrinter(agent, address, 2, gateway);
+        if (shortAnswer) {
+            agent.SetHook([](const snmp::Message& request, snmp::Message& response) {
+                if (request.pdu.varbinds.size() == 3) {
+                    response.pdu.varbinds.resize(2);
+                }
+                return true;
+            });
+        } else {
+            agent.Set(*Oid::Parse("4.20.1.3.127.0.0.2"), Value::Unusable(0x40, {255, 255, 255}));
+        }
+        PrinterRecord record = RecordFor("127.0.0.2");
+        ASSERT_TRUE(QueryPrinter(&record)) << shortAnswer;
+        EXPECT_STREQ(record.hardwareAddress.get(), "021a2b3c4d5e");
+        EXPECT_STREQ(record.description.get(), "Scripted Printer");
+        EXPECT_EQ(record.subnetMask, shortAnswer ? HostOrder("255.255.255.0") : 0u);
+        EXPECT_EQ(record.gateway, shortAnswer ? 0u : HostOrder("127.0.0.254"));
+    }
+}
+
 // The first route's next hop 0.0.0.0 (a directly connected route) is no gateway; a next hop
 // with zero octets such as 10.0.0.1 is one.
 TEST_F(QueryPrinterTest, ANextHopOfZeroLeavesTheGatewayZero) {
