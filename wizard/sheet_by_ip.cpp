@@ -12,7 +12,8 @@ namespace {
 
 // Field limits of the IPv4 address: a unicast address of classes A to C, not a network or a
 // broadcast address in the last field. The middle fields take 0 to 255, as real addresses do
-// (192.168.0.20, 10.0.0.5).
+// (192.168.0.20, 10.0.0.5), but only a 0 that was typed: a blank field (kBlankField) is below
+// every limit and gets its field's message.
 constexpr int kFieldMin[4] = {1, 0, 0, 1};
 constexpr int kFieldMax[4] = {223, 255, 255, 254};
 constexpr size_t kHardwareAddressChars = 12;

@@ -17,6 +17,10 @@ enum class Buttons { kOk, kYesNo };
 enum class Icon { kError, kWarning };  // MB_ICONHAND, MB_ICONEXCLAMATION
 enum class Answer { kOk, kYes, kNo };
 
+// What AddressFields gives for a field of the IPv4 address control that is left blank: no
+// value at all, which every field's check refuses (a 0 typed into a field is a value).
+constexpr int kBlankField = -1;
+
 struct Message {
     Text title;
     Text text;
@@ -42,7 +46,8 @@ class WizardView {
     virtual void SetChecked(int id, bool checked) = 0;
     // The focus to a control; for the IPv4 address control, to one of its fields (0..3).
     virtual void SetFocus(int id, int field = -1) = 0;
-    // The four fields of the IPv4 address control, 0..255 each, a blank field read as 0.
+    // The four fields of the IPv4 address control, 0..255 each, or kBlankField for a field
+    // left blank.
     virtual std::array<int, 4> AddressFields(int id) = 0;
 
     // --- The report list ---

@@ -243,6 +243,28 @@ bool TypeTheAddressAndFinish(bool lookAround) {
                     "a blank address is refused at its first field")) {
             return false;
         }
+        // A middle field takes a typed 0 but not a blank: 192.0.0.20 is searched for (nothing
+        // is reachable there in this network namespace), 192.<blank>.0.20 is refused.
+        const wchar_t* const secondBlank[4] = {L"192", L"", L"0", L"20"};
+        const wchar_t* const thirdBlank[4] = {L"192", L"0", L"", L"20"};
+        const wchar_t* const zeros[4] = {L"192", L"0", L"0", L"20"};
+        SetFields(page, secondBlank);
+        Press(sheet, PSBTN_NEXT);
+        Answer(wiztext::kErrorTitle, wiztext::kFieldErrors[1], false, IDOK,
+               "a blank second field is refused at that field");
+        SetFields(page, thirdBlank);
+        Press(sheet, PSBTN_NEXT);
+        Answer(wiztext::kErrorTitle, wiztext::kFieldErrors[2], false, IDOK,
+               "a blank third field is refused at that field");
+        SetFields(page, zeros);
+        Press(sheet, PSBTN_NEXT);
+        if (!Answer(wiztext::kErrorTitle, wiztext::kNotFoundQuestion, true, IDYES,
+                    "typed zeros are searched for: not found, Yes stays")) {
+            return false;
+        }
+        if (!WaitForPage(sheet, IDC_IP_ADDRESS)) {
+            return false;
+        }
     }
     SetAddress(page, 127, 0, 0, 1);
     Press(sheet, PSBTN_NEXT);
