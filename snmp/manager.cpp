@@ -96,6 +96,9 @@ bool Session::Request(PduType type, std::vector<VarBind>& bindings, std::int32_t
     }
 
     for (int attempt = 0; attempt <= retries_; ++attempt) {
+        if (Stopped()) {
+            return false;
+        }
         const int size = static_cast<int>(request->size());
         const int sent = sendto(socket_, reinterpret_cast<const char*>(request->data()), size, 0,
                                 reinterpret_cast<const sockaddr*>(&agent_), sizeof agent_);
@@ -106,23 +109,48 @@ bool Session::Request(PduType type, std::vector<VarBind>& bindings, std::int32_t
             SetLastError(WSAEMSGSIZE);
             return false;
         }
-        if (AwaitAnswer(requestId, bindings, errorStatus, errorIndex)) {
+        const Wait wait = AwaitAnswer(requestId, bindings, errorStatus, errorIndex);
+        if (wait == Wait::kAnswered) {
             return true;
+        }
+        if (wait == Wait::kStopped) {
+            return false;  // with the last error that Stopped() set
         }
     }
     SetLastError(kErrorTimeout);
     return false;
 }
 
-bool Session::AwaitAnswer(std::int32_t requestId, std::vector<VarBind>& bindings,
-                          std::int32_t* errorStatus, std::int32_t* errorIndex) {
+bool Session::Stopped() const {
+    if (stop_.cancelled != nullptr && stop_.cancelled->load()) {
+        SetLastError(ERROR_CANCELLED);
+        return true;
+    }
+    if (stop_.deadline != 0 && GetTickCount64() >= stop_.deadline) {
+        SetLastError(kErrorTimeout);
+        return true;
+    }
+    return false;
+}
+
+Session::Wait Session::AwaitAnswer(std::int32_t requestId, std::vector<VarBind>& bindings,
+                                   std::int32_t* errorStatus, std::int32_t* errorIndex) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs_;
     for (;;) {
+        if (Stopped()) {
+            return Wait::kStopped;
+        }
         const ULONGLONG now = GetTickCount64();
         if (now >= deadline) {
-            return false;
+            return Wait::kTimedOut;
         }
-        const ULONGLONG left = deadline - now;
+        ULONGLONG left = deadline - now;
+        if (stop_.deadline != 0) {
+            left = now < stop_.deadline ? std::min(left, stop_.deadline - now) : 0;
+        }
+        if (stop_.cancelled != nullptr) {
+            left = std::min<ULONGLONG>(left, kStopPollMs);
+        }
         fd_set readable;
         FD_ZERO(&readable);
         FD_SET(socket_, &readable);
@@ -130,8 +158,11 @@ bool Session::AwaitAnswer(std::int32_t requestId, std::vector<VarBind>& bindings
         wait.tv_sec = static_cast<long>(left / 1000);
         wait.tv_usec = static_cast<long>(left % 1000) * 1000;
         const int ready = select(0, &readable, nullptr, nullptr, &wait);
-        if (ready == 0 || ready == SOCKET_ERROR) {
-            return false;
+        if (ready == SOCKET_ERROR) {
+            return Wait::kTimedOut;
+        }
+        if (ready == 0) {
+            continue;  // the time is looked at again above
         }
         sockaddr_in from = {};
         int fromLength = sizeof from;
@@ -161,7 +192,7 @@ bool Session::AwaitAnswer(std::int32_t requestId, std::vector<VarBind>& bindings
         if (errorIndex != nullptr) {
             *errorIndex = answer->pdu.errorIndex;
         }
-        return true;
+        return Wait::kAnswered;
     }
 }
 

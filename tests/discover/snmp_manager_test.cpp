@@ -136,6 +136,33 @@ TEST_F(ManagerTest, GivesUpAfterTheRetriesWithTheTimeOutCode) {
     EXPECT_EQ(bindings, Ask({kSysDescr}));    // unchanged
 }
 
+// A stop signal ends a request at once and for good: a flag raised from another thread fails it
+// with ERROR_CANCELLED, a time that has passed with the time-out code, without more attempts;
+// a request after that sends nothing.
+TEST_F(ManagerTest, AStopSignalEndsARequestWithoutMoreAttempts) {
+    auto cancelled = std::make_shared<std::atomic<bool>>(false);
+    agent_.SetHook([cancelled](const snmp::Message&, snmp::Message&) {
+        *cancelled = true;
+        return false;
+    });
+    Session session;
+    ASSERT_TRUE(Open(session, 3, 2000));
+    session.SetStop({cancelled.get(), 0});
+    std::vector<VarBind> bindings = Ask({kSysDescr});
+    EXPECT_FALSE(session.Request(PduType::GetRequest, bindings));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANCELLED));
+    EXPECT_FALSE(session.Request(PduType::GetRequest, bindings));
+    EXPECT_EQ(agent_.Requests().size(), 1u);
+
+    Session late;
+    ASSERT_TRUE(Open(late, 3, 2000));
+    late.SetStop({nullptr, GetTickCount64() + 200});
+    EXPECT_FALSE(late.Request(PduType::GetRequest, bindings));
+    EXPECT_EQ(GetLastError(), snmp::kErrorTimeout);
+    EXPECT_EQ(agent_.Requests().size(), 2u) << "one attempt, no retries";
+    EXPECT_EQ(bindings, Ask({kSysDescr}));
+}
+
 TEST_F(ManagerTest, EveryRequestHasItsOwnId) {
     Session session;
     ASSERT_TRUE(Open(session));
