@@ -71,7 +71,13 @@ class WizardView {
     // Meanwhile the wizard stays on screen and is repainted, the frame's Back and Next are
     // disabled (then set back as they were), and what the user types or clicks into the wizard
     // is discarded, never kept to act on later. The work must not touch the view.
-    virtual void RunInBackground(const std::function<void()>& work) = 0;
+    //
+    // Only leaving the wizard is taken meanwhile: Escape or the frame's close button calls
+    // `cancel` once, on the page's thread, which makes the work end soon; the wait for the work
+    // goes on, and the result is false. The page then drops what the work produced and ends
+    // the wizard as cancelled. True when the work ended without being cancelled.
+    virtual bool RunInBackground(const std::function<void()>& work,
+                                 const std::function<void()>& cancel) = 0;
     // The page's window, for discovery (null where a view has no native window).
     virtual HWND Window() = 0;
 };

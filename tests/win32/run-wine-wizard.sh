@@ -66,7 +66,7 @@ for arch in x86_64 i686; do
   stop_process "$printer"
   printer=
   echo "== The wizards ($arch), no printer answering"
-  if ! timeout 300 "$loader" "$dir/bin/wizard_test.exe" noprinter; then
+  if ! timeout 300 "$loader" "$dir/bin/wizard_test.exe" noprinter cancel; then
     echo "FAILED: the wizards without a printer ($arch)"
     status=1
   fi

@@ -180,8 +180,9 @@ void PageView::SetBusy(bool busy) {
     frame_.SetBusy(busy);
 }
 
-void PageView::RunInBackground(const std::function<void()>& work) {
-    frame_.RunInBackground(work);
+bool PageView::RunInBackground(const std::function<void()>& work,
+                               const std::function<void()>& cancel) {
+    return frame_.RunInBackground(work, cancel);
 }
 
 }  // namespace wizard::qtview

@@ -163,8 +163,13 @@ INT_PTR PageWindow::OnNotify(const NMHDR& header) {
         case PSN_WIZBACK:
             return Result(refused ? -1 : 0);
         case PSN_QUERYCANCEL:
-            // TRUE keeps the sheet open: never in the middle of a search.
-            return Result(frame_.InBackground() ? TRUE : FALSE);
+            // In the middle of a search the sheet stays open until the search has ended: the
+            // close request cancels the search, and the page then ends the wizard.
+            if (frame_.InBackground()) {
+                frame_.CancelBackground();
+                return Result(TRUE);
+            }
+            return Result(FALSE);
         case LVN_ENDLABELEDITW:
             // The printer's name can be edited in place, but no edit is kept.
             return Result(FALSE);
