@@ -70,7 +70,7 @@ for arch in x86_64 i686; do
     stop_process "$printer"
     printer=
     echo "== The wizards ($run), no printer answering"
-    if ! NORVA_TEST=$switch timeout 300 "$loader" "$dir/bin/wizard_test.exe" noprinter; then
+    if ! NORVA_TEST=$switch timeout 300 "$loader" "$dir/bin/wizard_test.exe" noprinter cancel; then
       echo "FAILED: the wizards without a printer ($run)"
       status=1
     fi
