@@ -182,6 +182,32 @@ TEST_F(RestartPause, LongerEachTimeAndADeletedJobEndsIt) {
     EXPECT_TRUE(shown);
 }
 
+// nvspool print plays the spooler's part: SIGINT deletes the job, as a user deletes it in the
+// queue. The monitor ends it at once with a reset, so that the printer can tell the abandoned
+// job from a finished one, and nvspool says so with the signal's exit status.
+using PrintTool = FaultTest;
+
+TEST_F(PrintTool, SigintDeletesThePrintingJob) {
+    TempDir out;
+    Simulator printer("raw", {"--listen", "127.0.0.1:0", "--out", out.path().string(),
+                              "--stall-after", "100000"});
+    PrinterFault fault{"stalled", "raw", "", 0, 0, 1000, 0, JobEnd::kDeleted, JobEnd::kDeleted, 0};
+    AddPort(fault, printer.port());
+    std::string job = out.file("job.prn.in");
+    std::string data = TestData(2000000, 7);
+    WriteFile(job, data);
+    TempDir logs;
+    BackgroundProcess print({BuildDir() + "/bin/nvspool", "print", "--port", "FAULT", job},
+                            logs.file("print.log"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    EXPECT_EQ(130, print.stop(SIGINT, 5000));
+    EXPECT_NE(std::string::npos, ReadFile(logs.file("print.log")).find("deleted"));
+    EXPECT_TRUE(WaitUntil(
+        [&] { return printer.log().find("reset by the sender") != std::string::npos; }, 5000))
+        << printer.log();
+    EXPECT_EQ(0, WholeCopies(out.path().string(), printer.log(), false, data));
+}
+
 INSTANTIATE_TEST_SUITE_P(Faults, JobOutcome, ::testing::ValuesIn(kPrinterFaults),
                          [](const ::testing::TestParamInfo<PrinterFault>& test) {
                              std::string name = test.param.name;
