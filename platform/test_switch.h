@@ -8,6 +8,9 @@
 //                 treated as absent (platform/late_api.h), so that the fallbacks run
 //   pacing-ms=N   the first pause before a restarted job connects again, in milliseconds,
 //                 instead of 2000 (the later pauses keep their ratios)
+//   snmp-port=N   the UDP port of the printers' SNMP agents that the status queries ask,
+//                 instead of 161 (snmp/printer_status.h), so that a test's agent needs
+//                 neither root nor the machine's port 161
 #pragma once
 
 #include "platform/win32.h"

@@ -1,17 +1,20 @@
 // A line printer daemon inside the test process (RFC 1179, receive-job only). It records the
 // whole conversation of each job and checks it strictly: source port, command order, announced
 // sizes, the terminating zero bytes. Faults: a negative acknowledgement or a close at a chosen
-// step, or no answer at all.
+// step, or no answer at all. It is the simulator's LPD (nvprinter lpd) on a thread of the test,
+// with the same checks and faults.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "tools/nvprinter/lpd_service.h"
+
 namespace nvtest {
+
+class InProcessPrinter;
 
 class FakeLpd {
   public:
@@ -29,18 +32,10 @@ class FakeLpd {
         int closeAt = 0;   // close the connection instead of answering this step
         int silentAt = 0;  // never answer this step (the connection stays open)
     };
-    struct Job {
-        uint16_t sourcePort = 0;
-        std::string queue;
-        std::string controlName;
-        long long controlSize = -1;
-        std::string control;
-        std::string dataName;
-        long long dataSize = -1;
-        std::string data;
-        std::vector<std::string> errors;  // every departure from the protocol
-        bool complete = false;            // the data file was received and acknowledged
-    };
+    // sourcePort, queue, controlName, controlSize, control, dataName, dataSize, data, errors
+    // (every departure from the protocol), complete (the data file was received and
+    // acknowledged).
+    using Job = nvprinter::LpdJob;
 
     explicit FakeLpd(Options options);
     FakeLpd() : FakeLpd(Options{}) {}
@@ -49,24 +44,14 @@ class FakeLpd {
     FakeLpd& operator=(const FakeLpd&) = delete;
 
     uint16_t port() const { return port_; }
-    const std::string& address() const { return options_.address; }
+    const std::string& address() const { return address_; }
     bool WaitForJobs(size_t count, int timeoutMs = 10000);
     std::vector<Job> Jobs();
 
   private:
-    void Accept();
-    void Serve(int fd, uint16_t sourcePort);
-    bool Answer(int fd, int step, Job* job);
-
-    Options options_;
-    int listener_ = -1;
+    std::string address_;
+    std::unique_ptr<InProcessPrinter> printer_;
     uint16_t port_ = 0;
-    bool stopping_ = false;
-    std::thread acceptor_;
-    std::vector<std::thread> servers_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<Job> jobs_;
 };
 
 // Binding to the ports 721..731 needs root (or CAP_NET_BIND_SERVICE).

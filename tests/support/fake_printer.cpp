@@ -1,150 +1,69 @@
 #include "tests/support/fake_printer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
-#include <cstring>
+#include <atomic>
 #include <stdexcept>
+
+#include "tests/support/in_process_printer.h"
 
 namespace nvtest {
 
-constexpr size_t kSlowReadBytes = 16 * 1024;
+namespace {
 
-FakeRawPrinter::FakeRawPrinter(Options options) : options_(std::move(options)) {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int one = 1;
-    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (options_.receiveBuffer > 0) {
-        // Accepted connections inherit it, so a stalled printer holds little data.
-        setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &options_.receiveBuffer,
-                   sizeof options_.receiveBuffer);
+// A slow printer reads this much, then pauses.
+constexpr long long kSlowReadBytes = 16 * 1024;
+
+nvprinter::PrinterSetup RawSetup(const FakeRawPrinter::Options& o) {
+    nvprinter::PrinterSetup setup;
+    setup.mode = nvprinter::kModeRaw;
+    setup.raw = true;
+    nvprinter::RawConfig& raw = setup.rawConfig;
+    std::optional<nvprinter::Ipv4> address = nvprinter::ParseIpv4(o.address);
+    if (!address) {
+        throw std::runtime_error("fake printer: bad address " + o.address);
     }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(options_.port);
-    inet_pton(AF_INET, options_.address.c_str(), &address.sin_addr);
-    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        throw std::runtime_error("fake printer: bind failed: " + std::string(strerror(errno)));
+    raw.listen = {*address, o.port};
+    raw.stallAfter = o.stallAfter;
+    raw.resetAfter = o.resetAfter;
+    raw.refuse = !o.listen;
+    raw.receiveBuffer = o.receiveBuffer;
+    if (o.readPauseMs > 0) {
+        raw.readSize = kSlowReadBytes;
+        raw.slow = kSlowReadBytes * 1000 / o.readPauseMs;
     }
-    socklen_t length = sizeof address;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    if (options_.listen) {
-        listen(listener_, 64);
-        acceptor_ = std::thread([this] { Accept(); });
-    }
+    raw.status = o.status;
+    raw.holdOpen = o.holdOpen;
+    return setup;
 }
 
-FakeRawPrinter::~FakeRawPrinter() {
-    stopping_ = true;
-    Resume();
-    shutdown(listener_, SHUT_RDWR);
-    if (acceptor_.joinable()) {
-        acceptor_.join();
-    }
-    for (auto& server : servers_) {
-        server.join();
-    }
-    close(listener_);
-}
+}  // namespace
 
-void FakeRawPrinter::Accept() {
-    while (!stopping_) {
-        pollfd p{listener_, POLLIN, 0};
-        if (poll(&p, 1, 100) <= 0) {
-            continue;
-        }
-        int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) {
-            continue;
-        }
-        ++connections_;
-        servers_.emplace_back([this, fd] { Serve(fd); });
-    }
-}
+FakeRawPrinter::FakeRawPrinter(Options options)
+    : address_(options.address),
+      printer_(std::make_unique<InProcessPrinter>(RawSetup(options))),
+      port_(printer_->rawPort()) {}
 
-void FakeRawPrinter::Serve(int fd) {
-    std::string data;
-    char buffer[65536];
-    const long long resetAt = options_.resetAfter;
-    if (!options_.status.empty()) {
-        send(fd, options_.status.data(), options_.status.size(), MSG_NOSIGNAL);
-    }
-    bool ended = false;  // the sender closed its side
-    for (;;) {
-        long long stallAt = -1;
-        {
-            std::unique_lock<std::mutex> lock(mutex_);
-            stallAt = resumed_ ? -1 : options_.stallAfter;
-            if (stallAt >= 0 && static_cast<long long>(data.size()) >= stallAt) {
-                stalled_ = true;
-                changed_.notify_all();
-                changed_.wait(lock, [this] { return resumed_ || stopping_.load(); });
-                if (stopping_) {
-                    break;
-                }
-                continue;
-            }
-        }
-        size_t want = options_.readPauseMs > 0 ? kSlowReadBytes : sizeof buffer;
-        if (stallAt >= 0) {
-            want = std::min<size_t>(want, static_cast<size_t>(stallAt) - data.size());
-        }
-        if (resetAt >= 0) {
-            want = std::min<size_t>(want, static_cast<size_t>(resetAt) - data.size());
-            if (want == 0) {
-                linger reset{1, 0};
-                setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-                break;
-            }
-        }
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 100) == 0) {
-            if (stopping_) {
-                break;
-            }
-            continue;
-        }
-        ssize_t n = recv(fd, buffer, want, 0);
-        if (n <= 0) {
-            ended = n == 0;
-            break;
-        }
-        data.append(buffer, static_cast<size_t>(n));
-        if (options_.readPauseMs > 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(options_.readPauseMs));
-        }
-    }
-    std::unique_lock<std::mutex> lock(mutex_);
-    jobs_.push_back(std::move(data));
-    changed_.notify_all();
-    if (ended && options_.holdOpen) {
-        changed_.wait(lock, [this] { return stopping_.load(); });
-    }
-    lock.unlock();
-    close(fd);
-}
+FakeRawPrinter::~FakeRawPrinter() = default;
 
 void FakeRawPrinter::Resume() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    resumed_ = true;
-    changed_.notify_all();
+    printer_->Resume();
 }
 
 bool FakeRawPrinter::WaitForJobs(size_t count, int timeoutMs) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                             [&] { return jobs_.size() >= count; });
+    return printer_->WaitForRawJobs(count, timeoutMs);
 }
 
 std::vector<std::string> FakeRawPrinter::Jobs() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return jobs_;
+    std::vector<std::string> jobs;
+    for (nvprinter::RawJob& job : printer_->RawJobs()) {
+        jobs.push_back(std::move(job.data));
+    }
+    return jobs;
+}
+
+size_t FakeRawPrinter::Connections() const {
+    return printer_->RawConnections();
 }
 
 std::string UniqueLoopbackAddress() {

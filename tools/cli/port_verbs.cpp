@@ -1,21 +1,24 @@
 #include "tools/cli/port_verbs.h"
 
 #include <cstdio>
+#include <string>
 
 #include "net/portentry.h"
 #include "tools/cli/port_settings.h"
 #include "tools/cli/spooler.h"
+#include "tools/cli/status_verb.h"
 
 namespace cli {
 
 namespace {
 
-const char kPortVerbsHelp[] =
+const char kPortVerbsHead[] =
     "  list                       the ports of the monitor \"NORVA TCP/IP Port\"\n"
     "  add NAME --ip ADDR [settings]\n"
     "                             add a port (raw TCP to 9100 unless the settings say else)\n"
     "  config NAME [settings]     change a port's settings\n"
-    "  show NAME [--json]         a port's settings\n"
+    "  show NAME [--json]         a port's settings\n";
+const char kPortVerbsTail[] =
     "  delete NAME                delete a port\n"
     "  exists NAME                whether the spooler knows the port, under any monitor\n"
     "                             (exit 0 yes, 1 no)\n";
@@ -228,35 +231,67 @@ int Config(const Tool& tool, const std::vector<std::string>& args) {
     return configured;
 }
 
-int Show(const Tool& tool, const std::vector<std::string>& args) {
-    bool json = false;
-    std::string name;
+// NAME and --json, in any order; 0 or the usage error's exit code.
+int NameAndJson(const Tool& tool, const char* verb, const std::vector<std::string>& args,
+                std::string* name, bool* json) {
     for (const auto& a : args) {
         if (a == "--json") {
-            json = true;
+            *json = true;
         } else if (a.size() > 1 && a[0] == '-') {
             return tool.Usage("unknown option " + a);
-        } else if (name.empty()) {
-            name = a;
+        } else if (name->empty()) {
+            *name = a;
         } else {
             return tool.Usage("one port name only");
         }
     }
-    if (name.empty()) {
-        return tool.Usage("show needs a port name");
+    if (name->empty()) {
+        return tool.Usage(std::string(verb) + " needs a port name");
     }
+    return kExitOk;
+}
+
+// Reads the record of one of this monitor's ports for a question about it; 0 or the exit
+// code.
+int ReadOwnPort(const Tool& tool, const std::string& name, PortEntry* record) {
     XcvChannel channel;
     int own = OpenForOwnPort(tool, &channel, /*administer=*/false, "ReadConfigInf", name);
     if (own != kExitOk) {
         return own;
     }
+    return ReadPort(tool, channel, name, record);
+}
+
+int Show(const Tool& tool, const std::vector<std::string>& args) {
+    bool json = false;
+    std::string name;
+    int usage = NameAndJson(tool, "show", args, &name, &json);
+    if (usage != kExitOk) {
+        return usage;
+    }
     PortEntry record{};
-    int read = ReadPort(tool, channel, name, &record);
+    int read = ReadOwnPort(tool, name, &record);
     if (read != kExitOk) {
         return read;
     }
     PrintRecord(record, json);
     return kExitOk;
+}
+
+// Asks the port's printer how it is (status_verb.h gives the exit codes).
+int Status(const Tool& tool, const std::vector<std::string>& args) {
+    bool json = false;
+    std::string name;
+    int usage = NameAndJson(tool, "status", args, &name, &json);
+    if (usage != kExitOk) {
+        return usage;
+    }
+    PortEntry record{};
+    int read = ReadOwnPort(tool, name, &record);
+    if (read != kExitOk) {
+        return read;
+    }
+    return ShowPrinterStatus(record, json);
 }
 
 int Delete(const Tool& tool, const std::vector<std::string>& args) {
@@ -309,8 +344,8 @@ int RunPortVerb(const Tool& tool, const std::string& verb, const std::vector<std
         int (*run)(const Tool&, const std::vector<std::string>&);
     };
     static const Verb kVerbs[] = {
-        {"list", List}, {"add", Add},       {"config", Config},
-        {"show", Show}, {"delete", Delete}, {"exists", Exists},
+        {"list", List},     {"add", Add},       {"config", Config}, {"show", Show},
+        {"status", Status}, {"delete", Delete}, {"exists", Exists},
     };
     for (const Verb& v : kVerbs) {
         if (verb == v.name) {
@@ -321,7 +356,8 @@ int RunPortVerb(const Tool& tool, const std::string& verb, const std::vector<std
 }
 
 const char* PortVerbsHelp() {
-    return kPortVerbsHelp;
+    static const std::string help = std::string(kPortVerbsHead) + StatusVerbHelp() + kPortVerbsTail;
+    return help.c_str();
 }
 
 int RegisterPortThroughMonitor(const Tool& tool, const std::string& dotted) {

@@ -1,5 +1,5 @@
 // The port verbs that nvspool and nvport share, over the monitor's Xcv channel as a port user
-// interface drives it: list, add, config, show, delete, exists.
+// interface drives it: list, add, config, show, status (of the port's printer), delete, exists.
 #pragma once
 
 #include <string>

@@ -2,8 +2,8 @@
 //
 //   nvprinter <mode> [options]
 //
-// The mode picks which of a printer's network services to play; each mode parses its own
-// options and has its own --help.
+// The mode picks which of a printer's network services to play (or all of them, "printer");
+// each mode has its own --help, made from the one table of options.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
             // mode is talking.
             std::string program = std::string("nvprinter ") + mode.name;
             argv[1] = program.data();
-            return mode.run(argc - 1, argv + 1);
+            return nvprinter::RunMode(mode, argc - 1, argv + 1);
         }
     }
     std::fprintf(stderr, "nvprinter: unknown mode '%s'\n", name.c_str());

@@ -1,5 +1,5 @@
 // The SNMP agent of the printer simulator: the objects it holds and how it answers one request.
-// Nothing here touches a socket; snmp_mode.cpp does the network side and the timing faults.
+// Nothing here touches a socket; snmp_service.cpp does the network side and the timing faults.
 #pragma once
 
 #include <array>
@@ -12,6 +12,7 @@
 
 #include "snmp/message.h"
 #include "tools/nvprinter/options.h"
+#include "tools/nvprinter/printer_state.h"
 
 namespace nvprinter {
 
@@ -71,10 +72,17 @@ struct SnmpAgentConfig {
     std::int32_t errorStatus = snmp::kNoError;
 };
 
-// Everything the agent can be asked for, in GetNext order. ownAddress indexes the ipAddrTable
-// row; uptime is sysUpTime in hundredths of a second.
+// What changes from one request to the next.
+struct PrinterMoment {
+    Ipv4 ownAddress{};              // indexes the ipAddrTable row
+    std::uint32_t uptime = 0;       // sysUpTime, hundredths of a second
+    ReportedState state;            // hrDeviceStatus, hrPrinterStatus, hrPrinterDetectedErrorState
+    std::uint32_t printedJobs = 0;  // prtMarkerLifeCount
+};
+
+// Everything the agent can be asked for, in GetNext order.
 using ObjectSet = std::map<snmp::Oid, snmp::Value>;
-ObjectSet BuildObjects(const SnmpAgentConfig& config, const Ipv4& ownAddress, std::uint32_t uptime);
+ObjectSet BuildObjects(const SnmpAgentConfig& config, const PrinterMoment& moment);
 
 // What to do with one datagram: the reply to send, if any, and a line for the log.
 struct SnmpOutcome {

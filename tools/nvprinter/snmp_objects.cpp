@@ -10,6 +10,7 @@ namespace {
 
 using snmp::Oid;
 using snmp::Value;
+namespace mib = snmp::printer_mib;
 
 constexpr std::uint32_t kIfIndex = 1;
 constexpr std::int32_t kIfTypeEthernetCsmacd = 6;  // IANAifType
@@ -37,13 +38,51 @@ void AddDevice(ObjectSet& objects, std::uint32_t index, const Oid& type,
         Value::OctetString(description);
 }
 
+// hrDeviceStatus, hrPrinterStatus and hrPrinterDetectedErrorState of the printer device.
+void AddPrinterState(ObjectSet& objects, std::uint32_t index, const ReportedState& state) {
+    objects[mib::kHrDeviceStatus.Child(index)] = Value::Integer(state.deviceStatus);
+    objects[mib::kHrPrinterStatus.Child(index)] = Value::Integer(state.printerStatus);
+    objects[mib::kHrPrinterDetectedErrorState.Child(index)] =
+        Value::OctetString(snmp::EncodeErrorState(state.conditions));
+}
+
+// prtMarkerSuppliesTable: a toner cartridge whose level follows lowToner and noToner, and a
+// drum that reports no quantities (level "some remaining", capacity unknown).
+void AddSupplies(ObjectSet& objects, std::uint32_t index, snmp::PrinterConditions conditions) {
+    constexpr std::int32_t kTonerCapacity = 1000;
+    std::int32_t toner = 800;
+    if (conditions & snmp::ConditionBit(snmp::PrinterCondition::NoToner)) {
+        toner = 0;
+    } else if (conditions & snmp::ConditionBit(snmp::PrinterCondition::LowToner)) {
+        toner = 50;
+    }
+    struct Supply {
+        const char* description;
+        std::int32_t capacity;
+        std::int32_t level;
+    };
+    const Supply supplies[] = {
+        {"Black Toner Cartridge", kTonerCapacity, toner},
+        {"Drum Unit", mib::kSupplyUnknown, mib::kSupplySomeRemaining},
+    };
+    std::uint32_t row = 0;
+    for (const Supply& supply : supplies) {
+        ++row;
+        objects[mib::kPrtMarkerSuppliesDescription.Child({index, row})] =
+            Value::OctetString(supply.description);
+        objects[mib::kPrtMarkerSuppliesMaxCapacity.Child({index, row})] =
+            Value::Integer(supply.capacity);
+        objects[mib::kPrtMarkerSuppliesLevel.Child({index, row})] = Value::Integer(supply.level);
+    }
+}
+
 }  // namespace
 
-ObjectSet BuildObjects(const SnmpAgentConfig& config, const Ipv4& ownAddress,
-                       std::uint32_t uptime) {
+ObjectSet BuildObjects(const SnmpAgentConfig& config, const PrinterMoment& moment) {
+    const Ipv4& ownAddress = moment.ownAddress;
     ObjectSet objects;
     objects[oids::kSysDescr] = Value::OctetString("NORVA printer simulator (nvprinter snmp)");
-    objects[oids::kSysUpTime] = Value::TimeTicks(uptime);
+    objects[oids::kSysUpTime] = Value::TimeTicks(moment.uptime);
     objects[oids::kSysName] = Value::OctetString("nvprinter");
 
     // One Ethernet interface.
@@ -79,11 +118,15 @@ ObjectSet BuildObjects(const SnmpAgentConfig& config, const Ipv4& ownAddress,
     AddDevice(objects, kProcessorDeviceIndex, oids::kHrDeviceProcessor, "CPU");
     AddDevice(objects, kNetworkDeviceIndex, oids::kHrDeviceNetwork, "network interface eth0");
     AddDevice(objects, config.deviceIndex, oids::kHrDevicePrinter, config.description);
+    AddPrinterState(objects, config.deviceIndex, moment.state);
 
     if (config.printerMib) {
         objects[oids::kPrtGeneralConfigChanges] = Value::Counter(7);
         objects[oids::kPrtGeneralPrinterName] = Value::OctetString(config.description);
         objects[oids::kPrtGeneralSerialNumber] = Value::OctetString("NV" + Hex(config.mac));
+        objects[mib::kPrtMarkerLifeCount.Child({config.deviceIndex, mib::kFirstMarker})] =
+            Value::Counter(moment.printedJobs);
+        AddSupplies(objects, config.deviceIndex, moment.state.conditions);
     }
 
     objects[oids::kSnmpSetSerialNo] = Value::Integer(0);
