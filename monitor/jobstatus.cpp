@@ -89,6 +89,7 @@ BOOL CPort::IsJobCancelled() {
 // The job as the spooler reports it, with only its status text changed; its position in the
 // queue is left where it is. The text the port showed last is not sent again.
 void CPort::ShowJobStatus(LPCWSTR text) {
+    m_shownValid = false;
     if (text == nullptr ? !m_statusShown : m_statusShown && lstrcmpW(text, m_statusText) == 0) {
         return;
     }
@@ -121,14 +122,42 @@ BOOL CJobWait::GoOn() {
                  static_cast<int>(m_port->GetJobId()));
         return FALSE;
     }
-    DWORD waited = GetTickCount() - m_since;
-    if (m_show && waited >= kShowAfterMs) {
-        WCHAR text[kStatusTextChars];
-        CNumberText seconds(waited / 1000);
-        FormatText(text, kStatusTextChars, IDS_STATUS_NOT_TAKING_DATA, {seconds.text});
-        m_port->ShowJobStatus(text);
-    }
+    m_port->RefreshJobStatus(m_show ? GetTickCount() - m_since : 0);
     return TRUE;
+}
+
+// The parts, joined: the printer's condition (or that it does not answer status queries),
+// then how long it has not taken data.
+void CPort::RefreshJobStatus(DWORD waitedMs) {
+    PrinterState state = GetPrinterState();
+    DWORD seconds = waitedMs >= CJobWait::kShowAfterMs ? waitedMs / 1000 : 0;
+    if (m_shownValid && state.condition == m_shownState.condition &&
+        state.unanswered == m_shownState.unanswered && seconds == m_shownSeconds) {
+        return;
+    }
+    WCHAR printer[kStatusTextChars] = {};
+    if (state.condition != 0) {
+        LoadText(printer, kStatusTextChars, state.condition);
+    } else if (state.unanswered) {
+        LoadText(printer, kStatusTextChars, IDS_STATUS_NO_STATUS_ANSWER);
+    }
+    WCHAR waiting[kStatusTextChars] = {};
+    if (seconds != 0) {
+        CNumberText number(seconds);
+        FormatText(waiting, kStatusTextChars, IDS_STATUS_NOT_TAKING_DATA, {number.text});
+    }
+    WCHAR text[kStatusTextChars];
+    if (printer[0] != 0 && waiting[0] != 0) {
+        FormatText(text, kStatusTextChars, IDS_STATUS_JOIN, {printer, waiting});
+        ShowJobStatus(text);
+    } else if (printer[0] != 0 || waiting[0] != 0) {
+        ShowJobStatus(printer[0] != 0 ? printer : waiting);
+    } else {
+        ShowJobStatus(nullptr);
+    }
+    m_shownState = state;
+    m_shownSeconds = seconds;
+    m_shownValid = true;
 }
 
 // --- Restarts ---

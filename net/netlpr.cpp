@@ -376,7 +376,7 @@ DWORD CLpr::SendAll(CNetPort* port, const char* buffer, int length) {
         m_sent += static_cast<ULONG64>(n);
         m_lastProgress = GetTickCount();
     } while (total < length);
-    port->ShowJobStatus(nullptr);
+    port->RefreshJobStatus(0);
     return ERROR_SUCCESS;
 }
 

@@ -166,7 +166,7 @@ DWORD CRawSocket::CompletePendingSend(CNetPort* port, DWORD startTick, DWORD bud
     DbgPrint("dwSent = %d\n", static_cast<int>(sent));
     WSAResetEvent(m_send->overlapped.hEvent);
     m_lastProgress = GetTickCount();
-    port->ShowJobStatus(nullptr);
+    port->RefreshJobStatus(0);
     return ERROR_SUCCESS;
 }
 

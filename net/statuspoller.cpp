@@ -83,13 +83,13 @@ struct CStatusPoller::Member {
     std::string community;
     DWORD deviceIndex;
     std::int32_t requestId = 0;
-    ULONGLONG nextAsk = 0;     // when it is asked next (LateGetTickCount64)
-    bool asked = false;        // in this round
-    bool answered = false;     // in this round
-    DWORD conditions = 0;      // the confirmed ones (bits of kPortConditions)
+    ULONGLONG nextAsk = 0;               // when it is asked next (LateGetTickCount64)
+    bool asked = false;                  // in this round
+    bool answered = false;               // in this round
+    DWORD conditions = 0;                // the confirmed ones (bits of kPortConditions)
     int runs[kPortConditionCount] = {};  // answers in a row that disagree with `conditions`
-    State state;               // what the port shows
-    DWORD reported = 0;        // the status last given to SetPortW
+    State state;                         // what the port shows
+    DWORD reported = 0;                  // the status last given to SetPortW
 };
 
 CStatusPoller::~CStatusPoller() {
@@ -106,8 +106,8 @@ CStatusPoller::~CStatusPoller() {
     }
 }
 
-void CStatusPoller::Join(const CNetPort* port, LPCWSTR name, ULONG address,
-                         const char* community, DWORD deviceIndex) {
+void CStatusPoller::Join(const CNetPort* port, LPCWSTR name, ULONG address, const char* community,
+                         DWORD deviceIndex) {
     auto* member = new (std::nothrow) Member{port, name, address, community, deviceIndex};
     if (member == nullptr) {
         return;  // the job prints all the same, without the printer's state
