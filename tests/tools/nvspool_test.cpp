@@ -119,7 +119,7 @@ TEST_F(Nvspool, PrintsAFileAndStandardInputByteForByte) {
 TEST_F(Nvspool, FailuresAreOneLineWithTheWin32CodeAndItsMeaning) {
     ToolResult r = Run({"print", "--port", "NOWHERE", File("doc.prn", "x")});
     EXPECT_EQ(1, r.exitCode);
-    EXPECT_EQ("nvspool: OpenPort NOWHERE: the monitor has no such port\n", r.err);
+    EXPECT_EQ("nvspool: OpenPort NOWHERE: error 1796: The specified port is unknown.\n", r.err);
 
     // The tools refuse the broadcast address; a port may still have it in the registry.
     EXPECT_EQ(1, Run({"add-port", "BAD", "--ip", "255.255.255.255"}).exitCode);

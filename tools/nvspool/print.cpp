@@ -332,11 +332,8 @@ int Print(const std::vector<std::string>& args, const Options& options) {
     if (!table->pfnOpenPort(host.MonitorHandle(), portName.data(), &port)) {
         fclose(input);
         DWORD code = GetLastError();
-        if (code == ERROR_SUCCESS) {
-            fprintf(stderr, "nvspool: OpenPort %s: the monitor has no such port\n", o.port.c_str());
-            return 1;
-        }
-        return Fail("OpenPort " + o.port, code);
+        // The monitor does not know the name: an unknown port, as show and config say.
+        return Fail("OpenPort " + o.port, code == ERROR_SUCCESS ? ERROR_UNKNOWN_PORT : code);
     }
     Outcome outcome = Outcome::kFailed;
     std::string failure;
