@@ -138,6 +138,15 @@ TEST_F(Nvspool, FailuresAreOneLineWithTheWin32CodeAndItsMeaning) {
     EXPECT_EQ(1, r.exitCode);
     EXPECT_NE(std::string::npos, r.err.find("error 13: The data is invalid.")) << r.err;
 
+    r = Run({"print", "--port", "FILE:", File("doc.prn", "x")});
+    EXPECT_EQ(1, r.exitCode);
+    EXPECT_NE(std::string::npos, r.err.find("needs the file to print into: give --output-file "
+                                            "PATH: error 63: "))
+        << r.err;
+    r = Run({"print", "--port", "FILE:", "--output-file", dir_.file("out.prn"),
+             File("doc.prn", "to a file")});
+    EXPECT_EQ(0, r.exitCode) << r.err;
+
     r = Run({"add-port", "LPT1:", "--ip", "10.0.0.1"});
     EXPECT_EQ(1, r.exitCode);
     EXPECT_EQ(

@@ -358,7 +358,12 @@ int Print(const std::vector<std::string>& args, const Options& options) {
     table->pfnClosePort(port);
     fclose(input);
     if (outcome != Outcome::kPrinted) {
-        return Fail(failure + " on " + o.port, code);
+        std::string what = failure + " on " + o.port;
+        if (code == ERROR_PRINT_CANCELLED && o.outputFile.empty()) {
+            // The monitor asks the user for the file of a FILE: job; here no dialog can.
+            what += ": a job to FILE: needs the file to print into: give --output-file PATH";
+        }
+        return Fail(what, code);
     }
     if (!o.quiet) {
         printf("Printed %lld bytes to %s (job %u).\n", size, o.port.c_str(),
