@@ -205,6 +205,8 @@ TEST_F(Nvspool, AWriteThatTimesOutPartWaySendsNoByteTwice) {
     ToolResult r = Run({"print", "--retries", "50", "--port", "PAUSE", File("doc.prn", data)});
     resume.join();
     EXPECT_EQ(0, r.exitCode) << r.err;
+    // In the progress bar's unit, MiB, beside the bytes.
+    EXPECT_NE(std::string::npos, r.out.find("Printed 9.5 MiB (10000000 bytes) to PAUSE")) << r.out;
     ASSERT_TRUE(printer.WaitForJobs(1));
     EXPECT_EQ(data.size(), printer.Jobs()[0].size());
     EXPECT_TRUE(printer.Jobs()[0] == data);
