@@ -89,11 +89,15 @@ TEST_F(Nvspool, EveryVerbHasItsHelpAndTheToolItsVersion) {
         EXPECT_EQ(0u, r.out.find(std::string("Usage: nvspool ") + verb + " ")) << r.out;
         EXPECT_EQ("", r.err);
     }
-    ToolResult version = Run({"--version"});
-    EXPECT_EQ(0, version.exitCode);
-    EXPECT_TRUE(std::regex_match(
-        version.out, std::regex("nvspool \\(NORVA TCP/IP Port\\) [0-9]+\\.[0-9]+\\.[0-9]+\n")))
-        << version.out;
+    // The first line as help2man reads it: NAME (PACKAGE) VERSION.
+    for (const char* tool : {"nvspool", "nvreg", "nvprinter", "nvdiscover"}) {
+        ToolResult version = RunTool(tool, {"--version"});
+        EXPECT_EQ(0, version.exitCode) << tool;
+        EXPECT_TRUE(std::regex_match(
+            version.out,
+            std::regex(std::string(tool) + " \\(NORVA TCP/IP Port\\) [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+            << version.out;
+    }
     EXPECT_EQ(2, Run({}).exitCode);
     EXPECT_EQ(2, Run({"frobnicate"}).exitCode);
     EXPECT_EQ(2, Run({"print", "--level", "3", "--port", "P", "x"}).exitCode);
