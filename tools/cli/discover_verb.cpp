@@ -374,7 +374,8 @@ int NothingFound(const Tool& tool, const Request& request, const Outcome& outcom
                std::to_string(outcome.answered.size()) + " that answered the SNMP broadcast" +
                took + ":";
         for (const Found& p : outcome.answered) {
-            what += " " + Dotted(p.address) + " (" + p.hardwareAddress.value_or("no address") + ")";
+            what.append(" ").append(Dotted(p.address)).append(" (");
+            what.append(p.hardwareAddress.value_or("no address")).append(")");
         }
         return tool.Fail(what, ERROR_NOT_FOUND);
     }
