@@ -316,15 +316,25 @@ Existing Find(const std::vector<SpoolerPort>& ports, const std::string& name) {
 }  // namespace
 
 int ExportVerb(const Tool& tool, const Args& args) {
-    if (args.size() != 1 || args[0].empty() || args[0][0] == '-') {
+    // --if-installed: what the package's removal runs, where the monitor may never have been
+    // registered; without its key there is nothing to keep.
+    const bool ifInstalled = !args.empty() && args[0] == "--if-installed";
+    const Args rest(args.begin() + (ifInstalled ? 1 : 0), args.end());
+    if (rest.size() != 1 || rest[0].empty() || rest[0][0] == '-') {
         return tool.Usage("export takes one file name");
     }
+    const std::string& file = rest[0];
     int attached = tool.Attach(/*changes=*/false);
     if (attached != kExitOk) {
         return attached;
     }
     HKEY key = nullptr;
     LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, portcfg::kPortsKeyPath, 0, KEY_READ, &key);
+    if (result == ERROR_FILE_NOT_FOUND && ifInstalled) {
+        printf("The monitor %s has no ports key: nothing to export.\n",
+               Utf8(portcfg::kMonitorName).c_str());
+        return kExitOk;
+    }
     if (result != ERROR_SUCCESS) {
         return tool.Fail(
             "export: the monitor's key HKLM\\" + Utf8(portcfg::kPortsKeyPath) + " cannot be read" +
@@ -342,12 +352,12 @@ int ExportVerb(const Tool& tool, const Args& args) {
     if (result != ERROR_SUCCESS) {
         return tool.Fail("export: reading the monitor's ports", static_cast<DWORD>(result));
     }
-    DWORD error = WriteFileBytes(args[0], nvreg::RegFileBytes(text + u"\r\n"));
+    DWORD error = WriteFileBytes(file, nvreg::RegFileBytes(text + u"\r\n"));
     if (error != ERROR_SUCCESS) {
-        return tool.Fail("export: writing " + args[0], error);
+        return tool.Fail("export: writing " + file, error);
     }
     printf("Exported %lu port%s to %s.\n", static_cast<unsigned long>(count), count == 1 ? "" : "s",
-           args[0].c_str());
+           file.c_str());
     return kExitOk;
 }
 

@@ -57,9 +57,11 @@ const Verb kVerbs[] = {
      "The page is plain text: the port's name, its settings and the time. It goes\n"
      "through the monitor's own job path, and its outcome is reported as for any job.\n",
      false},
-    {"export", ExportVerb, "FILE", "write the monitor's ports into a .reg file",
+    {"export", ExportVerb, "[--if-installed] FILE", "write the monitor's ports into a .reg file",
      "Every port with all its values, in UTF-16 as reg.exe writes it; nvreg import,\n"
-     "reg.exe import and this tool's import take it back.\n",
+     "reg.exe import and this tool's import take it back.\n"
+     "  --if-installed  where the monitor has no ports key (it was never installed),\n"
+     "                  write nothing and succeed: what the package's removal runs\n",
      false},
     {"import", ImportVerb, "FILE", "make the ports of a .reg file through the monitor",
      "As add and config do: a port that exists gets the file's settings. Every port of\n"
