@@ -31,7 +31,8 @@ const char kUsage[] =
     "\n"
     "Options:\n"
     "  --monitor PATH           the monitor library (default: $NORVA_MONITOR, else\n"
-    "                           libnvtcpmon.so in the lib directory beside nvspool)\n"
+    "                           libnvtcpmon.so in the lib directory beside nvspool, else\n"
+    "                           the installed one)\n"
     "  -h, --help               show this help\n"
     "  --version                show the version\n"
     "\n"
@@ -55,7 +56,9 @@ std::string DefaultMonitorPath(const char* argv0) {
     ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     std::string dir = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string(argv0);
     dir = dir.substr(0, dir.find_last_of('/') + 1);
-    return dir + "../lib/libnvtcpmon.so";
+    // Beside the build's tools; an installed nvspool finds it by its run path (lib/norva).
+    std::string built = dir + "../lib/libnvtcpmon.so";
+    return access(built.c_str(), R_OK) == 0 ? built : "libnvtcpmon.so";
 }
 
 }  // namespace
