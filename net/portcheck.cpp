@@ -1,5 +1,8 @@
 #include "net/portcheck.h"
 
+#include <cctype>
+#include <cstring>
+
 #include "platform/winsock.h"
 
 namespace portcfg {
@@ -19,16 +22,10 @@ bool IsDigit(unsigned c) {
 }
 
 int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
+    static const char kDigits[] = "0123456789abcdef";
+    const char lower = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    const char* at = lower != 0 ? strchr(kDigits, lower) : nullptr;
+    return at != nullptr ? static_cast<int>(at - kDigits) : -1;
 }
 
 // Whether any dot-separated part of the text starts with '0' and goes on.
@@ -144,7 +141,7 @@ bool NormalizeHardwareAddress(const char* text, char (&out)[kHardwareAddressDigi
             if (digits == kHardwareAddressDigits) {
                 return false;
             }
-            out[digits++] = static_cast<char>("0123456789abcdef"[HexValue(*p)]);
+            out[digits++] = static_cast<char>(tolower(static_cast<unsigned char>(*p)));
             continue;
         }
         // A separator stands between two pairs only, and is the same one throughout.

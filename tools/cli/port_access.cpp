@@ -58,6 +58,11 @@ int OpenForOwnPort(const Tool& tool, XcvChannel* channel, bool administer, const
     return RequireOwnPort(tool, request, name);
 }
 
+int ReadOwnPort(const Tool& tool, XcvChannel* channel, const std::string& name, PortEntry* record) {
+    int own = OpenForOwnPort(tool, channel, /*administer=*/false, "ReadConfigInf", name);
+    return own != kExitOk ? own : ReadPort(tool, *channel, name, record);
+}
+
 // A record without a name is one whose address did not parse: nothing was read, and writing
 // settings over it would store a port without a transport.
 int ReadPort(const Tool& tool, XcvChannel& channel, const std::string& name, PortEntry* record) {

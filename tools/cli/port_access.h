@@ -27,6 +27,10 @@ int RequireOwnPort(const Tool& tool, const char* request, const std::string& nam
 int OpenForOwnPort(const Tool& tool, XcvChannel* channel, bool administer, const char* request,
                    const std::string& name);
 
+// Opens the channel for questions, checks that the port is this monitor's and reads its
+// record: what show and test-page need.
+int ReadOwnPort(const Tool& tool, XcvChannel* channel, const std::string& name, PortEntry* record);
+
 // Reads the port's record (ReadConfigInf). A port whose stored settings the monitor cannot use
 // (a writer stopped half-way, a value made by hand) says so.
 int ReadPort(const Tool& tool, XcvChannel& channel, const std::string& name, PortEntry* record);

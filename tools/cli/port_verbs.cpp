@@ -223,12 +223,8 @@ int ShowVerb(const Tool& tool, const Args& args) {
         return tool.Usage("show needs a port name");
     }
     XcvChannel channel;
-    int own = OpenForOwnPort(tool, &channel, /*administer=*/false, "ReadConfigInf", name);
-    if (own != kExitOk) {
-        return own;
-    }
     PortEntry record{};
-    int read = ReadPort(tool, channel, name, &record);
+    int read = ReadOwnPort(tool, &channel, name, &record);
     if (read != kExitOk) {
         return read;
     }

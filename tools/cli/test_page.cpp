@@ -49,12 +49,8 @@ int TestPageVerb(const Tool& tool, const Args& args) {
     {
         // The channel is closed again before the job: the job path is the spooler's.
         XcvChannel channel;
-        int own = OpenForOwnPort(tool, &channel, /*administer=*/false, "ReadConfigInf", name);
-        if (own != kExitOk) {
-            return own;
-        }
         PortEntry record{};
-        int read = ReadPort(tool, channel, name, &record);
+        int read = ReadOwnPort(tool, &channel, name, &record);
         if (read != kExitOk) {
             return read;
         }
