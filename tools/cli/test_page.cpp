@@ -45,6 +45,9 @@ int TestPageVerb(const Tool& tool, const Args& args) {
         return tool.Usage("test-page takes one port name");
     }
     const std::string& name = args[0];
+    if (!tool.printJob) {
+        return tool.Problem("test-page: this tool prints no jobs");
+    }
     std::string page;
     {
         // The channel is closed again before the job: the job path is the spooler's.
