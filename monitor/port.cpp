@@ -21,7 +21,13 @@ CPort::CPort(CPrintMonitor* monitor, LPCWSTR name)
       m_jobInfoLevel(0),
       m_buffer1(nullptr),
       m_buffer2(nullptr),
-      m_pins(0) {
+      m_pins(0),
+      m_statusShown(false),
+      m_restartNoted(false),
+      m_restarts(0),
+      m_restartTick(0),
+      m_restartPause(0),
+      m_restartReason(ERROR_SUCCESS) {
     DbgPrint("CPort(0x%08X, size=%d)\n", TraceAddress(this), static_cast<int>(sizeof(CPort)));
     m_signature = kSignature;
 }
@@ -213,7 +219,12 @@ void CPort::CloseJobPrinter() {
     m_printerName = nullptr;
 }
 
-BOOL CPort::SetJobCommand(DWORD command) {
+BOOL CPort::SetJobCommand(DWORD command, DWORD reason) {
+    if (command == JOB_CONTROL_RESTART) {
+        NoteRestart(reason);
+    } else if (command == JOB_CONTROL_SENT_TO_PRINTER) {
+        NoteDelivered();
+    }
     return SetJobW(m_printer, m_jobId, 0, nullptr, command);
 }
 
@@ -370,18 +381,24 @@ BOOL WINAPI MonEndDocPort(HANDLE portHandle) {
         return TRUE;
     }
     FlushFileBuffers(port->GetOutput());
-    // A job is sent to the printer only when its transport finished it. Otherwise the spooler
-    // keeps the job and prints it again, and learns why from the result.
+    // A job is sent to the printer when its transport shows that the printer holds it (or
+    // cannot tell). One the printer provably lacks is printed again, and the spooler learns
+    // why from the result; one the user deleted or restarted gets no command at all.
     BOOL sent = port->EndDoc();
     DWORD error = sent ? ERROR_SUCCESS : GetLastError();
     if (error == ERROR_SUCCESS && !sent) {
         error = ERROR_GEN_FAILURE;
     }
-    if (!sent) {
-        DbgPrint("EndDocPort( \"%ws\" ) failed, error %d: the job is restarted\n", port->GetName(),
-                 static_cast<int>(error));
+    if (error == ERROR_PRINT_CANCELLED) {
+        DbgPrint("EndDocPort( \"%ws\" ): the job was deleted or restarted by the user\n",
+                 port->GetName());
+    } else {
+        if (!sent) {
+            DbgPrint("EndDocPort( \"%ws\" ) failed, error %d: the job is restarted\n",
+                     port->GetName(), static_cast<int>(error));
+        }
+        port->SetJobCommand(sent ? JOB_CONTROL_SENT_TO_PRINTER : JOB_CONTROL_RESTART, error);
     }
-    port->SetJobCommand(sent ? JOB_CONTROL_SENT_TO_PRINTER : JOB_CONTROL_RESTART);
     port->CloseJobPrinter();
     {
         CAppLock lock;

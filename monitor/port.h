@@ -47,8 +47,25 @@ class CPort : public CPMObject {
     // The job's printer: opened at StartDocPort, closed at EndDocPort.
     BOOL OpenJobPrinter(LPWSTR printerName);
     void CloseJobPrinter();
-    // Sends a job command (JOB_CONTROL_...) for the port's job to the spooler.
-    BOOL SetJobCommand(DWORD command);
+    // Sends a job command (JOB_CONTROL_...) for the port's job to the spooler. A restart
+    // (with the error that caused it) makes the port's next connection pause; a job sent to
+    // the printer ends the run of restarts.
+    BOOL SetJobCommand(DWORD command, DWORD reason = ERROR_SUCCESS);
+
+    // --- The job as the spooler holds it (jobstatus.cpp) ---
+    // The pause before a restarted job connects again: the first after a restart, doubled
+    // after each further restart in a row, up to kRestartPauseGrowth times the first.
+    static constexpr DWORD kFirstRestartPauseMs = 2000;
+    static constexpr DWORD kRestartPauseGrowth = 30;  // 60 s
+    // GetJobW of the port's job at `level`, allocated with AllocMem; null when it fails.
+    LPBYTE GetJobBlock(DWORD level);
+    // Whether the user deleted or restarted the job (its status bits in GetJobW).
+    BOOL IsJobCancelled();
+    // The job's status text in the printer's queue; null clears what the port showed.
+    void ShowJobStatus(LPCWSTR text);
+    // Waits out the pause that the port's last restart asks for, showing the reason and the
+    // time left; FALSE (ERROR_PRINT_CANCELLED) when the user deleted the job meanwhile.
+    BOOL AwaitRestartPause();
     // Redirects and opens the local DOS device that the port name stands for, if there is
     // one ("NONSPOOLED_" alias); TRUE also when there is nothing to redirect.
     BOOL OpenDosDevice();
@@ -59,6 +76,8 @@ class CPort : public CPMObject {
         m_jobId = jobId;
         m_docLevel = level;
         m_jobInfoLevel = level;
+        m_restartNoted = false;
+        m_statusShown = false;
     }
 
   protected:
@@ -73,6 +92,19 @@ class CPort : public CPMObject {
     LPBYTE m_buffer1;
     LPBYTE m_buffer2;
     int m_pins;
+
+  private:
+    void NoteRestart(DWORD reason);
+    void NoteDelivered();
+
+    // The job's status text is showing (cleared at the job's end).
+    bool m_statusShown;
+    // The run of restarts: how many in a row, the last one's time, pause and reason.
+    bool m_restartNoted;  // this job has been counted
+    DWORD m_restarts;
+    DWORD m_restartTick;
+    DWORD m_restartPause;
+    DWORD m_restartReason;
 };
 
 // A call's reference to the port behind a handle the spooler gives back (null if none).

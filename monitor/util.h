@@ -2,6 +2,8 @@
 // assertion reports and trace helpers.
 #pragma once
 
+#include <memory>
+
 #include "platform/win32.h"
 
 // Zero-filled fixed global memory; null on failure.
@@ -10,6 +12,13 @@ LPVOID AllocMem(SIZE_T bytes);
 void FreeMem(LPVOID mem);
 // A copy made with AllocMem, terminator included; null for null.
 LPWSTR DupString(LPCWSTR text);
+
+// A block from AllocMem that frees itself: CMemPtr<char> block(static_cast<char*>(AllocMem(n))).
+struct CFreeMem {
+    void operator()(LPVOID mem) const { FreeMem(mem); }
+};
+template <class T>
+using CMemPtr = std::unique_ptr<T, CFreeMem>;
 
 // "COMn:"-style names: the first three characters are COM (any letter case), the last ':'.
 BOOL IsComPort(LPCWSTR name);

@@ -4,8 +4,10 @@
 #include <cstring>
 #include <vector>
 
+#include "monitor/jobstatus.h"
 #include "net/netport.h"
 #include "net/portconfig.h"
+#include "platform/late_api.h"
 #include "platform/private_temp.h"
 
 // RFC 1179 command and subcommand codes.
@@ -77,7 +79,9 @@ CLpr::CLpr()
       m_jobUser(nullptr),
       m_jobTitle(nullptr),
       m_mailAlert{},
-      m_spoolError(ERROR_SUCCESS) {
+      m_spoolError(ERROR_SUCCESS),
+      m_sent(0),
+      m_lastProgress(0) {
     DbgPrint("CLpr(0x%08X, size=%d)\n", TraceAddress(this), static_cast<int>(sizeof(CLpr)));
 }
 
@@ -203,10 +207,10 @@ BOOL CLpr::Write(CNetPort* port, LPBYTE data, DWORD size, LPDWORD written) {
     return FALSE;
 }
 
-// A socket with the conversation's options: address reuse, a reset at close, sends and
-// receives bounded by TimeOut (a printer that never answers fails the job), and no delay of
-// small sends (the zero that ends a file goes out at once, not after the peer's delayed
-// acknowledgement).
+// A socket with the conversation's options: address reuse, a reset at close, the send
+// time-out, and no delay of small sends (the zero that ends a file goes out at once, not after
+// the peer's delayed acknowledgement). The socket stays non-blocking once connected: every
+// wait of the conversation is a select in slices, so that a deleted job ends at once.
 SOCKET CLpr::OpenSocket() {
     SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
     if (s == INVALID_SOCKET) {
@@ -311,9 +315,7 @@ DWORD CLpr::ConnectBounded(const sockaddr_in& destination, DWORD start) {
             }
         }
     }
-    ULONG blocking = 0;
-    ioctlsocket(m_socket, FIONBIO, &blocking);
-    return error;
+    return error;  // the conversation goes on without blocking: every wait is its own
 }
 
 BOOL CLpr::Close() {
@@ -325,57 +327,95 @@ BOOL CLpr::Close() {
     return TRUE;
 }
 
-int CLpr::SendAll(const char* buffer, int length) {
-    if (length == 0) {
-        send(m_socket, buffer, 0, 0);
-        return 0;
-    }
-    int total = 0;
-    while (total < length) {
-        int n = send(m_socket, buffer + total, length - total, 0);
-        if (n == SOCKET_ERROR) {
-            break;
+// Waits for the socket to become readable or writable: 0 when it did; WSAETIMEDOUT after
+// `budgetMs` (INFINITE: as long as the connection lives, a printer that stops reading is
+// paused, not failed); ERROR_PRINT_CANCELLED when the user deleted the job meanwhile.
+DWORD CLpr::AwaitSocket(CNetPort* port, bool write, DWORD budgetMs) {
+    const DWORD start = GetTickCount();
+    CJobWait wait(port, write ? m_lastProgress : start, write);
+    for (;;) {
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(m_socket, &set);
+        fd_set failed;
+        FD_ZERO(&failed);
+        FD_SET(m_socket, &failed);
+        timeval slice = {0, static_cast<long>(CJobWait::kSliceMs) * 1000};
+        int ready = select(0, write ? nullptr : &set, write ? &set : nullptr, &failed, &slice);
+        if (ready == SOCKET_ERROR) {
+            return WSAGetLastError();
         }
-        total += n;
+        if (ready > 0) {
+            return ERROR_SUCCESS;  // the send or receive that follows tells a failure
+        }
+        if (!wait.GoOn()) {
+            return ERROR_PRINT_CANCELLED;
+        }
+        if (budgetMs != INFINITE && GetTickCount() - start >= budgetMs) {
+            return WSAETIMEDOUT;
+        }
     }
-    return total;
 }
 
-BOOL CLpr::ReadAck(BOOL sendZeroFirst) {
+DWORD CLpr::SendAll(CNetPort* port, const char* buffer, int length) {
+    int total = 0;
+    do {
+        int n = send(m_socket, buffer + total, length - total, 0);
+        if (n == SOCKET_ERROR) {
+            DWORD error = WSAGetLastError();
+            if (error != WSAEWOULDBLOCK) {
+                return error;
+            }
+            error = AwaitSocket(port, true, INFINITE);
+            if (error != ERROR_SUCCESS) {
+                return error;
+            }
+            continue;
+        }
+        total += n;
+        m_sent += static_cast<ULONG64>(n);
+        m_lastProgress = GetTickCount();
+    } while (total < length);
+    port->ShowJobStatus(nullptr);
+    return ERROR_SUCCESS;
+}
+
+// The printer's one-byte answer, waited for up to TimeOut: 0 for 0x00; ERROR_BAD_NET_RESP
+// when it refused the step; WSAEDISCON when it closed instead; WSAETIMEDOUT when it did not
+// answer; or the connection's error.
+DWORD CLpr::ReadAck(CNetPort* port, BOOL sendZeroFirst) {
     if (sendZeroFirst) {
         char zero = kAcknowledge;
-        if (send(m_socket, &zero, 1, 0) != 1) {
-            return FALSE;
+        DWORD error = SendAll(port, &zero, 1);
+        if (error != ERROR_SUCCESS) {
+            return error;
         }
+    }
+    DWORD error = AwaitSocket(port, false, m_timeOut);
+    if (error != ERROR_SUCCESS) {
+        return error;
     }
     char answer = 1;
     int n = recv(m_socket, &answer, 1, 0);
     if (n == 1 && answer == kAcknowledge) {
-        return TRUE;
+        return ERROR_SUCCESS;
     }
     if (n == 1) {
         DbgPrint("CLpr: the printer answered 0x%02X\n", static_cast<unsigned char>(answer));
-        SetLastError(ERROR_BAD_NET_RESP);  // the daemon refused the step
-    } else if (n == 0) {
-        SetLastError(WSAEDISCON);  // the daemon closed the connection instead of answering
+        return ERROR_BAD_NET_RESP;  // the daemon refused the step
     }
-    return FALSE;
+    if (n == 0) {
+        return WSAEDISCON;  // the daemon closed the connection instead of answering
+    }
+    return WSAGetLastError();
 }
 
-BOOL CLpr::SendCommand(const char* command, int length) {
+DWORD CLpr::SendCommand(CNetPort* port, const char* command, int length) {
     if (length <= 0) {
-        SetLastError(ERROR_INVALID_DATA);
-        return FALSE;
+        return ERROR_INVALID_DATA;
     }
-    return SendAll(command, length) == length && ReadAck(FALSE);
-}
-
-// Every step that ends the conversation says so, with the error it left.
-static BOOL Step(BOOL ok, const char* step) {
-    if (!ok) {
-        DbgPrint("CLpr::EndDoc() %s failed, error %d\n", step, static_cast<int>(GetLastError()));
-    }
-    return ok;
+    DWORD error = SendAll(port, command, length);
+    return error != ERROR_SUCCESS ? error : ReadAck(port, FALSE);
 }
 
 // The lines in their order: H, P, J, T, M, the data file's print line, U, N. The data file is
@@ -421,96 +461,163 @@ int CLpr::BuildControlFile(char* buffer, size_t size, DWORD jobId) {
 
 // The data file from the spool file, in ReadChunk pieces. A read that returns nothing before
 // the announced size is reached ends the transfer as a failure.
-BOOL CLpr::SendData(LONGLONG size) {
-    std::vector<char> chunk(m_readChunk);
-    LONGLONG read = 0;
-    LONGLONG sent = 0;
-    while (read < size) {
+DWORD CLpr::SendData(CNetPort* port, LONGLONG size) {
+    CMemPtr<char> chunk(static_cast<char*>(AllocMem(m_readChunk)));
+    if (chunk == nullptr) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    for (LONGLONG sent = 0; sent < size;) {
         DWORD n = 0;
-        if (!ReadFile(m_spoolFile, chunk.data(), m_readChunk, &n, nullptr)) {
-            break;
+        if (!ReadFile(m_spoolFile, chunk.get(), m_readChunk, &n, nullptr)) {
+            return GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_READ_FAULT;
         }
         if (n == 0) {
-            SetLastError(ERROR_HANDLE_EOF);  // the spool file is shorter than announced
-            break;
+            return ERROR_HANDLE_EOF;  // the spool file is shorter than announced
         }
-        read += n;
-        if (SendAll(chunk.data(), static_cast<int>(n)) < static_cast<int>(n)) {
-            break;
+        DWORD error = SendAll(port, chunk.get(), static_cast<int>(n));
+        if (error != ERROR_SUCCESS) {
+            return error;
         }
         sent += n;
     }
-    return sent == size;
+    return ERROR_SUCCESS;
 }
 
-// The whole conversation. Any failure fails the job with the error of the step that failed,
-// and a job whose spooling failed is never sent.
-BOOL CLpr::EndDoc(CNetPort* port) {
-    BOOL result = FALSE;
-    LARGE_INTEGER zero{};
-    LARGE_INTEGER end{};
-    auto* command = static_cast<char*>(AllocMem(kBufferBytes));
-    auto* control = static_cast<char*>(AllocMem(kBufferBytes));
-    DWORD jobId = port->GetJobId();
-    CleanInPlace(m_queueName);
+// The daemon's last answer did not come (silence, a close, a reset). It holds the job if its
+// TCP acknowledged everything sent, the data file's terminating zero included: sending the
+// job again would print it twice. Where the system cannot tell, the job counts as sent.
+CLpr::Outcome CLpr::JudgeUnanswered(DWORD error) {
+    ULONG64 acknowledged = 0;
+    if (!QueryBytesAcknowledged(m_socket, &acknowledged)) {
+        DbgPrint(
+            "CLpr::EndDoc() no final acknowledgement (error %d) and no acknowledgement "
+            "information: outcome not provable, counted as sent\n",
+            static_cast<int>(error));
+        return Outcome::kCannotTell;
+    }
+    if (acknowledged >= m_sent) {
+        DbgPrint(
+            "CLpr::EndDoc() no final acknowledgement (error %d), but the daemon's TCP "
+            "acknowledged the whole data file: delivered\n",
+            static_cast<int>(error));
+        return Outcome::kDelivered;
+    }
+    return Outcome::kNotDelivered;
+}
+
+// Every step that ends the conversation says so, with the error it left.
+static DWORD Step(DWORD error, const char* step) {
+    if (error != ERROR_SUCCESS && error != ERROR_PRINT_CANCELLED) {
+        DbgPrint("CLpr::EndDoc() %s failed, error %d\n", step, static_cast<int>(error));
+    }
+    return error;
+}
+
+// The conversation up to the data file's answer. *error tells why a job was not delivered.
+CLpr::Outcome CLpr::Converse(CNetPort* port, DWORD* error) {
+    auto failed = [&](DWORD code) {
+        *error = code;
+        return code == ERROR_PRINT_CANCELLED ? Outcome::kCancelled : Outcome::kNotDelivered;
+    };
+    if (port->IsJobCancelled()) {
+        return failed(ERROR_PRINT_CANCELLED);  // deleted while it spooled: nothing is sent
+    }
     if (m_spoolError != ERROR_SUCCESS) {
         DbgPrint("CLpr::EndDoc() the job was not spooled whole, error %d: not sent\n",
                  static_cast<int>(m_spoolError));
-        SetLastError(m_spoolError);
-        goto done;
+        return failed(m_spoolError);
     }
-    if (m_spoolFile == INVALID_HANDLE_VALUE || command == nullptr || control == nullptr) {
-        SetLastError(m_spoolFile == INVALID_HANDLE_VALUE ? ERROR_INVALID_HANDLE
-                                                         : ERROR_NOT_ENOUGH_MEMORY);
-        goto done;
+    if (!port->AwaitRestartPause()) {
+        return failed(ERROR_PRINT_CANCELLED);
     }
+    if (m_spoolFile == INVALID_HANDLE_VALUE) {
+        return failed(ERROR_INVALID_HANDLE);
+    }
+    LARGE_INTEGER zero{};
+    LARGE_INTEGER size{};
     FlushFileBuffers(m_spoolFile);
     SetEndOfFile(m_spoolFile);
-    if (!SetFilePointerEx(m_spoolFile, zero, &end, FILE_CURRENT) ||
+    if (!SetFilePointerEx(m_spoolFile, zero, &size, FILE_CURRENT) ||
         !SetFilePointerEx(m_spoolFile, zero, nullptr, FILE_BEGIN)) {
-        goto done;
+        return failed(GetLastError());
     }
-    {
-        // The control file first: without the job's names no conversation is started.
-        int length = BuildControlFile(control, kBufferBytes, jobId);
-        if (!Step(length >= 0, "control file") || !Step(Connect(port), "connect")) {
-            goto done;
-        }
-        // The receive-job command, then the control file and its subcommand.
-        int n = snprintf(command, kBufferBytes, "%c%s\n", kReceiveJob, m_queueName);
-        if (!Step(SendCommand(command, n), "receive-job command")) {
-            goto done;
-        }
-        n = snprintf(command, kBufferBytes, "%c%d cfa%03lu%s\n", kReceiveControlFile, length,
-                     static_cast<unsigned long>(jobId), m_jobHost);
-        if (!Step(SendCommand(command, n), "control file command") ||
-            !Step(SendAll(control, length) == length && ReadAck(TRUE), "control file")) {
-            goto done;
-        }
-        // The data file: its true size, whatever it is.
-        n = snprintf(command, kBufferBytes, "%c%lld dfA%03lu%s\n", kReceiveDataFile,
-                     static_cast<long long>(end.QuadPart), static_cast<unsigned long>(jobId),
-                     m_jobHost);
-        if (!Step(SendCommand(command, n), "data file command")) {
-            goto done;
-        }
-        if (end.QuadPart == 0) {
-            // An empty job: no data, no terminating zero, no acknowledgement.
-            LINGER reset = {1, 0};
-            result = Step(setsockopt(m_socket, SOL_SOCKET, SO_LINGER,
-                                     reinterpret_cast<const char*>(&reset), sizeof reset) == 0,
-                          "data file");
-        } else {
-            result = Step(SendData(end.QuadPart) && ReadAck(TRUE), "data file");
+    CMemPtr<char> command(static_cast<char*>(AllocMem(kBufferBytes)));
+    CMemPtr<char> control(static_cast<char*>(AllocMem(kBufferBytes)));
+    if (command == nullptr || control == nullptr) {
+        return failed(ERROR_NOT_ENOUGH_MEMORY);
+    }
+    // The control file first: without the job's names no conversation is started.
+    const DWORD jobId = port->GetJobId();
+    int length = BuildControlFile(control.get(), kBufferBytes, jobId);
+    if (length < 0) {
+        return failed(Step(GetLastError(), "control file"));
+    }
+    if (!Connect(port)) {
+        return failed(Step(GetLastError(), "connect"));
+    }
+    int n = snprintf(command.get(), kBufferBytes, "%c%s\n", kReceiveJob, m_queueName);
+    if (DWORD e = Step(SendCommand(port, command.get(), n), "receive-job command")) {
+        return failed(e);
+    }
+    n = snprintf(command.get(), kBufferBytes, "%c%d cfa%03lu%s\n", kReceiveControlFile, length,
+                 static_cast<unsigned long>(jobId), m_jobHost);
+    if (DWORD e = Step(SendCommand(port, command.get(), n), "control file command")) {
+        return failed(e);
+    }
+    DWORD e = SendAll(port, control.get(), length);
+    if (e == ERROR_SUCCESS) {
+        e = ReadAck(port, TRUE);
+    }
+    if (Step(e, "control file") != ERROR_SUCCESS) {
+        return failed(e);
+    }
+    // The data file: its true size, whatever it is.
+    n = snprintf(command.get(), kBufferBytes, "%c%lld dfA%03lu%s\n", kReceiveDataFile,
+                 static_cast<long long>(size.QuadPart), static_cast<unsigned long>(jobId),
+                 m_jobHost);
+    if (DWORD e2 = Step(SendCommand(port, command.get(), n), "data file command")) {
+        return failed(e2);
+    }
+    if (size.QuadPart == 0) {
+        // An empty job: no data, no terminating zero, no acknowledgement.
+        LINGER reset = {1, 0};
+        setsockopt(m_socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset),
+                   sizeof reset);
+        return Outcome::kDelivered;
+    }
+    if (DWORD e2 = Step(SendData(port, size.QuadPart), "data file")) {
+        return failed(e2);
+    }
+    DWORD answer = Step(ReadAck(port, TRUE), "data file");
+    if (answer == ERROR_SUCCESS) {
+        return Outcome::kDelivered;
+    }
+    if (answer == ERROR_BAD_NET_RESP || answer == ERROR_PRINT_CANCELLED) {
+        return failed(answer);
+    }
+    *error = answer;
+    return JudgeUnanswered(answer);
+}
+
+// The whole conversation. A job the daemon acknowledged (or provably holds) is sent; one it
+// refused, or that never reached it whole, is printed again; a deleted job gets no command.
+BOOL CLpr::EndDoc(CNetPort* port) {
+    CleanInPlace(m_queueName);
+    m_sent = 0;
+    DWORD error = ERROR_SUCCESS;
+    Outcome outcome = Converse(port, &error);
+    if (outcome == Outcome::kCancelled) {
+        LINGER reset = {1, 0};  // the daemon drops what it has of the job
+        if (m_socket != INVALID_SOCKET) {
+            setsockopt(m_socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset),
+                       sizeof reset);
         }
     }
-done:
-    DWORD error = result ? ERROR_SUCCESS : GetLastError();
-    FreeMem(control);
-    FreeMem(command);
     Close();
-    if (!result) {
-        SetLastError(error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE);
+    port->ShowJobStatus(nullptr);
+    if (outcome == Outcome::kDelivered || outcome == Outcome::kCannotTell) {
+        return TRUE;
     }
-    return result;
+    SetLastError(error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE);
+    return FALSE;
 }

@@ -53,23 +53,35 @@ class CLpr : public CNetProtocol {
     char m_mailAlert[portcfg::kMailAlertBytes];
 
   private:
+    enum class Outcome {
+        kDelivered,     // the daemon acknowledged the data file, or provably holds it
+        kNotDelivered,  // provably not: the job is printed again
+        kCannotTell,    // no final answer and no acknowledgement information: sent
+        kCancelled,     // the user deleted or restarted the job
+    };
+
     SOCKET OpenSocket();
     // One pass over the local ports from `start` (GetTickCount) on: 0 once connected,
     // WSAEADDRINUSE when every port is taken, else the error that ends the attempt.
     DWORD ConnectFromLocalPort(DWORD start);
     // The connect from the bound socket, its wait bounded by what is left of TimeOut.
     DWORD ConnectBounded(const sockaddr_in& destination, DWORD start);
-    // Sends all of the buffer (one send of 0 bytes for an empty one); returns the bytes sent.
-    int SendAll(const char* buffer, int length);
-    // Optionally sends the 0x00 that ends a file, then reads the printer's one-byte answer:
-    // TRUE for 0x00, FALSE for anything else, a closed connection or no answer in time (the
-    // last error says which).
-    BOOL ReadAck(BOOL sendZeroFirst);
+
+    // The conversation, step by step; each returns 0 or the error that ends it.
+    Outcome Converse(CNetPort* port, DWORD* error);
+    DWORD AwaitSocket(CNetPort* port, bool write, DWORD budgetMs);
+    // Sends all of the buffer, waiting while the printer does not take data.
+    DWORD SendAll(CNetPort* port, const char* buffer, int length);
+    // Optionally sends the 0x00 that ends a file, then reads the printer's one-byte answer.
+    DWORD ReadAck(CNetPort* port, BOOL sendZeroFirst);
+    DWORD SendCommand(CNetPort* port, const char* command, int length);
+    DWORD SendData(CNetPort* port, LONGLONG size);
+    Outcome JudgeUnanswered(DWORD error);
     // The control file, built into the buffer; its length, or -1 without host or title.
     int BuildControlFile(char* buffer, size_t size, DWORD jobId);
-    BOOL SendCommand(const char* command, int length);
-    BOOL SendData(LONGLONG size);
     void ReleaseSpoolFile();
 
-    DWORD m_spoolError;  // the error of a failed write to the spool file: the job is never sent
+    DWORD m_spoolError;    // the error of a failed write to the spool file: the job is never sent
+    ULONG64 m_sent;        // bytes sent on the connection
+    DWORD m_lastProgress;  // when the printer last took data (GetTickCount)
 };

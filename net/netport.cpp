@@ -195,18 +195,5 @@ BOOL CNetPort::Configure(LPBYTE) {
 LPBYTE CNetPort::GetJobInfo() {
     DWORD level = m_docLevel;
     DbgPrint("GetJobInfo( id=%d, level=%d )\n", static_cast<int>(m_jobId), static_cast<int>(level));
-    DWORD needed = 0;
-    if (GetJobW(m_printer, m_jobId, level, nullptr, 0, &needed) ||
-        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        return nullptr;
-    }
-    auto* block = static_cast<LPBYTE>(AllocMem(needed));
-    if (block == nullptr) {
-        return nullptr;
-    }
-    if (!GetJobW(m_printer, m_jobId, level, block, needed, &needed)) {
-        FreeMem(block);
-        return nullptr;
-    }
-    return block;
+    return GetJobBlock(level);
 }

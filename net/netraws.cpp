@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "net/netport.h"
+#include "monitor/jobstatus.h"
 #include "net/portconfig.h"
 #include "platform/late_api.h"
 
@@ -18,13 +19,12 @@ CRawSocket::CRawSocket()
       m_portNumber(portcfg::kDefaultRawPortNumber),
       m_address(INADDR_NONE),
       m_timeOut(portcfg::kDefaultTimeOut),
-      m_startTick(0),
       m_chunkSize(kChunkSize),
-      m_chunk(nullptr),
-      m_failure(ERROR_SUCCESS),
+      m_send(nullptr),
       m_inFlight(false),
-      m_sendBuf{},
-      m_overlapped{} {
+      m_failure(ERROR_SUCCESS),
+      m_handed(0),
+      m_lastProgress(0) {
     DbgPrint("CRawSocket(0x%08X, size=%d)\n", TraceAddress(this),
              static_cast<int>(sizeof(CRawSocket)));
     DbgPrint("CRawSocket(size=%d)\n", static_cast<int>(m_timeOut));
@@ -33,7 +33,7 @@ CRawSocket::CRawSocket()
 CRawSocket::~CRawSocket() {
     DbgPrint("~CRawSocket(0x%08X)\n", TraceAddress(this));
     Close();
-    FreeMem(m_chunk);
+    FreeMem(m_send);
 }
 
 void CRawSocket::SetDefaults() {
@@ -66,7 +66,11 @@ BOOL CRawSocket::WriteConfig(CNetPort* port) {
     return values.Finish();
 }
 
+// A port whose last job was restarted pauses before it connects again.
 BOOL CRawSocket::StartDoc(CNetPort* port) {
+    if (!port->AwaitRestartPause()) {
+        return FALSE;
+    }
     return Connect(port);
 }
 
@@ -109,12 +113,8 @@ BOOL CRawSocket::Connect(CNetPort*) {
             return FALSE;
         }
     }
-    m_chunk = static_cast<LPBYTE>(AllocMem(m_chunkSize));
-    return m_chunk != nullptr;
-}
-
-BOOL CRawSocket::WaitForSend(DWORD milliseconds) {
-    return !m_inFlight || WaitForSingleObject(m_overlapped.hEvent, milliseconds) == WAIT_OBJECT_0;
+    m_send = static_cast<SendBlock*>(AllocMem(sizeof(SendBlock) + m_chunkSize));
+    return m_send != nullptr;
 }
 
 void CRawSocket::Fail(DWORD error) {
@@ -124,123 +124,131 @@ void CRawSocket::Fail(DWORD error) {
     Close();
 }
 
-// One overlapped send is in flight at most and its data lives in the chunk, so the caller's
-// buffer is free once a piece is copied. Every wait of one call shares one budget of TimeOut
-// milliseconds from the call's start.
+void CRawSocket::Abort() {
+    m_failure = ERROR_PRINT_CANCELLED;
+    if (m_socket != INVALID_SOCKET) {
+        LINGER reset = {1, 0};
+        setsockopt(m_socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset),
+                   sizeof reset);
+    }
+    Close();
+}
+
+DWORD CRawSocket::CompletePendingSend(CNetPort* port, DWORD startTick, DWORD budgetMs) {
+    CJobWait wait(port, m_lastProgress);
+    for (;;) {
+        DWORD elapsed = GetTickCount() - startTick;
+        DWORD remaining = budgetMs == INFINITE ? INFINITE
+                          : elapsed > budgetMs ? 0
+                                               : budgetMs - elapsed;
+        DWORD slice = remaining < CJobWait::kSliceMs ? remaining : CJobWait::kSliceMs;
+        if (WaitForSingleObject(m_send->overlapped.hEvent, slice) == WAIT_OBJECT_0) {
+            break;
+        }
+        if (!wait.GoOn()) {
+            Abort();
+            return ERROR_PRINT_CANCELLED;
+        }
+        if (remaining == 0) {
+            return ERROR_TIMEOUT;  // the connection and the send in flight stay
+        }
+    }
+    DWORD sent = 0;
+    DWORD flags = 0;
+    BOOL finished = WSAGetOverlappedResult(m_socket, &m_send->overlapped, &sent, FALSE, &flags);
+    m_inFlight = false;
+    if (!finished) {
+        DWORD error = WSAGetLastError();
+        Fail(error);
+        return error;
+    }
+    DbgPrint("dwSent = %d\n", static_cast<int>(sent));
+    WSAResetEvent(m_send->overlapped.hEvent);
+    m_lastProgress = GetTickCount();
+    port->ShowJobStatus(nullptr);
+    return ERROR_SUCCESS;
+}
+
+DWORD CRawSocket::SendPiece(const BYTE* data, DWORD piece, bool* pending) {
+    memcpy(m_send->data, data, piece);
+    m_send->buffer.len = piece;
+    m_send->buffer.buf = reinterpret_cast<CHAR*>(m_send->data);
+    DWORD sent = 0;
+    *pending = false;
+    if (WSASend(m_socket, &m_send->buffer, 1, &sent, kSendFlags, &m_send->overlapped, nullptr) ==
+        0) {
+        m_handed += piece;
+        return ERROR_SUCCESS;
+    }
+    DWORD error = WSAGetLastError();
+    if (error == WSA_IO_PENDING) {
+        m_handed += piece;
+        m_inFlight = true;
+        *pending = true;
+        return ERROR_SUCCESS;
+    }
+    DbgPrint("CRawSocket::Write() WSASend failed %d\n", static_cast<int>(error));
+    Fail(error);
+    return error;
+}
+
+// One overlapped send is in flight at most and its data lives in the send block, so the
+// caller's buffer is free once a piece is copied. Every wait of one call shares one budget of
+// TimeOut milliseconds from the call's start; a piece that goes pending is counted as written,
+// and the last one is left in flight for the next call or EndDoc.
 BOOL CRawSocket::Write(CNetPort* port, LPBYTE data, DWORD size, LPDWORD written) {
-    DWORD error = ERROR_SUCCESS;
-    if (m_socket == INVALID_SOCKET) {
-        // A failure closed the connection: the spooler must print the job again from its start.
-        port->SetJobCommand(JOB_CONTROL_RESTART);
-        error = WSAENOTSOCK;
-        SetLastError(error);
+    if (m_failure == ERROR_PRINT_CANCELLED) {
+        SetLastError(ERROR_PRINT_CANCELLED);  // deleted by the user: nothing more to send
         return FALSE;
     }
-    m_startTick = GetTickCount();
+    if (m_socket == INVALID_SOCKET) {
+        // A failure closed the connection: the spooler must print the job again from its start.
+        port->SetJobCommand(JOB_CONTROL_RESTART, m_failure);
+        SetLastError(WSAENOTSOCK);
+        return FALSE;
+    }
+    const DWORD startTick = GetTickCount();
+    if (m_lastProgress == 0) {
+        m_lastProgress = startTick;
+    }
+    DWORD error = ERROR_SUCCESS;
     for (;;) {
-        if (m_overlapped.hEvent != nullptr) {
-            DWORD elapsed = GetTickCount() - m_startTick;
-            DWORD remaining = elapsed > m_timeOut ? 0 : m_timeOut - elapsed;
-            if (!WaitForSend(remaining)) {
-                error = ERROR_TIMEOUT;  // the connection and the send in flight stay
+        if (m_inFlight) {
+            error = CompletePendingSend(port, startTick, m_timeOut);
+            if (error != ERROR_SUCCESS) {
                 break;
             }
-            DWORD sent = 0;
-            DWORD flags = 0;
-            BOOL finished = WSAGetOverlappedResult(m_socket, &m_overlapped, &sent, FALSE, &flags);
-            m_inFlight = false;
-            if (!finished) {
-                error = WSAGetLastError();
-                Fail(error);
-                break;
-            }
-            DbgPrint("dwSent = %d\n", static_cast<int>(sent));
-            WSAResetEvent(m_overlapped.hEvent);
-            if (size == 0) {
-                WSACloseEvent(m_overlapped.hEvent);
-                m_overlapped.hEvent = nullptr;
-                break;
-            }
-        } else {
-            m_overlapped.hEvent = WSACreateEvent();
-            if (m_overlapped.hEvent == WSA_INVALID_EVENT) {
+        }
+        if (size == 0) {
+            break;
+        }
+        if (m_send->overlapped.hEvent == nullptr) {
+            m_send->overlapped.hEvent = WSACreateEvent();
+            if (m_send->overlapped.hEvent == WSA_INVALID_EVENT) {
+                m_send->overlapped.hEvent = nullptr;
                 error = GetLastError();
                 DbgPrint("Fail to create event\n");
                 Fail(error);
                 break;
             }
         }
-        // Send piece after piece; a piece that goes pending is counted as written and waited
-        // for at the top of the loop (or by the next call when it was the last one).
+        DWORD piece = size < m_chunkSize ? size : m_chunkSize;
         bool pending = false;
-        while (!pending) {
-            if (size == 0) {
-                WSACloseEvent(m_overlapped.hEvent);
-                m_overlapped.hEvent = nullptr;
-                break;
-            }
-            DWORD piece = size < m_chunkSize ? size : m_chunkSize;
-            m_sendBuf.len = piece;
-            m_sendBuf.buf = reinterpret_cast<CHAR*>(m_chunk);
-            memcpy(m_chunk, data, piece);
-            DWORD sent = 0;
-            if (WSASend(m_socket, &m_sendBuf, 1, &sent, kSendFlags, &m_overlapped, nullptr) == 0) {
-                data += sent;
-                size -= sent;
-                *written += sent;
-                continue;
-            }
-            DWORD sendError = WSAGetLastError();
-            if (sendError != WSA_IO_PENDING) {
-                DbgPrint("CRawSocket::Write() WSASend failed %d\n", static_cast<int>(sendError));
-                error = sendError;
-                Fail(error);
-                break;
-            }
-            m_inFlight = true;
-            data += piece;
-            size -= piece;
-            *written += piece;
-            error = ERROR_SUCCESS;
-            pending = true;
+        error = SendPiece(data, piece, &pending);
+        if (error != ERROR_SUCCESS) {
+            break;
         }
-        if (!pending || size == 0) {
-            break;  // done, failed, or the last piece is left in flight
+        data += piece;
+        size -= piece;
+        *written += piece;
+        if (pending && size == 0) {
+            break;  // the last piece stays in flight
         }
     }
-    if (error != ERROR_SUCCESS) {
-        SetLastError(error);
+    if (!m_inFlight && m_send != nullptr && m_send->overlapped.hEvent != nullptr) {
+        WSACloseEvent(m_send->overlapped.hEvent);
+        m_send->overlapped.hEvent = nullptr;
     }
-    return error == ERROR_SUCCESS;
-}
-
-// The end of the job. The printer has the whole job only when it has read it to its end, so
-// after the last send EndDoc half-closes the connection (SD_SEND) and waits for the printer to
-// close its side, reading and discarding whatever the printer sends back (status text):
-// closing with unread data would reset the connection and the printer would drop what it had
-// not read yet. Each wait is bounded by TimeOut. A failure (an earlier one, a send still in
-// flight at the bound, a reset or an error before the printer's close) fails the job; a
-// printer that keeps the connection open past the bound has been sent everything and the
-// job counts as sent.
-BOOL CRawSocket::EndDoc(CNetPort*) {
-    DWORD error = m_failure;
-    if (error == ERROR_SUCCESS && m_socket == INVALID_SOCKET) {
-        error = WSAENOTSOCK;
-    }
-    if (error != ERROR_SUCCESS) {
-        DbgPrint("CRawSocket::EndDoc() the job failed before its end, error %d\n",
-                 static_cast<int>(error));
-    } else {
-        error = FinishLastSend();
-    }
-    if (error == ERROR_SUCCESS && shutdown(m_socket, SD_SEND) == SOCKET_ERROR) {
-        error = WSAGetLastError();
-        DbgPrint("CRawSocket::EndDoc() shutdown failed, error %d\n", static_cast<int>(error));
-    }
-    if (error == ERROR_SUCCESS) {
-        error = AwaitPrinterClose();
-    }
-    Close();
     if (error != ERROR_SUCCESS) {
         SetLastError(error);
         return FALSE;
@@ -248,44 +256,156 @@ BOOL CRawSocket::EndDoc(CNetPort*) {
     return TRUE;
 }
 
-DWORD CRawSocket::FinishLastSend() {
-    if (!m_inFlight) {
-        return ERROR_SUCCESS;
+// The end of the job. A job the printer provably holds whole is sent, whatever follows (a
+// reset, a connection held open); one it provably lacks is printed again; where the system
+// gives no acknowledgement information and the connection ended without the printer's
+// orderly close, the outcome cannot be proven and the job counts as sent.
+BOOL CRawSocket::EndDoc(CNetPort* port) {
+    DWORD error = ERROR_SUCCESS;
+    Outcome outcome = FinishJob(port, &error);
+    switch (outcome) {
+        case Outcome::kDelivered:
+            DbgPrint("CRawSocket::EndDoc() delivered: the printer holds all %d bytes\n",
+                     static_cast<int>(m_handed));
+            break;
+        case Outcome::kCannotTell:
+            DbgPrint("CRawSocket::EndDoc() outcome not provable (error %d): counted as sent\n",
+                     static_cast<int>(error));
+            break;
+        case Outcome::kNotDelivered:
+            DbgPrint("CRawSocket::EndDoc() not delivered, error %d: the job is printed again\n",
+                     static_cast<int>(error));
+            break;
+        case Outcome::kCancelled:
+            error = ERROR_PRINT_CANCELLED;
+            break;
     }
-    if (!WaitForSend(m_timeOut)) {
-        DbgPrint("CRawSocket::EndDoc() last send not finished after %d ms\n",
-                 static_cast<int>(m_timeOut));
-        return ERROR_TIMEOUT;
+    Close();
+    port->ShowJobStatus(nullptr);
+    if (outcome == Outcome::kNotDelivered || outcome == Outcome::kCancelled) {
+        SetLastError(error);
+        return FALSE;
     }
-    DWORD sent = 0;
-    DWORD flags = 0;
-    BOOL finished = WSAGetOverlappedResult(m_socket, &m_overlapped, &sent, FALSE, &flags);
-    m_inFlight = false;
-    if (!finished) {
-        DWORD error = WSAGetLastError();
-        DbgPrint("CRawSocket::EndDoc() last send failed, error %d\n", static_cast<int>(error));
-        return error;
-    }
-    DbgPrint("dwSent = %d\n", static_cast<int>(sent));
-    return ERROR_SUCCESS;
+    return TRUE;
 }
 
-// Reads until the printer's orderly close (a receive of 0 bytes). The chunk is free: no send
-// is in flight any more. A printer that closes its side early, at a moment when it has read
-// everything that had reached it, looks the same here as one that read the whole job: only
-// the acknowledgement of the last bytes tells them apart, and Winsock does not report it. A
-// printer that closes with data unread resets the connection, which fails the job.
-DWORD CRawSocket::AwaitPrinterClose() {
-    DWORD start = GetTickCount();
-    DWORD discarded = 0;
+CRawSocket::Outcome CRawSocket::FinishJob(CNetPort* port, DWORD* error) {
+    if (m_failure == ERROR_PRINT_CANCELLED) {
+        return Outcome::kCancelled;
+    }
+    if (m_failure != ERROR_SUCCESS || m_socket == INVALID_SOCKET) {
+        *error = m_failure != ERROR_SUCCESS ? m_failure : static_cast<DWORD>(WSAENOTSOCK);
+        DbgPrint("CRawSocket::EndDoc() the job failed before its end, error %d\n",
+                 static_cast<int>(*error));
+        return Outcome::kNotDelivered;
+    }
+    if (m_inFlight) {
+        *error = CompletePendingSend(port, GetTickCount(), INFINITE);
+        if (*error == ERROR_PRINT_CANCELLED) {
+            return Outcome::kCancelled;
+        }
+        if (*error != ERROR_SUCCESS) {
+            return JudgeEndedConnection(*error);
+        }
+    }
+    if (m_send->overlapped.hEvent != nullptr) {
+        WSACloseEvent(m_send->overlapped.hEvent);
+        m_send->overlapped.hEvent = nullptr;
+    }
+    if (shutdown(m_socket, SD_SEND) == SOCKET_ERROR) {
+        *error = WSAGetLastError();
+        DbgPrint("CRawSocket::EndDoc() shutdown failed, error %d\n", static_cast<int>(*error));
+        return JudgeEndedConnection(*error);
+    }
+    return AwaitPrinterEvidence(port, error);
+}
+
+BOOL CRawSocket::AllAcknowledged(bool* known) {
+    ULONG64 acknowledged = 0;
+    *known = QueryBytesAcknowledged(m_socket, &acknowledged) != FALSE;
+    return *known && acknowledged >= m_handed;
+}
+
+// A failed send (a reset, a printer that is gone) or a failed half-close: the printer holds
+// the job only if its TCP acknowledged every byte.
+CRawSocket::Outcome CRawSocket::JudgeEndedConnection(DWORD error) {
+    bool known = false;
+    if (m_socket != INVALID_SOCKET && AllAcknowledged(&known)) {
+        DbgPrint(
+            "CRawSocket::EndDoc() the connection ended (error %d) after the printer had "
+            "acknowledged every byte\n",
+            static_cast<int>(error));
+        return Outcome::kDelivered;
+    }
+    return Outcome::kNotDelivered;
+}
+
+CRawSocket::Outcome CRawSocket::AwaitPrinterEvidence(CNetPort* port, DWORD* error) {
+    CJobWait wait(port, m_lastProgress);
+    const DWORD start = GetTickCount();
+    bool known = true;
+    bool peerClosed = false;
     for (;;) {
+        if (known && AllAcknowledged(&known)) {
+            DrainUntilClose(peerClosed);
+            return Outcome::kDelivered;
+        }
+        DWORD elapsed = GetTickCount() - start;
+        if (!known) {
+            if (peerClosed) {
+                return Outcome::kDelivered;  // it read to the end and closed in order
+            }
+            if (elapsed >= m_timeOut) {
+                *error = ERROR_TIMEOUT;  // no close, and nothing else to go by
+                return Outcome::kCannotTell;
+            }
+        } else if (peerClosed && elapsed >= m_timeOut) {
+            // Closed its side, and takes no more: what it never acknowledged it never had.
+            *error = WSAEDISCON;
+            return Outcome::kNotDelivered;
+        }
+        if (!wait.GoOn()) {
+            Abort();
+            return Outcome::kCancelled;
+        }
+        if (peerClosed) {
+            Sleep(CJobWait::kSliceMs);
+            continue;
+        }
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(m_socket, &readable);
+        timeval slice = {0, static_cast<long>(CJobWait::kSliceMs) * 1000};
+        int ready = select(0, &readable, nullptr, nullptr, &slice);
+        if (ready == SOCKET_ERROR) {
+            *error = WSAGetLastError();
+            return known ? JudgeEndedConnection(*error) : Outcome::kCannotTell;
+        }
+        if (ready == 0) {
+            continue;
+        }
+        int n =
+            recv(m_socket, reinterpret_cast<char*>(m_send->data), static_cast<int>(m_chunkSize), 0);
+        if (n == 0) {
+            peerClosed = true;
+        } else if (n == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK) {
+            *error = WSAGetLastError();
+            return known ? JudgeEndedConnection(*error) : Outcome::kCannotTell;
+        }
+    }
+}
+
+void CRawSocket::DrainUntilClose(bool peerClosed) {
+    const DWORD start = GetTickCount();
+    DWORD discarded = 0;
+    while (!peerClosed) {
         DWORD elapsed = GetTickCount() - start;
         if (elapsed >= m_timeOut) {
             DbgPrint(
                 "CRawSocket::EndDoc() the printer kept the connection open %d ms after the "
-                "job's end; the job counts as sent\n",
+                "job's end\n",
                 static_cast<int>(m_timeOut));
-            return ERROR_SUCCESS;
+            break;
         }
         DWORD left = m_timeOut - elapsed;
         fd_set readable;
@@ -294,55 +414,50 @@ DWORD CRawSocket::AwaitPrinterClose() {
         timeval wait = {static_cast<long>(left / 1000), static_cast<long>(left % 1000) * 1000};
         int ready = select(0, &readable, nullptr, nullptr, &wait);
         if (ready == SOCKET_ERROR) {
-            return WSAGetLastError();
+            break;
         }
         if (ready == 0) {
             continue;
         }
-        int n = recv(m_socket, reinterpret_cast<char*>(m_chunk), static_cast<int>(m_chunkSize), 0);
-        if (n == 0) {
-            if (discarded > 0) {
-                DbgPrint("CRawSocket::EndDoc() discarded %d bytes from the printer\n",
-                         static_cast<int>(discarded));
-            }
-            return ERROR_SUCCESS;
+        int n =
+            recv(m_socket, reinterpret_cast<char*>(m_send->data), static_cast<int>(m_chunkSize), 0);
+        if (n > 0) {
+            discarded += static_cast<DWORD>(n);
+        } else if (n == 0 || WSAGetLastError() != WSAEWOULDBLOCK) {
+            peerClosed = true;
         }
-        if (n == SOCKET_ERROR) {
-            DWORD error = WSAGetLastError();
-            if (error == WSAEWOULDBLOCK) {
-                continue;
-            }
-            DbgPrint(
-                "CRawSocket::EndDoc() the connection failed before the printer closed it, "
-                "error %d\n",
-                static_cast<int>(error));
-            return error;
-        }
-        discarded += static_cast<DWORD>(n);
+    }
+    if (discarded > 0) {
+        DbgPrint("CRawSocket::EndDoc() discarded %d bytes from the printer\n",
+                 static_cast<int>(discarded));
     }
 }
 
-// A send still in flight is cancelled, then the socket closed; the send then completes at
-// once. Its OVERLAPPED and the chunk it sends from stay untouched until that completion has
-// been waited for, however long the time-out is (even 0). Windows also aborts a pending send
-// when its socket closes, but not every Winsock does: under Wine the send stays pending until
-// the printer reads, so without the cancel a printer that stopped reading would hold this
-// wait for ever.
+// A send still in flight is cancelled, then the socket closed; the send then completes, and
+// its block stays untouched until that completion has been seen. Windows also aborts a
+// pending send when its socket closes, which serves where CancelIoEx does not exist; a
+// Winsock that does neither (Wine keeps such a send pending until the printer reads) gets
+// kAbandonedSendWaitMs, after which the block is left to the send and never reused.
 BOOL CRawSocket::Close() {
     if (m_socket != INVALID_SOCKET) {
         if (m_inFlight) {
-            LateCancelIoEx(reinterpret_cast<HANDLE>(m_socket), &m_overlapped);
+            LateCancelIoEx(reinterpret_cast<HANDLE>(m_socket), &m_send->overlapped);
         }
         closesocket(m_socket);
         m_socket = INVALID_SOCKET;
-        if (m_overlapped.hEvent != nullptr) {
-            WaitForSend(INFINITE);
+        if (m_inFlight &&
+            WaitForSingleObject(m_send->overlapped.hEvent, kAbandonedSendWaitMs) != WAIT_OBJECT_0) {
+            DbgPrint(
+                "CRawSocket::Close() a send stayed pending after the close: its buffer is "
+                "left to it\n");
+            WSACloseEvent(m_send->overlapped.hEvent);  // the pending send holds the event
+            m_send = nullptr;
         }
         m_inFlight = false;
     }
-    if (m_overlapped.hEvent != nullptr) {
-        WSACloseEvent(m_overlapped.hEvent);
-        m_overlapped.hEvent = nullptr;
+    if (m_send != nullptr && m_send->overlapped.hEvent != nullptr) {
+        WSACloseEvent(m_send->overlapped.hEvent);
+        m_send->overlapped.hEvent = nullptr;
     }
     return TRUE;
 }

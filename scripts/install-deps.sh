@@ -24,6 +24,8 @@ packages=(
   # wixl (from msitools) builds the MSI packages of the Windows build; msitools reads them.
   wixl msitools
   iproute2 procps
+  # GNU time measures a tool's peak memory for the tests (an import's must not grow with its file).
+  time
   # The LPD peer of tests/peers and a plain sender for bench/. lprng conflicts with lpr,
   # cups-bsd and cups-client: none of those may join this list.
   lprng netcat-openbsd

@@ -212,6 +212,10 @@ TEST_F(LprJob, EveryFailedStepFailsTheJobAndAsksForARestart) {
         cases.push_back({"0x01 at step " + std::to_string(step),
                          std::make_unique<FakeLpd>(nak),
                          {ERROR_BAD_NET_RESP}});
+        // A daemon that hangs up after the whole data file holds the job (job_outcome_test).
+        if (step == FakeLpd::kDataFile) {
+            continue;
+        }
         FakeLpd::Options hangUp;
         hangUp.closeAt = step;
         cases.push_back({"close at step " + std::to_string(step),

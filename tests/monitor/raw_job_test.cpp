@@ -212,6 +212,7 @@ TEST_F(RawJob, AnUnfinishedConnectionFailsTheFirstWriteThenTheJob) {
 TEST_F(RawJob, AResetDuringTheJobFailsItAndAsksForARestart) {
     FakeRawPrinter::Options options;
     options.resetAfter = 300000;
+    options.receiveBuffer = 64 * 1024;  // a printer's, not loopback's megabytes
     FakeRawPrinter printer(options);
     AddRawPort(u"RESET", printer);
     SetPortValue(u"RESET", u"SnmpTimeOut", 2000u);
@@ -240,7 +241,10 @@ TEST_F(RawJob, AResetDuringTheJobFailsItAndAsksForARestart) {
     EXPECT_EQ(300000u, printer.Jobs()[0].size());
 }
 
-TEST_F(RawJob, APieceStillInFlightAtTheBoundFailsTheJob) {
+// A printer that stops reading with a send in flight at the job's end pauses the job: EndDocPort
+// waits for as long as the connection lives. Deleting the job ends it within a second, with
+// neither a restart nor "sent", and resets the connection so that the printer drops the part.
+TEST_F(RawJob, ADeletedJobEndsAtOnceWithoutACommand) {
     FakeRawPrinter::Options options;
     options.stallAfter = 0;
     options.receiveBuffer = 64 * 1024;
@@ -255,9 +259,18 @@ TEST_F(RawJob, APieceStillInFlightAtTheBoundFailsTheJob) {
     for (int i = 0; i < 100 && Write(port, block); ++i) {
     }
     ASSERT_EQ(static_cast<DWORD>(ERROR_TIMEOUT), GetLastError());
+    std::thread user([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+        host_->SetJobStatus(id, JOB_STATUS_DELETING);
+    });
+    auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(table_->pfnEndDocPort(port));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_TIMEOUT), GetLastError());
-    EXPECT_EQ(std::vector<DWORD>{JOB_CONTROL_RESTART}, host_->JobCommands(id));
+    auto took = std::chrono::steady_clock::now() - start;
+    user.join();
+    EXPECT_EQ(static_cast<DWORD>(ERROR_PRINT_CANCELLED), GetLastError());
+    EXPECT_GE(took, std::chrono::milliseconds(2500)) << "a paused printer is waited for";
+    EXPECT_TRUE(host_->JobCommands(id).empty());
+    EXPECT_FALSE(host_->JobStatusTexts(id).empty()) << "the wait was shown in the queue";
 }
 
 // --- The end of a job: the printer has read everything once it closes its side ---

@@ -176,6 +176,36 @@ TEST_F(NvregTest, AKeyCycleInADamagedStoreIsBadDb) {
     }
 }
 
+// A store written before keys were held to 512 levels may hold deeper ones: such a tree is
+// deleted whole, and query and export stop at the limit with an error instead of running out
+// of stack.
+TEST_F(NvregTest, KeysBeyondTheDepthLimitAreDeletedAndStopTheWalks) {
+    ASSERT_EQ(0, Nvreg({"add", "HKLM\\Norva", "/f"}).exitCode);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open(store_.path().c_str(), &db));
+    ASSERT_EQ(
+        SQLITE_OK,
+        sqlite3_exec(db,
+                     "WITH RECURSIVE chain(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM chain "
+                     "WHERE n < 15000) INSERT INTO keys(id, parent, name, fold, class, written) "
+                     "SELECT 100000 + n, CASE n WHEN 1 THEN (SELECT id FROM keys WHERE parent "
+                     "= 3) ELSE 99999 + n END, x'4B00', x'004B', x'', 0 FROM chain",
+                     nullptr, nullptr, nullptr));
+    sqlite3_close(db);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"query", "HKLM\\Norva", "/s"},
+          std::vector<std::string>{"query", "HKLM\\Norva", "/v", "x", "/s"},
+          std::vector<std::string>{"export", "HKLM\\Norva", store_.path() + ".reg"}}) {
+        Result r = Nvreg(args);
+        EXPECT_EQ(1, r.exitCode) << args[0];
+        EXPECT_NE(std::string::npos, r.err.find("512 levels")) << r.err;
+    }
+    Result r = Nvreg({"delete", "HKLM\\Norva", "/f"});
+    EXPECT_EQ(0, r.exitCode) << r.err;
+    HKEY key = nullptr;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Norva", 0, KEY_READ, &key));
+}
+
 TEST_F(NvregTest, RejectsBadSyntaxAndShowsHelp) {
     Result r = Nvreg({"--help"});
     EXPECT_EQ(0, r.exitCode);

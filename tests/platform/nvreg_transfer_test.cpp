@@ -2,6 +2,7 @@
 // test's own.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -235,6 +236,10 @@ TEST_F(NvregTransferTest, BrokenFileChangesNothingAndNamesItsLine) {
     HKEY key = CreateKey(u"Norva");
     Set(key, {u"Keep", REG_SZ, Text(u"1")});
     RegCloseKey(key);
+    std::string deep;  // 15,000 levels: a registry holds no more than 512
+    for (int i = 0; i < 15000; ++i) {
+        deep += "\\k";
+    }
     const std::string start =
         "Windows Registry Editor Version 5.00\r\n"
         "\r\n"
@@ -255,6 +260,8 @@ TEST_F(NvregTransferTest, BrokenFileChangesNothingAndNamesItsLine) {
         {start + "[HKEY_LOCAL_MACHINE\\Norva\\Unclosed\r\n", 6},
         {start + "[HKEY_NOWHERE\\Norva]\r\n", 6},
         {start + "[-HKEY_LOCAL_MACHINE]\r\n", 6},
+        {start + "[HKEY_LOCAL_MACHINE\\Norva" + deep + "]\r\n", 6},
+        {start + "[-HKEY_LOCAL_MACHINE\\Norva" + deep + "]\r\n", 6},
         {start + "\r\n\"b\"=\"\xC3\x28\"\r\n", 7},
         {"Windows Registry Editor Version 5.00\r\n\"a\"=\"before any key\"\r\n", 2},
         {start + "[-HKEY_LOCAL_MACHINE\\Norva\\New]\r\n\"b\"=\"under a deleted key\"\r\n", 7},
@@ -274,6 +281,87 @@ TEST_F(NvregTransferTest, BrokenFileChangesNothingAndNamesItsLine) {
         EXPECT_EQ((std::vector<Stored>{{u"Keep", REG_SZ, Text(u"1")}}), ValuesOf(u"Norva"));
         EXPECT_EQ(Missing(), ValuesOf(u"Norva\\New"));
     }
+}
+
+// A NUL inside a name would cut it where the registry functions read it, so that the change
+// lands on another key or value: a port rewritten, a whole tree deleted. Such a file is refused
+// whole, UTF-8 and UTF-16 alike, and the error names the line.
+TEST_F(NvregTransferTest, ANulInANameIsRefusedAndChangesNothing) {
+    using namespace std::string_literals;
+    HKEY key = CreateKey(u"SYSTEM\\Ports\\P1");
+    Set(key, {u"IPAddress", REG_SZ, Text(u"10.0.0.1")});
+    RegCloseKey(key);
+    const std::string header = "Windows Registry Editor Version 5.00\r\n\r\n";
+    const struct {
+        std::string body;
+        int line;
+    } cases[] = {
+        {"[HKEY_LOCAL_MACHINE\\SYSTEM\\Ports\\P1\0-copy]\r\n\"IPAddress\"=\"10.6.6.6\"\r\n"s, 3},
+        {"[-HKEY_LOCAL_MACHINE\\SYSTEM\\\0OldBackup]\r\n"s, 3},
+        {"[HKEY_LOCAL_MACHINE\\SYSTEM\\Ports\\P1]\r\n\"IPAddress\0x\"=\"10.6.6.6\"\r\n"s, 4},
+    };
+    const std::string file = dir_.file("nul.reg");
+    for (const auto& c : cases) {
+        const std::string text = header + c.body;
+        for (const std::string& bytes : {text, Utf16Le(std::u16string(text.begin(), text.end()))}) {
+            SCOPED_TRACE(c.line);
+            WriteFile(file, bytes);
+            Result r = Nvreg({"import", file});
+            EXPECT_EQ(1, r.exitCode);
+            EXPECT_EQ(0u, r.err.find("ERROR: " + file + ", line " + std::to_string(c.line) + ": "))
+                << r.err;
+            EXPECT_EQ((std::vector<Stored>{{u"IPAddress", REG_SZ, Text(u"10.0.0.1")}}),
+                      ValuesOf(u"SYSTEM\\Ports\\P1"));
+        }
+    }
+}
+
+// The peak resident memory of one run of nvreg, in kB, as GNU time measures it from a process
+// of its own: a tool started by the test itself would count the test's memory too.
+long NvregPeakKb(const std::vector<std::string>& args, const std::vector<std::string>& environment,
+                 const std::string& report) {
+    std::vector<std::string> timed = {"-f", "%M", "-o", report, nvtest::BuildDir() + "/bin/nvreg"};
+    timed.insert(timed.end(), args.begin(), args.end());
+    Result r = nvtest::RunTool("/usr/bin/time", timed, "", environment);
+    EXPECT_EQ(0, r.exitCode) << r.err;
+    return std::atol(ReadFile(report).c_str());
+}
+
+// An import holds one line of the file at a time, not the file: once the store's own cache is
+// full, a file twice as long takes no more memory. (Held whole, with a copy of its key's path
+// for every value, this file took about eight times its size.)
+TEST_F(NvregTransferTest, AnImportsMemoryDoesNotGrowWithTheFile) {
+    auto regFile = [](int values) {
+        std::string key = "[HKEY_LOCAL_MACHINE\\Norva";
+        for (char name : {'A', 'B', 'C', 'D'}) {
+            key += "\\" + std::string(150, name);
+        }
+        std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
+        for (int i = 0; i < values; ++i) {
+            if (i % 100 == 0) {
+                text += key + "\\K" + std::to_string(i / 100) + "]\r\n";
+            }
+            text += "\"v" + std::to_string(i % 100) + "\"=\"" + std::string(1000, 'x') + "\"\r\n";
+        }
+        return text;
+    };
+    // AddressSanitizer keeps what is freed for a while: that is not the import's memory.
+    const char* asan = getenv("ASAN_OPTIONS");
+    const std::string asanOptions =
+        "ASAN_OPTIONS=" + std::string(asan != nullptr ? std::string(asan) + ":" : "") +
+        "quarantine_size_mb=1";
+    const std::string texts[2] = {regFile(1500), regFile(3000)};
+    long peakKb[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        const std::string name = dir_.file("import" + std::to_string(i));
+        WriteFile(name + ".reg", texts[i]);
+        peakKb[i] = NvregPeakKb({"import", name + ".reg"},
+                                {asanOptions, "NORVA_REGISTRY=" + name + ".db"}, name + ".kB");
+        ASSERT_GT(peakKb[i], 0);
+    }
+    const long grownKb = static_cast<long>((texts[1].size() - texts[0].size()) / 1024);
+    EXPECT_LT(peakKb[1] - peakKb[0], grownKb)
+        << "a file " << grownKb << " kB longer took " << peakKb[1] - peakKb[0] << " kB more";
 }
 
 // A port file made by hand the way reg.exe writes one (UTF-16LE with its mark, CR LF, hex

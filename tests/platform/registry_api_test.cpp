@@ -156,6 +156,29 @@ TEST_F(RegCreateKeyExTest, KeyNamesHoldAtMost255Characters) {
     EXPECT_EQ(std::vector<std::u16string>{longest}, SubKeyNames(norva));
 }
 
+// A key lies at most 512 levels below its root, counted from the root whatever handle the
+// path starts from; a create beyond is ERROR_INVALID_PARAMETER and makes nothing.
+TEST_F(RegCreateKeyExTest, KeysLieAtMost512LevelsDeep) {
+    auto levels = [](size_t count) {
+        std::u16string path = u"k";
+        for (size_t i = 1; i < count; ++i) {
+            path += u"\\k";
+        }
+        return path;
+    };
+    HKEY key = nullptr;
+    EXPECT_EQ(ERROR_INVALID_PARAMETER,
+              RegCreateKeyExW(HKEY_LOCAL_MACHINE, levels(15000).c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    EXPECT_TRUE(SubKeyNames(HKEY_LOCAL_MACHINE).empty());
+    HKEY middle = Create(HKEY_LOCAL_MACHINE, levels(500).c_str());
+    Create(middle, levels(12).c_str());
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, RegCreateKeyExW(middle, levels(13).c_str(), 0, nullptr, 0,
+                                                       KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    HKEY deepest = Open(HKEY_LOCAL_MACHINE, levels(512).c_str(), KEY_READ);
+    EXPECT_TRUE(SubKeyNames(deepest).empty());
+}
+
 TEST_F(RegCreateKeyExTest, ParentOpenedForReadingMayCreate) {
     HKEY parent = Create(HKEY_LOCAL_MACHINE, u"Norva");
     HKEY reader = Open(HKEY_LOCAL_MACHINE, u"Norva", KEY_QUERY_VALUE);

@@ -26,7 +26,7 @@ std::string ReadAll(const std::string& path) {
 ToolResult RunTool(const std::string& tool, const std::vector<std::string>& args,
                    const std::string& input, const std::vector<std::string>& environment) {
     TempDir dir;
-    std::string path = BuildDir() + "/bin/" + tool;
+    std::string path = tool.front() == '/' ? tool : BuildDir() + "/bin/" + tool;
     std::vector<std::string> copies(args);
     std::vector<char*> argv{path.data()};
     for (std::string& arg : copies) {
@@ -36,7 +36,15 @@ ToolResult RunTool(const std::string& tool, const std::vector<std::string>& args
     std::vector<std::string> envCopies(environment);
     std::vector<char*> envp;
     for (char** e = environ; *e != nullptr; ++e) {
-        envp.push_back(*e);
+        const std::string entry = *e;
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        bool replaced = false;
+        for (const std::string& added : environment) {
+            replaced = replaced || added.compare(0, name.size(), name) == 0;
+        }
+        if (!replaced) {
+            envp.push_back(*e);
+        }
     }
     for (std::string& entry : envCopies) {
         envp.push_back(entry.data());

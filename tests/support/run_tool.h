@@ -12,7 +12,8 @@ struct ToolResult {
     std::string err;
 };
 
-// Standard input is `input` (empty: /dev/null); `environment` adds NAME=VALUE entries.
+// `tool` is a program of build/bin, or a path from the root. Standard input is `input` (empty:
+// /dev/null); `environment` adds NAME=VALUE entries, or replaces the test's own of the same name.
 ToolResult RunTool(const std::string& tool, const std::vector<std::string>& args,
                    const std::string& input = "", const std::vector<std::string>& environment = {});
 

@@ -12,13 +12,12 @@
 
 namespace {
 
-struct Job {
+struct Job : nvspool::JobRecord {
     DWORD id;
     std::wstring printer;
     std::wstring machine;
     std::wstring user;
     std::wstring document;
-    std::vector<DWORD> commands;
 };
 
 struct PrinterHandle {
@@ -123,14 +122,15 @@ extern "C" BOOL WINAPI GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE 
         SetLastError(ERROR_INVALID_LEVEL);
         return FALSE;
     }
-    return nvspool::PackJobInfo(
-        job->id, level,
-        {job->printer, job->machine, job->user, job->document, kDatatype, kPrintProcessor}, buffer,
-        size, needed);
+    return nvspool::PackJobInfo(job->id, level,
+                                {job->printer, job->machine, job->user, job->document, kDatatype,
+                                 kPrintProcessor, job->statusText, job->status},
+                                buffer, size, needed);
 }
 
-// Every command is recorded; the job itself does not change.
-extern "C" BOOL WINAPI SetJobW(HANDLE printer, DWORD jobId, DWORD, LPBYTE, DWORD command) {
+// Every command is recorded, and a status text set; the rest of the job does not change.
+extern "C" BOOL WINAPI SetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE data,
+                               DWORD command) {
     Locked lock;
     DWORD error = ERROR_SUCCESS;
     Job* job = FindJob(printer, jobId, &error);
@@ -138,8 +138,8 @@ extern "C" BOOL WINAPI SetJobW(HANDLE printer, DWORD jobId, DWORD, LPBYTE, DWORD
         SetLastError(error);
         return FALSE;
     }
-    job->commands.push_back(command);
-    return TRUE;
+    bool changed = false;
+    return nvspool::ApplySetJob(job, level, data, command, &changed);
 }
 
 extern "C" BOOL WINAPI ImpersonatePrinterClient(HANDLE) {
@@ -155,7 +155,13 @@ extern "C" HANDLE WINAPI RevertToPrinterSelf() {
 extern "C" DWORD WINAPI NvTestAddJob(DWORD id, LPCWSTR printer, LPCWSTR machine, LPCWSTR user,
                                      LPCWSTR document) {
     Locked lock;
-    gJobs->push_back({id, printer, machine, user, document, {}});
+    Job job;
+    job.id = id;
+    job.printer = printer;
+    job.machine = machine;
+    job.user = user;
+    job.document = document;
+    gJobs->push_back(job);
     return id;
 }
 
@@ -182,4 +188,33 @@ extern "C" DWORD WINAPI NvTestOpenPrinters() {
 extern "C" void WINAPI NvTestFailGetJob(DWORD error) {
     Locked lock;
     gGetJobFailure = error;
+}
+
+// What the spooler's user does to a job (JOB_STATUS_DELETING, JOB_STATUS_RESTART).
+extern "C" void WINAPI NvTestSetJobStatus(DWORD id, DWORD status) {
+    Locked lock;
+    for (auto& job : *gJobs) {
+        if (job.id == id) {
+            job.status = status;
+        }
+    }
+}
+
+// Copies the job's status texts, each ended by a null, into `texts` (up to `capacity`
+// characters); returns the characters they need.
+extern "C" DWORD WINAPI NvTestJobStatusTexts(DWORD id, wchar_t* texts, DWORD capacity) {
+    Locked lock;
+    std::wstring all;
+    for (const auto& job : *gJobs) {
+        if (job.id == id) {
+            for (const auto& text : job.statusTexts) {
+                all += text;
+                all += L'\0';
+            }
+        }
+    }
+    for (DWORD i = 0; i < all.size() && i < capacity; ++i) {
+        texts[i] = all[i];
+    }
+    return static_cast<DWORD>(all.size());
 }

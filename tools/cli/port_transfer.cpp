@@ -32,24 +32,37 @@ std::string Utf8Of(const std::u16string& text) {
     return Utf8(W(text));
 }
 
-// The whole file; 0 or the error of opening or reading it.
-DWORD ReadFileBytes(const std::string& path, std::string* bytes) {
+// The changes of a whole .reg file, in file order; an empty text, or the failure's line (what
+// the reader found wrong, with its Win32 code).
+std::string ReadChanges(const std::string& path, std::vector<nvreg::RegChange>* changes,
+                        DWORD* code) {
     HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        return GetLastError();
+        *code = GetLastError();
+        return "reading " + path;
     }
-    DWORD error = ERROR_SUCCESS;
-    char chunk[1 << 16];
-    for (DWORD got = 1; got > 0;) {
-        if (!ReadFile(file, chunk, sizeof chunk, &got, nullptr)) {
-            error = GetLastError();
-            break;
+    nvreg::RegFileReader reader([file](char* buffer, DWORD size, DWORD* got) -> LONG {
+        return ReadFile(file, buffer, size, got, nullptr) ? ERROR_SUCCESS
+                                                          : static_cast<LONG>(GetLastError());
+    });
+    std::string problem;
+    for (nvreg::RegChange change;;) {
+        nvreg::RegFileReader::Step step = reader.Next(&change);
+        if (step == nvreg::RegFileReader::Step::kChange) {
+            changes->push_back(change);
+            continue;
         }
-        bytes->append(chunk, got);
+        if (step == nvreg::RegFileReader::Step::kFault) {
+            const nvreg::RegFileFault& fault = reader.Fault();
+            *code = static_cast<DWORD>(fault.code);
+            problem = path + (fault.line > 0 ? ", line " + std::to_string(fault.line) : "") + ": " +
+                      fault.what;
+        }
+        break;
     }
     CloseHandle(file);
-    return error;
+    return problem;
 }
 
 // A file that cannot be written whole is removed rather than left cut short.
@@ -366,17 +379,11 @@ int ImportVerb(const Tool& tool, const Args& args) {
         return tool.Usage("import takes one file name");
     }
     const std::string& file = args[0];
-    std::string bytes;
-    DWORD error = ReadFileBytes(file, &bytes);
-    if (error != ERROR_SUCCESS) {
-        return tool.Fail("import: reading " + file, error);
-    }
     std::vector<nvreg::RegChange> changes;
-    int line = 0;
-    std::string problem;
-    if (!nvreg::ParseRegFile(bytes, &changes, &line, &problem)) {
-        return tool.Fail("import: " + file + ", line " + std::to_string(line) + ": " + problem,
-                         ERROR_INVALID_DATA);
+    DWORD error = ERROR_SUCCESS;
+    std::string problem = ReadChanges(file, &changes, &error);
+    if (!problem.empty()) {
+        return tool.Fail("import: " + problem, error);
     }
     std::vector<FilePort> ports;
     problem = CollectPorts(changes, &ports);

@@ -60,6 +60,8 @@ const char kRawUsage[] =
     "  --close-early N      close the connection normally after N bytes\n"
     "  --slow BPS           read at most BPS bytes per second of each job\n"
     "  --status-on-connect N  send N bytes of status text back when a job starts\n"
+    "  --rcvbuf BYTES       the receive buffer of each connection (a printer's few KB)\n"
+    "  --read-size BYTES    read at most BYTES at a time\n"
     "  -h, --help           show this help\n";
 
 struct RawOptions {
@@ -79,6 +81,8 @@ struct RawOptions {
     long long closeEarly = -1;
     long long slow = 0;
     long long statusOnConnect = 0;
+    long long receiveBuffer = 0;
+    long long readSize = 0;
 };
 
 struct Connection {
@@ -109,9 +113,9 @@ constexpr long long kMaxStatusBytes = 4096;
 
 // The numeric fault options, in the order of their option ids from kStall on.
 long long* CountOption(RawOptions* o, int index) {
-    long long* counts[] = {&o->stallAfter, &o->pauseAfter,  &o->pauseMs,
-                           &o->resetAfter, &o->resetRandom, &o->seed,
-                           &o->closeEarly, &o->slow,        &o->statusOnConnect};
+    long long* counts[] = {&o->stallAfter,      &o->pauseAfter,    &o->pauseMs,    &o->resetAfter,
+                           &o->resetRandom,     &o->seed,          &o->closeEarly, &o->slow,
+                           &o->statusOnConnect, &o->receiveBuffer, &o->readSize};
     return counts[index];
 }
 
@@ -132,6 +136,8 @@ int ParseRawOptions(int argc, char** argv, RawOptions* o) {
         kClose,
         kSlow,
         kStatus,
+        kReceiveBuffer,
+        kReadSize,
     };
     static const option kLongOptions[] = {
         {"listen", required_argument, nullptr, kListen},
@@ -149,6 +155,8 @@ int ParseRawOptions(int argc, char** argv, RawOptions* o) {
         {"close-early", required_argument, nullptr, kClose},
         {"slow", required_argument, nullptr, kSlow},
         {"status-on-connect", required_argument, nullptr, kStatus},
+        {"rcvbuf", required_argument, nullptr, kReceiveBuffer},
+        {"read-size", required_argument, nullptr, kReadSize},
         {"help", no_argument, nullptr, 'h'},
         {nullptr, 0, nullptr, 0},
     };
@@ -195,8 +203,12 @@ int ParseRawOptions(int argc, char** argv, RawOptions* o) {
             case kClose:
             case kSlow:
             case kStatus:
+            case kReceiveBuffer:
+            case kReadSize:
                 count = ParseCount(optarg);
-                if (!count || ((id == kSlow || id == kResetRandom) && *count == 0) ||
+                if (!count ||
+                    ((id == kSlow || id == kResetRandom || id == kReadSize) && *count == 0) ||
+                    (id == kReceiveBuffer && *count > (1 << 30)) ||
                     (id == kStatus && *count > kMaxStatusBytes)) {
                     fprintf(stderr, "%s: bad number '%s'\n", argv[0], optarg);
                     return kExitUsage;
@@ -219,7 +231,7 @@ int ParseRawOptions(int argc, char** argv, RawOptions* o) {
 
 // The number of bytes this connection may read now (0: none, fault or pacing).
 long long Allowance(const RawOptions& o, const Connection& c) {
-    long long limit = 1 << 20;
+    long long limit = o.readSize > 0 ? o.readSize : 1 << 20;
     if (c.paused && Clock::now() < c.pauseEnds) {
         return 0;
     }
@@ -263,7 +275,8 @@ class RawPrinter {
 
   private:
     bool Open() {
-        listener_ = OpenListener(o_.listen, !o_.refuse, &bound_);
+        listener_ =
+            OpenListener(o_.listen, !o_.refuse, &bound_, static_cast<int>(o_.receiveBuffer));
         if (listener_ < 0) {
             fprintf(stderr, "%s: cannot listen on %s: %s\n", program_,
                     FormatEndpoint(o_.listen).c_str(), strerror(errno));
@@ -345,7 +358,11 @@ class RawPrinter {
         long long allowed = Allowance(o_, *c);
         if (allowed == 0) {
             if (events & (POLLHUP | POLLERR)) {
-                Finish(c, "closed by the sender");  // while the printer was not reading
+                // While the printer was not reading: a reset (an abandoned job) or a close.
+                int error = 0;
+                socklen_t length = sizeof error;
+                getsockopt(c->fd, SOL_SOCKET, SO_ERROR, &error, &length);
+                Finish(c, error == ECONNRESET ? "reset by the sender" : "closed by the sender");
             }
             return;
         }

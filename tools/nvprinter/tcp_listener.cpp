@@ -9,13 +9,16 @@
 
 namespace nvprinter {
 
-int OpenListener(const Endpoint& at, bool listening, Endpoint* bound) {
+int OpenListener(const Endpoint& at, bool listening, Endpoint* bound, int receiveBuffer) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
         return -1;
     }
     const int one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (receiveBuffer > 0) {
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(at.port);

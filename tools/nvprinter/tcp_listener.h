@@ -13,8 +13,10 @@ namespace nvprinter {
 
 // A non-blocking TCP socket bound to `at`, listening unless `listening` is false (a port held
 // without listening refuses every connection). The endpoint bound, with the port the system
-// chose for port 0, goes to *bound. Returns -1 with errno set on failure.
-int OpenListener(const Endpoint& at, bool listening, Endpoint* bound);
+// chose for port 0, goes to *bound. A `receiveBuffer` above 0 is the SO_RCVBUF of every
+// connection accepted (set before listen, so that the window offered from the first segment
+// on is a printer's few KB). Returns -1 with errno set on failure.
+int OpenListener(const Endpoint& at, bool listening, Endpoint* bound, int receiveBuffer = 0);
 
 // "ADDR:PORT" of an accepted peer.
 std::string FormatPeer(const sockaddr_in& peer);

@@ -206,29 +206,77 @@ LONG ReadKey(HKEY key, std::vector<ValueEntry>* values, std::vector<std::u16stri
 }
 
 // Deletes a key with everything below it, deepest first (a key with subkeys cannot be deleted).
-// Index 0 is read again on every pass, since the subkey just deleted is gone.
+// One open key per level instead of a call per level, so that no depth of tree (a store written
+// before the depth limit) runs out of stack. Index 0 is read again on every pass, since the
+// subkey just deleted is gone.
 LONG DeleteTree(HKEY parent, const std::u16string& name) {
+    struct Level {
+        HKEY key;
+        std::u16string name;
+    };
+    std::vector<Level> levels;
     HKEY key = nullptr;
     LONG result = RegOpenKeyExW(parent, name.c_str(), 0, KEY_READ, &key);
+    if (result == ERROR_SUCCESS) {
+        levels.push_back({key, name});
+    }
+    while (result == ERROR_SUCCESS && !levels.empty()) {
+        WCHAR child[256];  // a key name is at most 255 characters
+        DWORD length = 256;
+        result =
+            RegEnumKeyExW(levels.back().key, 0, child, &length, nullptr, nullptr, nullptr, nullptr);
+        if (result == ERROR_SUCCESS) {
+            std::u16string childName(child, length);
+            result = RegOpenKeyExW(levels.back().key, childName.c_str(), 0, KEY_READ, &key);
+            if (result == ERROR_SUCCESS) {
+                levels.push_back({key, std::move(childName)});
+            }
+        } else if (result == ERROR_NO_MORE_ITEMS) {
+            const Level done = std::move(levels.back());
+            levels.pop_back();
+            RegCloseKey(done.key);
+            result = RegDeleteKeyW(levels.empty() ? parent : levels.back().key, done.name.c_str());
+        }
+    }
+    for (const Level& level : levels) {
+        RegCloseKey(level.key);
+    }
+    return result;
+}
+
+// A tree goes in one transaction: all of it or, when a key cannot be deleted, none of it (and
+// one write of the store rather than one per key).
+LONG DeleteTreeAtOnce(HKEY parent, const std::u16string& name) {
+    LONG result = NvRegistryBegin(true);
     if (result != ERROR_SUCCESS) {
         return result;
     }
-    for (;;) {
-        WCHAR child[256];  // a key name is at most 255 characters
-        DWORD length = 256;
-        result = RegEnumKeyExW(key, 0, child, &length, nullptr, nullptr, nullptr, nullptr);
-        if (result != ERROR_SUCCESS) {
-            break;
-        }
-        if ((result = DeleteTree(key, std::u16string(child, length))) != ERROR_SUCCESS) {
-            break;
-        }
-    }
-    RegCloseKey(key);
-    if (result != ERROR_NO_MORE_ITEMS) {
+    result = DeleteTree(parent, name);
+    if (result != ERROR_SUCCESS) {
+        NvRegistryRollback();
         return result;
     }
-    return RegDeleteKeyW(parent, name.c_str());
+    return NvRegistryCommit();
+}
+
+size_t KeyDepth(const std::u16string& path) {
+    size_t depth = path.empty() ? 0 : 1;
+    for (char16_t c : path) {
+        depth += c == u'\\' ? 1 : 0;
+    }
+    return depth;
+}
+
+int WalkFailure(const TreeWalk& walk, LONG code) {
+    if (code != ERROR_INVALID_PARAMETER || walk.tooDeep.empty()) {
+        return Failure(code);
+    }
+    std::fprintf(stderr,
+                 "ERROR: %s lies more than %zu levels below its root, deeper than a registry "
+                 "holds (error %d: %s)\n",
+                 walk.tooDeep.c_str(), kNvMaxKeyDepth, static_cast<int>(code),
+                 NvErrorText(code).c_str());
+    return kExitError;
 }
 
 namespace {
@@ -256,7 +304,7 @@ std::string ValueLine(const ValueEntry& value) {
 
 // reg query without /v: the key's path, its values, a blank line after them, then the paths of
 // its subkeys, or with /s each subkey in the same form.
-LONG ListKey(HKEY key, const std::string& path, bool recurse, std::string* out) {
+LONG ListKey(HKEY key, const std::string& path, bool recurse, TreeWalk* walk, std::string* out) {
     std::vector<ValueEntry> values;
     std::vector<std::u16string> subKeys;
     LONG result = ReadKey(key, &values, &subKeys);
@@ -276,8 +324,9 @@ LONG ListKey(HKEY key, const std::string& path, bool recurse, std::string* out) 
             *out += subPath + "\n";
             continue;
         }
-        result = VisitSubKey(key, name,
-                             [&](HKEY subKey) { return ListKey(subKey, subPath, true, out); });
+        result = VisitDeeper(key, name, subPath, walk, [&](HKEY subKey) {
+            return ListKey(subKey, subPath, true, walk, out);
+        });
         if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND) {
             return result;  // a subkey deleted meanwhile is just no longer there
         }
@@ -286,8 +335,8 @@ LONG ListKey(HKEY key, const std::string& path, bool recurse, std::string* out) 
 }
 
 // reg query /v NAME /s: every key of the tree that has the value.
-LONG SearchValue(HKEY key, const std::string& path, const std::u16string& name, int* matches,
-                 std::string* out) {
+LONG SearchValue(HKEY key, const std::string& path, const std::u16string& name, TreeWalk* walk,
+                 int* matches, std::string* out) {
     ValueEntry value;
     LONG result = FindValue(key, name, &value);
     if (result == ERROR_SUCCESS) {
@@ -301,8 +350,9 @@ LONG SearchValue(HKEY key, const std::string& path, const std::u16string& name, 
         return result;
     }
     for (const std::u16string& subName : subKeys) {
-        result = VisitSubKey(key, subName, [&](HKEY subKey) {
-            return SearchValue(subKey, path + "\\" + NvToUtf8(subName.c_str()), name, matches, out);
+        const std::string subPath = path + "\\" + NvToUtf8(subName.c_str());
+        result = VisitDeeper(key, subName, subPath, walk, [&](HKEY subKey) {
+            return SearchValue(subKey, subPath, name, walk, matches, out);
         });
         if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND) {
             return result;
@@ -316,9 +366,10 @@ int QueryValueOf(HKEY key, const KeyName& keyName, const Options& options) {
     std::string out = "\n";
     if (options.recurse) {
         int matches = 0;
-        LONG result = SearchValue(key, keyName.Full(), name, &matches, &out);
+        TreeWalk walk{KeyDepth(keyName.Sub()), {}};
+        LONG result = SearchValue(key, keyName.Full(), name, &walk, &matches, &out);
         if (result != ERROR_SUCCESS) {
-            return Failure(result);
+            return WalkFailure(walk, result);
         }
         if (matches == 0) {
             return Failure(ERROR_FILE_NOT_FOUND);
@@ -357,11 +408,12 @@ int Query(const Options& options) {
         exitCode = QueryValueOf(key, keyName, options);
     } else {
         std::string out = "\n";
-        result = ListKey(key, keyName.Full(), options.recurse, &out);
+        TreeWalk walk{KeyDepth(keyName.Sub()), {}};
+        result = ListKey(key, keyName.Full(), options.recurse, &walk, &out);
         if (result == ERROR_SUCCESS) {
             std::fputs(out.c_str(), stdout);
         } else {
-            exitCode = Failure(result);
+            exitCode = WalkFailure(walk, result);
         }
     }
     RegCloseKey(key);
@@ -476,7 +528,7 @@ int Delete(const Options& options) {
         if (refused < 0) {
             RegCloseKey(key);
             key = nullptr;
-            result = DeleteTree(keyName.root, keyName.Sub());
+            result = DeleteTreeAtOnce(keyName.root, keyName.Sub());
         }
     }
     if (key != nullptr) {

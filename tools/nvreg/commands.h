@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/include/nvplatform.h"
 #include "platform/win32.h"
 
 namespace nvreg {
@@ -89,7 +90,39 @@ LONG VisitSubKey(HKEY key, const std::u16string& name, Visit visit) {
     return result;
 }
 
-// Deletes a key with everything below it.
+// Deletes a key with everything below it, however deep the tree goes.
 LONG DeleteTree(HKEY parent, const std::u16string& name);
+
+// --- Depth ---
+// A key lies at most kNvMaxKeyDepth levels below its root; only a store written before that
+// limit holds deeper keys. The walks down a tree (query /s, export) stop at such a key.
+
+// The levels below its root of a path without the root: "A\B" is 2.
+size_t KeyDepth(const std::u16string& path);
+
+// Where a walk down a tree stands: the depth of the key it reads, and the first key that lay
+// too deep (empty while none did).
+struct TreeWalk {
+    size_t depth = 0;
+    std::string tooDeep;
+};
+
+// VisitSubKey one level further down; a subkey beyond the limit stops the walk with
+// ERROR_INVALID_PARAMETER, and its path (as shown) in walk->tooDeep.
+template <class Visit>
+LONG VisitDeeper(HKEY key, const std::u16string& name, const std::string& path, TreeWalk* walk,
+                 Visit visit) {
+    if (walk->depth >= kNvMaxKeyDepth) {
+        walk->tooDeep = path;
+        return ERROR_INVALID_PARAMETER;
+    }
+    ++walk->depth;
+    LONG result = VisitSubKey(key, name, visit);
+    --walk->depth;
+    return result;
+}
+
+// The error line for a walk that stopped at walk.tooDeep, or Failure(code) for any other end.
+int WalkFailure(const TreeWalk& walk, LONG code);
 
 }  // namespace nvreg

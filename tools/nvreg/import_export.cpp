@@ -1,6 +1,7 @@
 // nvreg import and export: .reg files (reg_file.h) in and out of the store, through the registry
-// functions. An import is one transaction: the store takes all of the file or none of it. An
-// export reads inside one transaction too, so that it shows one state of the store even while
+// functions. An import is one transaction: the store takes all of the file or none of it, and a
+// file that is broken anywhere, or a change that the registry refuses, leaves the store as it was.
+// An export reads inside one transaction too, so that it shows one state of the store even while
 // other processes write.
 #include <algorithm>
 #include <cstdio>
@@ -15,7 +16,8 @@
 namespace nvreg {
 namespace {
 
-constexpr DWORD kReadChunk = 1 << 20;
+// An export is written in pieces of at most this size.
+constexpr DWORD kWriteChunk = 1 << 20;
 
 // "ERROR: FILE, line N: what (error C: text)"; line 0 leaves the line out.
 int FileFailure(const std::string& file, int line, const std::string& what, LONG code) {
@@ -26,29 +28,6 @@ int FileFailure(const std::string& file, int line, const std::string& what, LONG
     text += ": " + what + " (error " + std::to_string(code) + ": " + NvErrorText(code) + ")";
     std::fprintf(stderr, "%s\n", text.c_str());
     return kExitError;
-}
-
-LONG ReadWholeFile(const std::string& path, std::string* bytes) {
-    HANDLE file = CreateFileW(NvFromUtf8(path.c_str()).c_str(), GENERIC_READ, FILE_SHARE_READ,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return static_cast<LONG>(GetLastError());
-    }
-    LONG result = ERROR_SUCCESS;
-    std::vector<char> chunk(kReadChunk);
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(file, chunk.data(), kReadChunk, &got, nullptr)) {
-            result = static_cast<LONG>(GetLastError());
-            break;
-        }
-        if (got == 0) {
-            break;
-        }
-        bytes->append(chunk.data(), got);
-    }
-    CloseHandle(file);
-    return result;
 }
 
 // A file that cannot be written whole is removed rather than left cut short.
@@ -62,7 +41,7 @@ LONG WriteWholeFile(const std::string& path, const std::string& bytes) {
     LONG result = ERROR_SUCCESS;
     for (size_t done = 0; done < bytes.size() && result == ERROR_SUCCESS;) {
         DWORD written = 0;
-        const auto size = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, kReadChunk));
+        const auto size = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, kWriteChunk));
         if (!WriteFile(file, bytes.data() + done, size, &written, nullptr) || written == 0) {
             result = static_cast<LONG>(GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT);
         }
@@ -140,6 +119,36 @@ LONG Apply(const RegChange& change, const FileKey& key, HKEY* current) {
     return ERROR_INVALID_PARAMETER;
 }
 
+// Checks the key of one change and applies it: -1, or the exit code of the refusal.
+int ImportChange(const std::string& file, const RegChange& change, HKEY* current) {
+    FileKey key;
+    const bool namesKey =
+        change.kind == RegChange::Kind::kKey || change.kind == RegChange::Kind::kDeleteKey;
+    if (namesKey && !SplitFileKey(change.key, &key)) {
+        return FileFailure(file, change.line,
+                           "the key must start with HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, "
+                           "HKEY_CLASSES_ROOT or HKEY_USERS; nothing was imported",
+                           ERROR_INVALID_DATA);
+    }
+    if (change.kind == RegChange::Kind::kDeleteKey && key.sub.empty()) {
+        return FileFailure(file, change.line, "a root key cannot be deleted; nothing was imported",
+                           ERROR_ACCESS_DENIED);
+    }
+    if (KeyDepth(key.sub) > kNvMaxKeyDepth) {
+        return FileFailure(file, change.line,
+                           "the key lies more than " + std::to_string(kNvMaxKeyDepth) +
+                               " levels below its root, deeper than a registry holds; nothing "
+                               "was imported",
+                           ERROR_INVALID_PARAMETER);
+    }
+    const LONG result = Apply(change, key, current);
+    if (result != ERROR_SUCCESS) {
+        return FileFailure(file, change.line,
+                           "the registry refused this change; nothing was imported", result);
+    }
+    return -1;
+}
+
 bool HasLineBreak(const std::u16string& name) {
     return name.find_first_of(u"\r\n") != std::u16string::npos;
 }
@@ -182,7 +191,7 @@ LONG StoredPath(const KeyName& keyName, std::u16string* path) {
 
 // The key, its values, then each subkey in the same way, as regedit writes them. A name with
 // a line break cannot stand in a .reg file: *badPath says where it is.
-LONG ExportKey(HKEY key, const std::u16string& path, std::u16string* text,
+LONG ExportKey(HKEY key, const std::u16string& path, TreeWalk* walk, std::u16string* text,
                std::u16string* badPath) {
     std::vector<ValueEntry> values;
     std::vector<std::u16string> subKeys;
@@ -204,8 +213,9 @@ LONG ExportKey(HKEY key, const std::u16string& path, std::u16string* text,
             *badPath = path;
             return ERROR_INVALID_DATA;
         }
-        result = VisitSubKey(key, name, [&](HKEY subKey) {
-            return ExportKey(subKey, path + u"\\" + name, text, badPath);
+        const std::u16string subPath = path + u"\\" + name;
+        result = VisitDeeper(key, name, NvToUtf8(subPath.c_str()), walk, [&](HKEY subKey) {
+            return ExportKey(subKey, subPath, walk, text, badPath);
         });
         if (result != ERROR_SUCCESS) {
             return result;
@@ -216,51 +226,46 @@ LONG ExportKey(HKEY key, const std::u16string& path, std::u16string* text,
 
 }  // namespace
 
+// The file is read as it is applied, so that its size never has to fit in memory; the
+// transaction makes it all or nothing all the same.
 int Import(const Options& options) {
-    std::string bytes;
-    LONG result = ReadWholeFile(options.file, &bytes);
+    HANDLE file =
+        CreateFileW(NvFromUtf8(options.file.c_str()).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return FileFailure(options.file, 0, "cannot be read", static_cast<LONG>(GetLastError()));
+    }
+    RegFileReader reader([file](char* buffer, DWORD size, DWORD* got) {
+        return ReadFile(file, buffer, size, got, nullptr) ? static_cast<LONG>(ERROR_SUCCESS)
+                                                          : static_cast<LONG>(GetLastError());
+    });
+    LONG result = NvRegistryBegin(true);
     if (result != ERROR_SUCCESS) {
-        return FileFailure(options.file, 0, "cannot be read", result);
-    }
-    std::vector<RegChange> changes;
-    int line = 0;
-    std::string what;
-    if (!ParseRegFile(bytes, &changes, &line, &what)) {
-        return FileFailure(options.file, line, what + "; nothing was imported", ERROR_INVALID_DATA);
-    }
-    // Every key is checked before the store is touched.
-    std::vector<FileKey> keys(changes.size());
-    for (size_t i = 0; i < changes.size(); ++i) {
-        if (!SplitFileKey(changes[i].key, &keys[i])) {
-            return FileFailure(options.file, changes[i].line,
-                               "the key must start with HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, "
-                               "HKEY_CLASSES_ROOT or HKEY_USERS; nothing was imported",
-                               ERROR_INVALID_DATA);
-        }
-        if (changes[i].kind == RegChange::Kind::kDeleteKey && keys[i].sub.empty()) {
-            return FileFailure(options.file, changes[i].line,
-                               "a root key cannot be deleted; nothing was imported",
-                               ERROR_ACCESS_DENIED);
-        }
-    }
-    if ((result = NvRegistryBegin(true)) != ERROR_SUCCESS) {
+        CloseHandle(file);
         return Failure(result);
     }
     HKEY current = nullptr;
-    size_t failed = changes.size();
-    for (size_t i = 0; i < changes.size() && failed == changes.size(); ++i) {
-        result = Apply(changes[i], keys[i], &current);
-        if (result != ERROR_SUCCESS) {
-            failed = i;
+    int refused = -1;
+    for (RegChange change; refused < 0;) {
+        const RegFileReader::Step step = reader.Next(&change);
+        if (step == RegFileReader::Step::kEnd) {
+            break;
+        }
+        if (step == RegFileReader::Step::kFault) {
+            const RegFileFault& fault = reader.Fault();
+            refused = FileFailure(options.file, fault.line, fault.what + "; nothing was imported",
+                                  fault.code);
+        } else {
+            refused = ImportChange(options.file, change, &current);
         }
     }
     if (current != nullptr) {
         RegCloseKey(current);
     }
-    if (failed != changes.size()) {
+    CloseHandle(file);
+    if (refused >= 0) {
         NvRegistryRollback();
-        return FileFailure(options.file, changes[failed].line,
-                           "the registry refused this change; nothing was imported", result);
+        return refused;
     }
     if ((result = NvRegistryCommit()) != ERROR_SUCCESS) {
         return Failure(result);
@@ -293,8 +298,9 @@ int Export(const Options& options) {
     if (result == ERROR_SUCCESS) {
         result = StoredPath(keyName, &path);
     }
+    TreeWalk walk{KeyDepth(keyName.Sub()), {}};
     if (result == ERROR_SUCCESS) {
-        result = ExportKey(key, path, &text, &badPath);
+        result = ExportKey(key, path, &walk, &text, &badPath);
     }
     if (key != nullptr) {
         RegCloseKey(key);
@@ -307,7 +313,7 @@ int Export(const Options& options) {
                            result);
     }
     if (result != ERROR_SUCCESS) {
-        return Failure(result);
+        return WalkFailure(walk, result);
     }
     if ((result = WriteWholeFile(options.file, RegFileBytes(text))) != ERROR_SUCCESS) {
         return FileFailure(options.file, 0, "cannot be written", result);

@@ -1,6 +1,8 @@
 #include "tools/nvreg/reg_file.h"
 
 #include <cstdint>
+#include <cstring>
+#include <utility>
 
 namespace nvreg {
 namespace {
@@ -12,14 +14,15 @@ constexpr char16_t kLineEnd[] = u"\r\n";
 constexpr size_t kHexLineLimit = 76;
 constexpr char16_t kHexIndent[] = u"  ";
 
-// A syntax error: its line and what is wrong there.
-struct Fault {
-    int line = 0;
-    std::string what;
-};
+// The file is read in pieces of this size.
+constexpr DWORD kReadSize = 1 << 16;
 
 bool IsBlank(char16_t c) {
     return c == u' ' || c == u'\t';
+}
+
+bool HasNul(const std::u16string& name) {
+    return name.find(u'\0') != std::u16string::npos;
 }
 
 int HexDigit(char16_t c) {
@@ -60,118 +63,196 @@ bool StartsWithNoCase(const std::u16string& text, size_t at, const char* word) {
     return true;
 }
 
-// Strict UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF) into UTF-16. False
-// with the line of the first bad byte.
-bool DecodeUtf8(const std::string& bytes, size_t start, std::u16string* text, Fault* fault) {
-    int line = 1;
-    for (size_t i = start; i < bytes.size();) {
-        const auto lead = static_cast<unsigned char>(bytes[i]);
-        if (lead == '\n') {
-            ++line;
+// The lines of a file, decoded as they are read: UTF-16LE after its byte order mark, else strict
+// UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF), its mark skipped.
+class LineReader {
+  public:
+    explicit LineReader(ReadBytes read) : read_(std::move(read)) {}
+
+    // The next physical line without its line end (LF or CR LF); after the last line end comes
+    // one more, empty or not. False at the end of the file (fault->code stays ERROR_SUCCESS),
+    // or at a fault.
+    bool Next(std::u16string* line, RegFileFault* fault) {
+        line->clear();
+        if (ended_ || (!started_ && !Start(fault))) {
+            return false;
         }
-        size_t length = lead < 0x80                    ? 1
-                        : lead >= 0xC2 && lead <= 0xDF ? 2
-                        : (lead & 0xF0) == 0xE0        ? 3
-                        : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                       : 0;
+        ++number_;
+        for (;;) {
+            char16_t units[2];
+            size_t count = 0;
+            if (!Decode(units, &count, fault)) {
+                return false;
+            }
+            if (count == 0) {
+                ended_ = true;
+                break;
+            }
+            if (units[0] == u'\n') {
+                break;
+            }
+            line->append(units, count);
+        }
+        if (!line->empty() && line->back() == u'\r') {
+            line->pop_back();
+        }
+        return true;
+    }
+
+    // The number of the line last returned (1 is the first).
+    int Line() const { return number_; }
+
+  private:
+    bool Start(RegFileFault* fault) {
+        started_ = true;
+        if (!Fill(3, fault)) {
+            return false;
+        }
+        if (StartsWith("\xFF\xFE")) {
+            utf16_ = true;
+            pos_ += 2;
+        } else if (StartsWith("\xEF\xBB\xBF")) {
+            pos_ += 3;
+        }
+        return true;
+    }
+
+    bool StartsWith(const char* mark) const {
+        return buffer_.compare(pos_, strlen(mark), mark) == 0;
+    }
+
+    size_t Available() const { return buffer_.size() - pos_; }
+
+    // At least `count` bytes from pos_ on, unless the file ends first.
+    bool Fill(size_t count, RegFileFault* fault) {
+        while (Available() < count && !eof_) {
+            buffer_.erase(0, pos_);
+            pos_ = 0;
+            const size_t have = buffer_.size();
+            buffer_.resize(have + kReadSize);
+            DWORD got = 0;
+            const LONG result = read_(&buffer_[have], kReadSize, &got);
+            buffer_.resize(have + (result == ERROR_SUCCESS ? got : 0));
+            if (result != ERROR_SUCCESS) {
+                *fault = {0, "cannot be read", result};
+                return false;
+            }
+            eof_ = got == 0;
+        }
+        return true;
+    }
+
+    // One character as one or two UTF-16 units; none at the end of the file.
+    bool Decode(char16_t units[2], size_t* count, RegFileFault* fault) {
+        if (!Fill(utf16_ ? 2 : 4, fault)) {  // a UTF-8 sequence is at most 4 bytes
+            return false;
+        }
+        const auto* bytes = reinterpret_cast<const unsigned char*>(buffer_.data() + pos_);
+        const size_t have = Available();
+        *count = 0;
+        if (have == 0) {
+            return true;
+        }
+        if (utf16_) {
+            if (have == 1) {
+                *fault = {0, "the file ends in half a UTF-16 character", ERROR_INVALID_DATA};
+                return false;
+            }
+            units[(*count)++] = static_cast<char16_t>(bytes[0] | bytes[1] << 8);
+            pos_ += 2;
+            return true;
+        }
+        const unsigned char lead = bytes[0];
+        const size_t length = lead < 0x80                    ? 1
+                              : lead >= 0xC2 && lead <= 0xDF ? 2
+                              : (lead & 0xF0) == 0xE0        ? 3
+                              : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                             : 0;
         uint32_t code = length == 1   ? lead
                         : length == 2 ? lead & 0x1F
                         : length == 3 ? lead & 0x0F
                                       : lead & 0x07;
-        bool ok = length != 0 && i + length <= bytes.size();
+        bool ok = length != 0 && length <= have;
         for (size_t k = 1; ok && k < length; ++k) {
-            const auto next = static_cast<unsigned char>(bytes[i + k]);
-            ok = (next & 0xC0) == 0x80;
-            code = (code << 6) | (next & 0x3F);
+            ok = (bytes[k] & 0xC0) == 0x80;
+            code = (code << 6) | (bytes[k] & 0x3F);
         }
         const uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
         if (!ok || code < smallest[length] || code > 0x10FFFF ||
             (code >= 0xD800 && code <= 0xDFFF)) {
-            *fault = {line, "the text is not UTF-8 (nor UTF-16LE with a byte order mark)"};
+            *fault = {number_, "the text is not UTF-8 (nor UTF-16LE with a byte order mark)",
+                      ERROR_INVALID_DATA};
             return false;
         }
         if (code >= 0x10000) {
-            text->push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
-            text->push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+            units[(*count)++] = static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+            units[(*count)++] = static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
         } else {
-            text->push_back(static_cast<char16_t>(code));
+            units[(*count)++] = static_cast<char16_t>(code);
         }
-        i += length;
-    }
-    return true;
-}
-
-bool Decode(const std::string& bytes, std::u16string* text, Fault* fault) {
-    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-        static_cast<unsigned char>(bytes[1]) == 0xFE) {
-        if (bytes.size() % 2 != 0) {
-            *fault = {0, "the file ends in half a UTF-16 character"};
-            return false;
-        }
-        for (size_t i = 2; i < bytes.size(); i += 2) {
-            text->push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                                  static_cast<unsigned char>(bytes[i + 1]) << 8));
-        }
+        pos_ += length;
         return true;
     }
-    const bool utf8Mark = bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
-    return DecodeUtf8(bytes, utf8Mark ? 3 : 0, text, fault);
-}
 
-// Physical lines without their line ends (LF or CR LF).
-std::vector<std::u16string> SplitLines(const std::u16string& text) {
-    std::vector<std::u16string> lines;
-    size_t start = 0;
-    for (;;) {
-        size_t end = text.find(u'\n', start);
-        std::u16string line = text.substr(start, end == std::u16string::npos ? end : end - start);
-        if (!line.empty() && line.back() == u'\r') {
-            line.pop_back();
-        }
-        lines.push_back(std::move(line));
-        if (end == std::u16string::npos) {
-            return lines;
-        }
-        start = end + 1;
-    }
-}
+    ReadBytes read_;
+    std::string buffer_;  // bytes read and not yet decoded from pos_ on
+    size_t pos_ = 0;
+    bool started_ = false;
+    bool utf16_ = false;
+    bool eof_ = false;    // the read found the end of the file
+    bool ended_ = false;  // the last line was returned
+    int number_ = 0;
+};
+
+}  // namespace
 
 // Reads the lines of one file and turns them into changes.
-class Parser {
+class RegFileReader::Parser {
   public:
-    explicit Parser(std::vector<std::u16string> lines) : lines_(std::move(lines)) {}
+    explicit Parser(ReadBytes read) : lines_(std::move(read)) {}
 
-    bool Run(std::vector<RegChange>* changes, Fault* fault) {
-        if (lines_.empty() || Trimmed(lines_[0]) != kHeader) {
-            return Fail(fault, 1,
-                        "the first line must be \"Windows Registry Editor Version 5.00\"");
+    RegFileReader::Step Next(RegChange* change) {
+        if (!done_) {
+            done_ = !Advance(change);
         }
-        for (index_ = 1; index_ < lines_.size(); ++index_) {
-            const std::u16string line = Trimmed(lines_[index_]);
+        return !done_ ? Step::kChange : fault_.code != ERROR_SUCCESS ? Step::kFault : Step::kEnd;
+    }
+
+    const RegFileFault& Fault() const { return fault_; }
+
+  private:
+    // False at the end of the file or at a fault.
+    bool Advance(RegChange* change) {
+        std::u16string raw;
+        if (!headerRead_) {
+            headerRead_ = true;
+            if (lines_.Next(&raw, &fault_) && Trimmed(raw) != kHeader) {
+                return Fail(&fault_, 1,
+                            "the first line must be \"Windows Registry Editor Version 5.00\"");
+            }
+        }
+        while (fault_.code == ERROR_SUCCESS && lines_.Next(&raw, &fault_)) {
+            const std::u16string line = Trimmed(raw);
             if (line.empty() || line[0] == u';') {
                 continue;
             }
-            RegChange change;
-            change.line = static_cast<int>(index_) + 1;
-            const bool ok =
-                line[0] == u'[' ? Section(line, &change, fault) : Value(line, &change, fault);
-            if (!ok) {
-                return false;
-            }
-            changes->push_back(std::move(change));
+            *change = RegChange();
+            change->line = lines_.Line();
+            return line[0] == u'[' ? Section(line, change, &fault_) : Value(line, change, &fault_);
         }
-        return true;
-    }
-
-  private:
-    bool Fail(Fault* fault, size_t line, const std::string& what) {
-        *fault = {static_cast<int>(line), what};
         return false;
     }
-    bool Fail(Fault* fault, const std::string& what) { return Fail(fault, index_ + 1, what); }
+
+    bool Fail(RegFileFault* fault, int line, const std::string& what) {
+        *fault = {line, what, ERROR_INVALID_DATA};
+        return false;
+    }
+    bool Fail(RegFileFault* fault, const std::string& what) {
+        return Fail(fault, lines_.Line(), what);
+    }
 
     // [KEY] or [-KEY]; the name runs to the last ']', which ends the line.
-    bool Section(const std::u16string& line, RegChange* change, Fault* fault) {
+    bool Section(const std::u16string& line, RegChange* change, RegFileFault* fault) {
         if (line.back() != u']') {
             return Fail(fault, "a key's line must end with ']'");
         }
@@ -180,6 +261,11 @@ class Parser {
         if (key.empty()) {
             return Fail(fault, "the key has no name");
         }
+        // The registry functions read a name up to its first NUL: the rest would be lost, and
+        // the change would land on another key.
+        if (HasNul(key)) {
+            return Fail(fault, "a key's name cannot hold a NUL character");
+        }
         change->kind = remove ? RegChange::Kind::kDeleteKey : RegChange::Kind::kKey;
         change->key = key;
         currentKey_ = key;
@@ -187,7 +273,7 @@ class Parser {
         return true;
     }
 
-    bool Value(const std::u16string& line, RegChange* change, Fault* fault) {
+    bool Value(const std::u16string& line, RegChange* change, RegFileFault* fault) {
         if (currentKey_.empty()) {
             return Fail(fault, "a value before the first key");
         }
@@ -201,6 +287,9 @@ class Parser {
             at = 1;
         } else if (line[0] != u'"' || !Quoted(line, &at, &change->name)) {
             return Fail(fault, "a value's line must start with its name in quotes, or @");
+        }
+        if (HasNul(change->name)) {
+            return Fail(fault, "a value's name cannot hold a NUL character");
         }
         while (at < line.size() && IsBlank(line[at])) {
             ++at;
@@ -234,7 +323,7 @@ class Parser {
         return false;
     }
 
-    bool Data(const std::u16string& line, size_t at, RegChange* change, Fault* fault) {
+    bool Data(const std::u16string& line, size_t at, RegChange* change, RegFileFault* fault) {
         const std::u16string rest = line.substr(at);
         if (rest == u"-") {
             change->kind = RegChange::Kind::kDeleteValue;
@@ -267,7 +356,7 @@ class Parser {
         return Fail(fault, "the data must be \"text\", dword:, hex:, hex(TYPE): or -");
     }
 
-    bool Dword(const std::u16string& digits, RegChange* change, Fault* fault) {
+    bool Dword(const std::u16string& digits, RegChange* change, RegFileFault* fault) {
         uint32_t value = 0;
         if (digits.empty() || digits.size() > 8) {
             return Fail(fault, "dword: takes one to eight hex digits");
@@ -288,7 +377,7 @@ class Parser {
 
     // After "hex": ":" for REG_BINARY or "(TYPE):", then the byte list, which goes on to the next
     // line while a line ends with a backslash.
-    bool Hex(const std::u16string& text, RegChange* change, Fault* fault) {
+    bool Hex(const std::u16string& text, RegChange* change, RegFileFault* fault) {
         size_t at = 0;
         change->type = REG_BINARY;
         if (at < text.size() && text[at] == u'(') {
@@ -307,20 +396,22 @@ class Parser {
             return Fail(fault, "':' must follow hex or hex(TYPE)");
         }
         std::u16string list = Trimmed(text.substr(at + 1));
+        std::u16string next;
         while (!list.empty() && list.back() == u'\\') {
             list.pop_back();
-            if (index_ + 1 >= lines_.size()) {
-                return Fail(fault, "the hex list goes on past the end of the file");
+            if (!lines_.Next(&next, fault)) {
+                return fault->code != ERROR_SUCCESS
+                           ? false
+                           : Fail(fault, "the hex list goes on past the end of the file");
             }
-            ++index_;
-            list += Trimmed(lines_[index_]);
+            list += Trimmed(next);
         }
         return HexBytes(list, &change->data, fault);
     }
 
     // Two-digit hex bytes separated by commas (one digit is taken too); blanks around them and
     // one comma at the end are allowed.
-    bool HexBytes(const std::u16string& list, std::vector<BYTE>* data, Fault* fault) {
+    bool HexBytes(const std::u16string& list, std::vector<BYTE>* data, RegFileFault* fault) {
         size_t at = 0;
         while (at < list.size()) {
             size_t comma = list.find(u',', at);
@@ -343,11 +434,27 @@ class Parser {
         return true;
     }
 
-    std::vector<std::u16string> lines_;
-    size_t index_ = 0;
+    LineReader lines_;
+    RegFileFault fault_;
+    bool headerRead_ = false;
+    bool done_ = false;
     std::u16string currentKey_;
     bool keyDeleted_ = false;
 };
+
+RegFileReader::RegFileReader(ReadBytes read) : parser_(std::make_unique<Parser>(std::move(read))) {}
+
+RegFileReader::~RegFileReader() = default;
+
+RegFileReader::Step RegFileReader::Next(RegChange* change) {
+    return parser_->Next(change);
+}
+
+const RegFileFault& RegFileReader::Fault() const {
+    return parser_->Fault();
+}
+
+namespace {
 
 std::u16string Escaped(const std::u16string& text) {
     std::u16string out = u"\"";
@@ -410,18 +517,6 @@ std::u16string HexLines(std::u16string line, const std::vector<BYTE>& data) {
 }
 
 }  // namespace
-
-bool ParseRegFile(const std::string& bytes, std::vector<RegChange>* changes, int* errorLine,
-                  std::string* error) {
-    std::u16string text;
-    Fault fault;
-    bool ok = Decode(bytes, &text, &fault) && Parser(SplitLines(text)).Run(changes, &fault);
-    if (!ok) {
-        *errorLine = fault.line;
-        *error = fault.what;
-    }
-    return ok;
-}
 
 std::u16string RegFileHeader() {
     return std::u16string(kHeader) + kLineEnd + kLineEnd;

@@ -1,4 +1,4 @@
-// The .reg file of regedit and reg.exe, version 5.00: reading one into a list of changes, and
+// The .reg file of regedit and reg.exe, version 5.00: reading one change by change, and
 // writing keys and values in it.
 //
 //   Windows Registry Editor Version 5.00
@@ -18,6 +18,8 @@
 // it, or UTF-8 (with or without the mark).
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,10 +37,36 @@ struct RegChange {
     std::vector<BYTE> data;
 };
 
-// The changes of a whole file, in file order. False, with the line and what is wrong there, for
-// a file that is not a .reg file of version 5.00 or breaks its syntax anywhere.
-bool ParseRegFile(const std::string& bytes, std::vector<RegChange>* changes, int* errorLine,
-                  std::string* error);
+// What is wrong with a file: the line (0 when no one line is), what, and the Win32 code
+// (ERROR_INVALID_DATA for a file that breaks the syntax, else the error of reading it).
+struct RegFileFault {
+    int line = 0;
+    std::string what;
+    LONG code = ERROR_SUCCESS;
+};
+
+// Fills buffer with up to size bytes of the file and sets *got, 0 at its end; a Win32 code.
+using ReadBytes = std::function<LONG(char* buffer, DWORD size, DWORD* got)>;
+
+// Reads a .reg file of version 5.00 change by change, in file order, so that a file of any
+// size takes the memory of one line (and one value's data) at a time, never of the whole file.
+class RegFileReader {
+  public:
+    explicit RegFileReader(ReadBytes read);
+    ~RegFileReader();
+    RegFileReader(const RegFileReader&) = delete;
+    RegFileReader& operator=(const RegFileReader&) = delete;
+
+    enum class Step { kChange, kEnd, kFault };
+    // The next change; kFault for a file that is not a .reg file of version 5.00, breaks its
+    // syntax here or cannot be read (see Fault). After kEnd or kFault it stays there.
+    Step Next(RegChange* change);
+    const RegFileFault& Fault() const;
+
+  private:
+    class Parser;
+    std::unique_ptr<Parser> parser_;
+};
 
 // Writing: the header with its blank line, a key's line, and a value's lines (each ends in
 // CR LF). Strings that cannot stand in quotes (no terminator, a NUL inside, a line break) are

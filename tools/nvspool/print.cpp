@@ -1,19 +1,27 @@
 // nvspool print: drives one job through the monitor exactly as the spooler drives a port:
 // OpenPort, StartDocPort, WritePort..., EndDocPort, ClosePort. A WritePort that fails has
-// still taken the bytes it reports, so the job goes on after them (no byte twice). When the
-// monitor asks for a job restart (SetJobW with JOB_CONTROL_RESTART, during the job or from a
-// failed EndDocPort), the job is ended and printed again from its start on a new connection,
-// a bounded number of times.
+// still taken the bytes it reports, so the job goes on after them (no byte twice); one that
+// timed out (the printer does not take data) is called again for as long as it takes, as the
+// spooler does. When the monitor asks for a job restart (SetJobW with JOB_CONTROL_RESTART,
+// during the job or from a failed EndDocPort), the job is ended and printed again from its
+// start on a new connection, a bounded number of times. The job's status text, which the
+// monitor sets while it waits, is shown as it changes. SIGINT or SIGTERM deletes the job, as
+// a user deletes a printing job in the queue: the monitor ends it within a second.
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tools/nvspool/commands.h"
@@ -50,8 +58,12 @@ const char kPrintUsage[] =
     "  --block BYTES      bytes per WritePort (default 16384)\n"
     "  --output-file PATH output file of a FILE: job (DOC_INFO pOutputFile)\n"
     "  --restarts N       job restarts allowed before giving up (default 3)\n"
-    "  --retries N        WritePort retries after a failure, per attempt (default 3)\n"
-    "  --quiet            no progress and no summary\n";
+    "  --retries N        WritePort retries after a failure other than a time-out, per\n"
+    "                     attempt (default 3); a time-out is retried until the printer reads\n"
+    "  --quiet            no progress, no status and no summary\n"
+    "\n"
+    "Ctrl-C (SIGINT) or SIGTERM deletes the job: the monitor ends it within a second, the\n"
+    "printer is left without a whole copy, and the exit status is 130 (or 143).\n";
 
 bool ParseNumber(const std::string& text, unsigned long long* value) {
     char* end = nullptr;
@@ -222,11 +234,64 @@ class Progress {
     std::chrono::steady_clock::time_point last_{};
 };
 
-enum class Outcome { kPrinted, kRestart, kFailed };
+enum class Outcome { kPrinted, kRestart, kFailed, kDeleted };
+
+// SIGINT and SIGTERM blocked in every thread (those the monitor starts later inherit it), so
+// that only JobDeleter's sigwait takes them.
+class StopSignals {
+  public:
+    StopSignals() {
+        sigemptyset(&set_);
+        sigaddset(&set_, SIGINT);
+        sigaddset(&set_, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &set_, nullptr);
+    }
+    ~StopSignals() { pthread_sigmask(SIG_UNBLOCK, &set_, nullptr); }
+    const sigset_t& Set() const { return set_; }
+
+  private:
+    sigset_t set_;
+};
+
+// Deletes the job when SIGINT or SIGTERM arrives, as a user deletes a printing job in the
+// queue; a second signal ends the process at once.
+class JobDeleter {
+  public:
+    JobDeleter(const StopSignals& signals, SpoolerHost* host)
+        : signals_(signals.Set()), host_(host) {}
+    ~JobDeleter() {
+        if (thread_.joinable()) {
+            done_ = true;
+            pthread_kill(thread_.native_handle(), SIGTERM);
+            thread_.join();
+        }
+    }
+    void Watch(DWORD jobId) {
+        thread_ = std::thread([this, jobId] {
+            int signal = 0;
+            while (sigwait(&signals_, &signal) == 0 && !done_) {
+                if (signal_ != 0) {
+                    _exit(128 + signal);
+                }
+                signal_ = signal;
+                host_->SetJobStatus(jobId, JOB_STATUS_DELETING);
+                fprintf(stderr, "\nnvspool: deleting job %u\n", static_cast<unsigned>(jobId));
+            }
+        });
+    }
+    int Signal() const { return signal_; }
+
+  private:
+    sigset_t signals_;
+    SpoolerHost* host_;
+    std::thread thread_;
+    std::atomic<int> signal_{0};
+    std::atomic<bool> done_{false};
+};
 
 // One pass over the data: StartDocPort, the writes, EndDocPort.
 Outcome PrintOnce(SpoolerHost& host, HANDLE port, const PrintOptions& o, DWORD jobId, FILE* input,
-                  long long size, std::string* failure, DWORD* error) {
+                  long long size, const JobDeleter& deleter, std::string* failure, DWORD* error) {
     const MONITOR2* table = host.Table();
     std::u16string printer = NvFromUtf8(o.printer.c_str());
     std::u16string document = NvFromUtf8(o.document.c_str());
@@ -247,11 +312,21 @@ Outcome PrintOnce(SpoolerHost& host, HANDLE port, const PrintOptions& o, DWORD j
         }
         return false;
     };
+    auto ended = [&](const char* step, BOOL ok) {
+        *error = ok ? ERROR_SUCCESS : GetLastError();
+        *failure = step;
+        if (deleter.Signal() != 0) {
+            return Outcome::kDeleted;
+        }
+        if (ok) {
+            return Outcome::kPrinted;
+        }
+        return restartAsked() ? Outcome::kRestart : Outcome::kFailed;
+    };
     if (!table->pfnStartDocPort(port, printer.data(), jobId, o.level,
                                 reinterpret_cast<LPBYTE>(&info))) {
-        *error = GetLastError();
-        *failure = "StartDocPort";
-        return Outcome::kFailed;
+        Outcome outcome = ended("StartDocPort", FALSE);
+        return outcome == Outcome::kRestart ? Outcome::kFailed : outcome;
     }
     rewind(input);
     std::vector<BYTE> block(o.block);
@@ -259,9 +334,9 @@ Outcome PrintOnce(SpoolerHost& host, HANDLE port, const PrintOptions& o, DWORD j
     long long done = 0;
     int retries = 0;
     size_t n;
-    while ((n = fread(block.data(), 1, block.size(), input)) > 0) {
+    while (deleter.Signal() == 0 && (n = fread(block.data(), 1, block.size(), input)) > 0) {
         size_t offset = 0;
-        while (offset < n) {
+        while (offset < n && deleter.Signal() == 0) {
             DWORD written = 0;
             BOOL ok = table->pfnWritePort(port, block.data() + offset,
                                           static_cast<DWORD>(n - offset), &written);
@@ -273,30 +348,29 @@ Outcome PrintOnce(SpoolerHost& host, HANDLE port, const PrintOptions& o, DWORD j
                 continue;
             }
             *error = GetLastError();
-            if (restartAsked()) {
+            if (restartAsked() || *error == ERROR_PRINT_CANCELLED) {
                 progress.Finish();
-                *failure = "WritePort";
-                if (!table->pfnEndDocPort(port)) {
-                    *error = GetLastError();  // what ended the connection, not its aftermath
+                DWORD writeError = *error;
+                Outcome outcome = ended("EndDocPort", table->pfnEndDocPort(port));
+                if (outcome != Outcome::kDeleted) {
+                    *error = writeError;  // what ended the connection, not its aftermath
+                    *failure = "WritePort";
                 }
-                return Outcome::kRestart;
+                return outcome == Outcome::kPrinted ? Outcome::kRestart : outcome;
             }
-            if (++retries > o.retries) {
+            // A time-out: the printer does not take data now (the monitor says so in the
+            // job's status text). Anything else counts against --retries.
+            if (*error != ERROR_TIMEOUT && ++retries > o.retries) {
                 progress.Finish();
                 table->pfnEndDocPort(port);
                 *failure = "WritePort";
-                return Outcome::kFailed;
+                return deleter.Signal() != 0 ? Outcome::kDeleted : Outcome::kFailed;
             }
         }
     }
     progress.Update(done, true);
     progress.Finish();
-    if (!table->pfnEndDocPort(port)) {
-        *error = GetLastError();
-        *failure = "EndDocPort";
-        return restartAsked() ? Outcome::kRestart : Outcome::kFailed;
-    }
-    return Outcome::kPrinted;
+    return ended("EndDocPort", table->pfnEndDocPort(port));
 }
 
 }  // namespace
@@ -324,7 +398,9 @@ int Print(const std::vector<std::string>& args, const Options& options) {
     fseeko(input, 0, SEEK_END);
     long long size = ftello(input);
 
+    StopSignals signals;  // before any thread starts
     SpoolerHost host;
+    JobDeleter deleter(signals, &host);
     int exitCode = 0;
     if (!LoadMonitor(host, options, &exitCode)) {
         fclose(input);
@@ -337,6 +413,15 @@ int Print(const std::vector<std::string>& args, const Options& options) {
     job.user = NvFromUtf8(o.user.c_str());
     job.document = NvFromUtf8(o.document.c_str());
     DWORD jobId = host.AddJob(job);
+    deleter.Watch(jobId);
+    if (!o.quiet) {
+        host.SetStatusObserver([](DWORD id, const std::u16string& text) {
+            if (!text.empty()) {
+                fprintf(stderr, "nvspool: job %u: %s\n", static_cast<unsigned>(id),
+                        NvToUtf8(text.c_str()).c_str());
+            }
+        });
+    }
 
     const MONITOR2* table = host.Table();
     std::u16string portName = NvFromUtf8(o.port.c_str());
@@ -353,7 +438,7 @@ int Print(const std::vector<std::string>& args, const Options& options) {
     DWORD code = ERROR_SUCCESS;
     int attempt = 0;
     for (;; ++attempt) {
-        outcome = PrintOnce(host, port, o, jobId, input, size, &failure, &code);
+        outcome = PrintOnce(host, port, o, jobId, input, size, deleter, &failure, &code);
         if (outcome != Outcome::kRestart) {
             break;
         }
@@ -370,6 +455,11 @@ int Print(const std::vector<std::string>& args, const Options& options) {
     }
     table->pfnClosePort(port);
     fclose(input);
+    if (outcome == Outcome::kDeleted) {
+        fprintf(stderr, "nvspool: job %u on %s was deleted before the printer had all of it\n",
+                static_cast<unsigned>(jobId), o.port.c_str());
+        return 128 + deleter.Signal();
+    }
     if (outcome != Outcome::kPrinted) {
         std::string what = failure + " on " + o.port;
         if (code == ERROR_PRINT_CANCELLED && o.outputFile.empty()) {

@@ -5,8 +5,14 @@
 // The socket is the service's door, so it is kept as such: it is made with mode 0660 whatever
 // the umask, "stop" and "start" are obeyed only from root or the account that runs the host
 // (anyone else is answered "DENIED"), a path that holds anything but a socket is never touched,
-// and at the end only the socket this host made is removed. Clients are served side by side,
-// so that one that connects and says nothing cannot keep the others waiting.
+// and at the end only the socket this host made is removed.
+//
+// Clients are served side by side by one poll loop, so that one that connects and says nothing
+// cannot keep the others waiting: up to kMaxClients at once, each dropped if its command has not
+// come within kClientTimeout; when every slot is taken and another client connects, the one that
+// has waited longest is dropped to make room (a real client speaks as soon as it is connected),
+// so that no number of silent clients keeps a request out. A command is one line, ending in LF
+// or CR LF.
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -31,8 +37,9 @@ namespace {
 constexpr mode_t kSocketMode = 0660;
 // A client has this long to send its one-line command.
 constexpr auto kClientTimeout = std::chrono::seconds(5);
-// Clients served at once; more wait in the listen queue.
-constexpr size_t kMaxClients = 32;
+// Clients served at once, and connections that may wait to be accepted.
+constexpr size_t kMaxClients = 128;
+constexpr int kListenQueue = 128;
 // A command is one short line.
 constexpr size_t kMaxCommandBytes = 64;
 constexpr char kDenied[] = "DENIED";
@@ -118,7 +125,7 @@ bool Listen(const std::string& path, ControlSocket* control, DWORD* code) {
     umask(umaskBefore);
     struct stat made;
     if (bound != 0 || chmod(path.c_str(), kSocketMode) != 0 || lstat(path.c_str(), &made) != 0 ||
-        listen(fd, 16) != 0) {
+        listen(fd, kListenQueue) != 0) {
         *code = NvWin32FromErrno(bound != 0 ? bindError : errno);
         if (bound == 0) {
             unlink(path.c_str());
@@ -199,16 +206,45 @@ bool Receive(Client& client) {
 
 void Answer(SpoolerHost& host, Client& client) {
     std::string command = client.received.substr(0, client.received.find('\n'));
+    if (!command.empty() && command.back() == '\r') {
+        command.pop_back();
+    }
     std::string answer = Handle(host, command, MayControl(client.fd)) + "\n";
     send(client.fd, answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     close(client.fd);
 }
 
+void DropOldest(std::vector<Client>* clients) {
+    close(clients->front().fd);
+    clients->erase(clients->begin());
+}
+
+// Accepts the connections waiting (at most a slot's worth per pass, so that a flood cannot keep
+// the loop here). With every slot taken, or no descriptor left for another, the client that has
+// waited longest makes room.
+void Admit(int listener, std::chrono::steady_clock::time_point now, std::vector<Client>* clients) {
+    for (size_t i = 0; i < kMaxClients; ++i) {
+        int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0 && (errno == EMFILE || errno == ENFILE) && !clients->empty()) {
+            DropOldest(clients);
+            continue;
+        }
+        if (fd < 0) {
+            return;
+        }
+        if (clients->size() >= kMaxClients) {
+            DropOldest(clients);
+        }
+        clients->push_back({fd, now + kClientTimeout, std::string()});
+    }
+}
+
+// The clients in the order they came, the longest waiting first.
 void ServeClients(SpoolerHost& host, int listener) {
     std::vector<Client> clients;
     while (!gStop) {
         std::vector<pollfd> fds;
-        fds.push_back({listener, static_cast<short>(clients.size() < kMaxClients ? POLLIN : 0), 0});
+        fds.push_back({listener, POLLIN, 0});
         for (const Client& client : clients) {
             fds.push_back({client.fd, POLLIN, 0});
         }
@@ -229,10 +265,7 @@ void ServeClients(SpoolerHost& host, int listener) {
         }
         clients = std::move(waiting);
         if ((fds[0].revents & POLLIN) != 0) {
-            int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-            if (fd >= 0) {
-                clients.push_back({fd, now + kClientTimeout, std::string()});
-            }
+            Admit(listener, now, &clients);
         }
     }
     for (const Client& client : clients) {

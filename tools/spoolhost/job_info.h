@@ -21,14 +21,68 @@ struct JobTexts {
     const JobText& document;
     const JobText& datatype;
     const JobText& printProcessor;  // level 2 only
+    const JobText& status;          // pStatus: the monitor's status text; empty for none
+    DWORD statusBits;               // Status: JOB_STATUS_...
 };
+
+// The status text that SetJobW at level 1 or 2 sets (pStatus; null clears it); the two
+// structures hold it at different places. False for another level or no data.
+inline bool StatusTextOf(DWORD level, const BYTE* data, JobText* text) {
+    if (data == nullptr || (level != 1 && level != 2)) {
+        return false;
+    }
+    LPCWSTR status = level == 1 ? reinterpret_cast<const JOB_INFO_1W*>(data)->pStatus
+                                : reinterpret_cast<const JOB_INFO_2W*>(data)->pStatus;
+    text->assign(status != nullptr ? status : JobText());
+    return true;
+}
+
+// What SetJobW changes of a job, kept alike by both job tables.
+struct JobRecord {
+    std::vector<DWORD> commands;       // every SetJobW command, in order
+    DWORD status = 0;                  // JOB_STATUS_... bits, as GetJobW reports them
+    JobText statusText;                // pStatus: what the monitor says of the job now
+    std::vector<JobText> statusTexts;  // every status text it set, in order
+};
+
+// SetJobW on a job that was found: records the command and takes the status text of a
+// JOB_INFO at level 1 or 2 (the one field a monitor changes). FALSE with the spooler's error
+// for a bad level or command; *textChanged tells whether the status text changed.
+inline BOOL ApplySetJob(JobRecord* job, DWORD level, const BYTE* data, DWORD command,
+                        bool* textChanged) {
+    *textChanged = false;
+    JobText text;
+    if (level != 0 && !StatusTextOf(level, data, &text)) {
+        SetLastError(level > 4 ? ERROR_INVALID_LEVEL : ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (level == 0 && command == 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (command != 0) {
+        job->commands.push_back(command);
+        if (command < JOB_CONTROL_PAUSE || command > JOB_CONTROL_LAST_PAGE_EJECTED) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+    }
+    if (level != 0 && text != job->statusText) {
+        job->statusText = text;
+        if (!text.empty()) {
+            job->statusTexts.push_back(text);
+        }
+        *textChanged = true;
+    }
+    return TRUE;
+}
 
 // Level 1 or 2 (the caller has checked it, and that needed is not null) of the job into the
 // buffer; a short buffer reports the size needed with ERROR_INSUFFICIENT_BUFFER.
 inline BOOL PackJobInfo(DWORD jobId, DWORD level, const JobTexts& job, LPBYTE buffer, DWORD size,
                         LPDWORD needed) {
-    std::vector<const JobText*> texts = {&job.printer, &job.machine, &job.user, &job.document,
-                                         &job.datatype};
+    std::vector<const JobText*> texts = {&job.printer,  &job.machine,  &job.user,
+                                         &job.document, &job.datatype, &job.status};
     if (level == 2) {
         texts.push_back(&job.printProcessor);
     }
@@ -59,6 +113,8 @@ inline BOOL PackJobInfo(DWORD jobId, DWORD level, const JobTexts& job, LPBYTE bu
         info.pUserName = placed[2];
         info.pDocument = placed[3];
         info.pDatatype = placed[4];
+        info.pStatus = job.status.empty() ? nullptr : placed[5];
+        info.Status = job.statusBits;
         memcpy(buffer, &info, sizeof info);
     } else {
         JOB_INFO_2W info{};
@@ -69,7 +125,9 @@ inline BOOL PackJobInfo(DWORD jobId, DWORD level, const JobTexts& job, LPBYTE bu
         info.pDocument = placed[3];
         info.pNotifyName = placed[2];
         info.pDatatype = placed[4];
-        info.pPrintProcessor = placed[5];
+        info.pPrintProcessor = placed[6];
+        info.pStatus = job.status.empty() ? nullptr : placed[5];
+        info.Status = job.statusBits;
         memcpy(buffer, &info, sizeof info);
     }
     return TRUE;

@@ -454,27 +454,72 @@ BOOL SpoolerHost::GetJob(HANDLE printer, DWORD jobId, DWORD level, LPBYTE buffer
         return FALSE;
     }
     static const std::u16string kPrintProcessor = u"winprint";
-    return PackJobInfo(
-        job->id, level,
-        {job->printer, job->machine, job->user, job->document, job->datatype, kPrintProcessor},
-        buffer, size, needed);
+    return PackJobInfo(job->id, level,
+                       {job->printer, job->machine, job->user, job->document, job->datatype,
+                        kPrintProcessor, job->statusText, job->status},
+                       buffer, size, needed);
 }
 
-// Every command is recorded; the job itself does not change.
-BOOL SpoolerHost::SetJob(HANDLE printer, DWORD jobId, DWORD, LPBYTE, DWORD command) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    DWORD error = ERROR_SUCCESS;
-    const Job* job = FindJobLocked(printer, jobId, &error);
-    if (job == nullptr) {
-        SetLastError(error);
-        return FALSE;
+// Every command is recorded, and a status text set; the rest of the job does not change.
+BOOL SpoolerHost::SetJob(HANDLE printer, DWORD jobId, DWORD level, LPBYTE data, DWORD command) {
+    StatusObserver observer;
+    std::u16string text;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        DWORD error = ERROR_SUCCESS;
+        Job* job = const_cast<Job*>(FindJobLocked(printer, jobId, &error));
+        if (job == nullptr) {
+            SetLastError(error);
+            return FALSE;
+        }
+        bool changed = false;
+        if (!ApplySetJob(job, level, data, command, &changed)) {
+            return FALSE;
+        }
+        if (!changed) {
+            return TRUE;
+        }
+        text = job->statusText;
+        observer = statusObserver_;
     }
-    const_cast<Job*>(job)->commands.push_back(command);
-    if (command < JOB_CONTROL_PAUSE || command > JOB_CONTROL_LAST_PAGE_EJECTED) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
+    if (observer) {
+        observer(jobId, text);
     }
     return TRUE;
+}
+
+void SpoolerHost::SetJobStatus(DWORD jobId, DWORD status) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto& job : jobs_) {
+        if (job.id == jobId) {
+            job.status = status;
+        }
+    }
+}
+
+std::u16string SpoolerHost::JobStatusText(DWORD jobId) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& job : jobs_) {
+        if (job.id == jobId) {
+            return job.statusText;
+        }
+    }
+    return {};
+}
+
+std::vector<std::u16string> SpoolerHost::JobStatusTexts(DWORD jobId) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& job : jobs_) {
+        if (job.id == jobId) {
+            return job.statusTexts;
+        }
+    }
+    return {};
+}
+
+void SpoolerHost::SetStatusObserver(StatusObserver observer) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    statusObserver_ = std::move(observer);
 }
 
 // The request goes to the monitor's XcvDataPort; its result comes back in *status, and the

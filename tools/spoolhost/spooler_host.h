@@ -5,12 +5,14 @@
 // One host per process: it registers itself as the process's spooler services.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/linux/include/nvplatform.h"
+#include "tools/spoolhost/job_info.h"
 
 namespace nvspool {
 
@@ -33,14 +35,13 @@ inline constexpr LocalPort kLocalPorts[] = {
 inline constexpr char16_t kLocalMonitorName[] = u"Local Port";
 
 // A job in the host's table, as GetJobW reports it.
-struct Job {
+struct Job : JobRecord {
     DWORD id = 0;
     std::u16string printer;
     std::u16string machine;
     std::u16string user;
     std::u16string document;
     std::u16string datatype = u"RAW";
-    std::vector<DWORD> commands;  // every SetJobW command, in order
 };
 
 class SpoolerHost : public NvSpoolerServices {
@@ -73,6 +74,16 @@ class SpoolerHost : public NvSpoolerServices {
     DWORD AddJob(Job job);
     // The commands that SetJobW received for the job so far.
     std::vector<DWORD> JobCommands(DWORD jobId) const;
+    // What the spooler's user does to a job: JOB_STATUS_DELETING for a job deleted while it
+    // prints, JOB_STATUS_RESTART for one restarted by hand. The monitor sees it in GetJobW.
+    void SetJobStatus(DWORD jobId, DWORD status);
+    // The job's status text now, and every one it had.
+    std::u16string JobStatusText(DWORD jobId) const;
+    std::vector<std::u16string> JobStatusTexts(DWORD jobId) const;
+    // Called (outside the host's lock, on the monitor's thread) whenever the monitor sets a
+    // job's status text; empty when it clears it.
+    using StatusObserver = std::function<void(DWORD jobId, const std::u16string& text)>;
+    void SetStatusObserver(StatusObserver observer);
     // Printer handles that are open (OpenPrinterW without ClosePrinter).
     size_t OpenPrinterCount() const;
 
@@ -136,6 +147,7 @@ class SpoolerHost : public NvSpoolerServices {
     std::vector<std::pair<ULONG_PTR, std::u16string>> printers_;  // open handles
     std::vector<XcvChannel> channels_;
     int administerOverride_ = -1;
+    StatusObserver statusObserver_;
     ULONG_PTR nextPrinterHandle_ = 0x70000000;
     DWORD nextJobId_ = 1;
 };

@@ -91,6 +91,9 @@ std::string NvErrorText(DWORD code);
 DWORD NvWin32FromErrno(int error);
 
 // --- Registry store ---
+// Windows' limit on the depth of a key: the names of its path from the root down (HKLM\A\B
+// lies 2 levels deep). RegCreateKeyExW beyond it is ERROR_INVALID_PARAMETER, as on Windows.
+constexpr size_t kNvMaxKeyDepth = 512;
 // The path of the store that the registry functions use (NORVA_REGISTRY or the default).
 std::string NvRegistryPath();
 // Closes the store so that the next registry call opens it again (after NORVA_REGISTRY

@@ -353,7 +353,8 @@ LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM desired, PHKEY res
 }
 
 // Creation is checked against the key's security on Windows, not against the rights of the
-// handle, so a parent opened for reading may create subkeys: nothing is asked of it here.
+// handle, so a parent opened for reading may create subkeys: nothing is asked of it here. A key
+// deeper than kNvMaxKeyDepth levels below its root is ERROR_INVALID_PARAMETER, as on Windows.
 LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR keyClass, DWORD, REGSAM desired,
                         const SECURITY_ATTRIBUTES*, PHKEY result, LPDWORD disposition) {
     LSTATUS status = ERROR_SUCCESS;

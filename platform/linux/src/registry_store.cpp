@@ -816,6 +816,34 @@ int Store::FindChild(KeyId parent, const std::u16string& name, KeyId* child) {
     return rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : rc;
 }
 
+// How many levels below its root a key lies, counted up its parents. The count stops once it
+// passes the limit: a store written before the limit, or a damaged one whose parents run in a
+// cycle, may hold a longer chain.
+int Store::DepthOf(KeyId key, size_t* depth) {
+    *depth = 0;
+    for (KeyId at = key; at > kLastRoot && *depth <= kNvMaxKeyDepth; ++*depth) {
+        if (int rc = ParentOf(at, &at)) {
+            return rc;
+        }
+    }
+    return SQLITE_OK;
+}
+
+// The parent of a key that exists.
+int Store::ParentOf(KeyId key, KeyId* parent) {
+    Statement query;
+    if (int rc = Prepare(kParentOf, &query)) {
+        return rc;
+    }
+    query.Bind(1, key);
+    int rc = query.Step();
+    if (rc != SQLITE_ROW) {
+        return rc == SQLITE_DONE ? SQLITE_CORRUPT : rc;
+    }
+    *parent = query.Int(0);
+    return SQLITE_OK;
+}
+
 // Follows path down from parent; *outcome says why it stopped short.
 int Store::Walk(KeyId parent, const KeyPath& path, KeyId* key, LONG* outcome) {
     if (int rc = RequireKey(parent, outcome); rc != SQLITE_OK || *outcome != ERROR_SUCCESS) {
@@ -872,6 +900,16 @@ LONG Store::CreateKey(KeyId parent, const KeyPath& path, const std::u16string& k
         *created = false;
         if (int rc = RequireKey(parent, outcome); rc != SQLITE_OK || *outcome != ERROR_SUCCESS) {
             return rc;
+        }
+        size_t depth = 0;
+        if (path.size() <= kNvMaxKeyDepth) {
+            if (int rc = DepthOf(parent, &depth)) {
+                return rc;
+            }
+        }
+        if (path.size() > kNvMaxKeyDepth || depth + path.size() > kNvMaxKeyDepth) {
+            *outcome = ERROR_INVALID_PARAMETER;  // deeper than a registry holds
+            return SQLITE_OK;
         }
         KeyId current = parent;
         for (size_t i = 0; i < path.size(); ++i) {
@@ -935,17 +973,8 @@ LONG Store::DeleteKey(KeyId parent, const KeyPath& path) {
             return SQLITE_OK;
         }
         KeyId targetParent = 0;
-        {
-            Statement query;
-            if (int rc = Prepare(kParentOf, &query)) {
-                return rc;
-            }
-            query.Bind(1, target);
-            int rc = query.Step();
-            if (rc != SQLITE_ROW) {
-                return rc == SQLITE_DONE ? SQLITE_CORRUPT : rc;
-            }
-            targetParent = query.Int(0);
+        if (int rc = ParentOf(target, &targetParent)) {
+            return rc;
         }
         for (const char* sql : {kDeleteValuesOf, kDeleteKey}) {
             Statement remove;

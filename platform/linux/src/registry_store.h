@@ -151,6 +151,8 @@ class Store {
     int StepIndexed(KeyId key, const char* const queries[3], DWORD index, EnumCursor* cursor,
                     Statement* query, LONG* outcome);
     int FindChild(KeyId parent, const std::u16string& name, KeyId* child);
+    int DepthOf(KeyId key, size_t* depth);
+    int ParentOf(KeyId key, KeyId* parent);
     int Walk(KeyId parent, const KeyPath& path, KeyId* key, LONG* outcome);
     int Touch(KeyId key);
 

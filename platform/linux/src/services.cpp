@@ -3,7 +3,8 @@
 // /run/norva/spooler.sock) for "stop", "start" and "status"; only root and the host's own
 // account may stop or start it (ERROR_ACCESS_DENIED otherwise). Without a running host there is
 // no spooler to control: stop and start succeed and change nothing, and the service reads as
-// stopped.
+// stopped. An account that may not open the socket (mode 0660) cannot tell whether a host runs:
+// every call answers ERROR_ACCESS_DENIED for it, as Windows does for a handle without the right.
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -37,11 +38,33 @@ std::string SocketPath() {
     return path != nullptr && *path != 0 ? path : kDefaultSocket;
 }
 
-// Sends one command to the running host; its one-line answer, or empty without a host.
-std::string Ask(const char* command) {
+// The host's answer to one command, or why there is none.
+struct Reply {
+    enum class Kind { kAnswer, kNoHost, kFailed };
+    Kind kind = Kind::kNoHost;
+    std::string answer;           // its one line, for kAnswer
+    DWORD error = ERROR_SUCCESS;  // the Win32 code, for kFailed
+};
+
+// Why a connect to the socket failed: no host listens there (no socket, or one left by a host
+// that is gone), or the caller may not reach one (the socket's or a directory's permissions), or
+// the host did not take the connection in time.
+Reply ConnectFailure(int error) {
+    Reply reply;
+    if (error == EACCES || error == EPERM) {
+        reply = {Reply::Kind::kFailed, std::string(), ERROR_ACCESS_DENIED};
+    } else if (error == EAGAIN || error == ETIMEDOUT || error == EINTR) {
+        reply = {Reply::Kind::kFailed, std::string(), ERROR_SERVICE_REQUEST_TIMEOUT};
+    }
+    return reply;
+}
+
+// Sends one command to the running host and reads its one-line answer. A host that closes
+// without answering is ending: there is no host.
+Reply Ask(const char* command) {
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        return std::string();
+        return {Reply::Kind::kFailed, std::string(), NvWin32FromErrno(errno)};
     }
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -50,22 +73,30 @@ std::string Ask(const char* command) {
     timeval timeout{kReplyTimeoutSeconds, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-    std::string answer;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-        std::string line = std::string(command) + "\n";
-        if (send(fd, line.data(), line.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(line.size())) {
-            char buffer[64];
-            ssize_t n;
-            while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0) {
-                answer.append(buffer, static_cast<size_t>(n));
-                if (answer.find('\n') != std::string::npos) {
-                    break;
-                }
-            }
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        Reply reply = ConnectFailure(errno);
+        close(fd);
+        return reply;
+    }
+    Reply reply;
+    std::string line = std::string(command) + "\n";
+    if (send(fd, line.data(), line.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(line.size())) {
+        char buffer[64];
+        ssize_t n = 0;
+        while (reply.answer.find('\n') == std::string::npos &&
+               (n = recv(fd, buffer, sizeof buffer, 0)) > 0) {
+            reply.answer.append(buffer, static_cast<size_t>(n));
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            reply = {Reply::Kind::kFailed, std::string(), ERROR_SERVICE_REQUEST_TIMEOUT};
         }
     }
     close(fd);
-    return answer.substr(0, answer.find('\n'));
+    const size_t end = reply.answer.find('\n');
+    if (end != std::string::npos) {
+        reply = {Reply::Kind::kAnswer, reply.answer.substr(0, end), ERROR_SUCCESS};
+    }
+    return reply;
 }
 
 void Fill(LPSERVICE_STATUS status, DWORD state) {
@@ -79,6 +110,31 @@ void Fill(LPSERVICE_STATUS status, DWORD state) {
 
 DWORD StateOf(const std::string& answer) {
     return answer == "RUNNING" ? SERVICE_RUNNING : SERVICE_STOPPED;
+}
+
+// The service's state into *status; FALSE with the last error when the host cannot be asked.
+BOOL QueryState(LPSERVICE_STATUS status) {
+    Reply reply = Ask("status");
+    if (reply.kind == Reply::Kind::kFailed) {
+        SetLastError(reply.error);
+        return FALSE;
+    }
+    Fill(status, StateOf(reply.answer));  // no host: stopped
+    return TRUE;
+}
+
+// FALSE with the last error for a reply that carries no state: the host could not be asked,
+// or it refused the caller.
+bool Refused(const Reply& reply) {
+    if (reply.kind == Reply::Kind::kFailed) {
+        SetLastError(reply.error);
+        return true;
+    }
+    if (reply.answer == kDenied) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -132,8 +188,7 @@ BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) {
                                                           : ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    Fill(status, StateOf(Ask("status")));
-    return TRUE;
+    return QueryState(status);
 }
 
 BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
@@ -146,28 +201,29 @@ BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
         return FALSE;
     }
     if (control == SERVICE_CONTROL_INTERROGATE) {
-        Fill(status, StateOf(Ask("status")));
-        return TRUE;
+        return QueryState(status);
     }
     if (control != SERVICE_CONTROL_STOP) {
         SetLastError(ERROR_INVALID_SERVICE_CONTROL);
         return FALSE;
     }
-    std::string before = Ask("status");
-    if (before.empty()) {
+    Reply before = Ask("status");
+    if (Refused(before)) {
+        return FALSE;
+    }
+    if (before.kind == Reply::Kind::kNoHost) {
         Fill(status, SERVICE_STOPPED);  // no host: nothing to stop
         return TRUE;
     }
-    if (before != "RUNNING") {
+    if (before.answer != "RUNNING") {
         SetLastError(ERROR_SERVICE_NOT_ACTIVE);
         return FALSE;
     }
-    std::string answer = Ask("stop");
-    if (answer == kDenied) {
-        SetLastError(ERROR_ACCESS_DENIED);
+    Reply answer = Ask("stop");
+    if (Refused(answer)) {
         return FALSE;
     }
-    Fill(status, StateOf(answer));
+    Fill(status, StateOf(answer.answer));
     return TRUE;
 }
 
@@ -180,18 +236,20 @@ BOOL StartServiceW(SC_HANDLE service, DWORD, LPCWSTR*) {
     if (NvFaultFail("StartServiceW")) {
         return FALSE;
     }
-    std::string before = Ask("status");
-    if (before.empty()) {
+    Reply before = Ask("status");
+    if (Refused(before)) {
+        return FALSE;
+    }
+    if (before.kind == Reply::Kind::kNoHost) {
         return TRUE;  // no host: nothing to start
     }
-    if (before == "RUNNING") {
+    if (before.answer == "RUNNING") {
         SetLastError(ERROR_SERVICE_ALREADY_RUNNING);
         return FALSE;
     }
-    std::string answer = Ask("start");
-    if (answer == kDenied) {
-        SetLastError(ERROR_ACCESS_DENIED);
+    Reply answer = Ask("start");
+    if (Refused(answer)) {
         return FALSE;
     }
-    return answer == "RUNNING" ? TRUE : (SetLastError(ERROR_SERVICE_REQUEST_TIMEOUT), FALSE);
+    return answer.answer == "RUNNING" ? TRUE : (SetLastError(ERROR_SERVICE_REQUEST_TIMEOUT), FALSE);
 }
