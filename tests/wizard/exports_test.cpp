@@ -253,7 +253,7 @@ TEST_F(Exports, SearchAllFindsAPrinterByBroadcastInALab) {
     EXPECT_EQ("[\n  {\"address\": \"" + address +
                   "\", \"subnetMask\": \"255.255.255.0\", \"gateway\": \"192.168.77.1\", "
                   "\"hardwareAddress\": \"021a2b3c4d5e\", \"description\": \"\", "
-                  "\"deviceIndex\": 0}\n]\n",
+                  "\"hrDeviceIndex\": 1, \"deviceIndex\": 0}\n]\n",
               listed.out)
         << listed.err;
 }

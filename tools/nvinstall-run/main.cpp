@@ -61,6 +61,7 @@ const char kUsage[] =
     "                     30 seconds, or a wizard still open after the last step stop the\n"
     "                     autopilot: it cancels the wizard and says why.\n"
     "  -h, --help         show this help\n"
+    "  --version          show the version\n"
     "\n"
     "Output: with --autopilot, each step as it runs (\"autopilot: ...\"); then \"result: N\",\n"
     "the export's return value (0, or 183 when the port could not be written), and\n"
@@ -124,6 +125,7 @@ int main(int argc, char** argv) {
         {"library", required_argument, nullptr, 'l'},
         {"autopilot", required_argument, nullptr, 'a'},
         {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},
         {nullptr, 0, nullptr, 0},
     };
     qInstallMessageHandler(QtMessages);
@@ -140,6 +142,9 @@ int main(int argc, char** argv) {
                 break;
             case 'h':
                 std::fputs(kUsage, stdout);
+                return 0;
+            case 'V':
+                std::printf("nvinstall-run (NORVA TCP/IP Port) %s\n", NORVA_VERSION);
                 return 0;
             default:
                 return UsageError("unknown option");

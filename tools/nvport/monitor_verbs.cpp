@@ -7,6 +7,7 @@
 #include "platform/late_api.h"
 #include "tools/cli/spooler.h"
 #include "tools/cli/text.h"
+#include "tools/nvport/print_job.h"
 
 namespace nvport {
 
@@ -59,34 +60,17 @@ DWORD FindPrinterOnOurPorts(std::string* printer, std::string* port) {
     if (error != ERROR_SUCCESS) {
         return error;
     }
-    std::vector<BYTE> buffer;
-    DWORD count = 0;
-    error =
-        EnumerateInto(&buffer, &count, [](BYTE* data, DWORD size, DWORD* needed, DWORD* returned) {
-            return EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 5, data, size, needed, returned);
-        });
-    for (DWORD i = 0; error == ERROR_SUCCESS && i < count; ++i) {
-        const auto* info = reinterpret_cast<const PRINTER_INFO_5W*>(buffer.data()) + i;
-        // A printer may print to several ports (a pool): "NAME,NAME".
-        std::wstring list = info->pPortName != nullptr ? info->pPortName : L"";
-        for (size_t start = 0; start <= list.size();) {
-            size_t end = list.find(L',', start);
-            std::wstring used = list.substr(start, end == std::wstring::npos ? end : end - start);
+    return FindPrinterOnPort(
+        [&ports](const wchar_t* used) {
             for (const cli::SpoolerPort& p : ports) {
                 if (cli::SameName(p.monitor.c_str(), portcfg::kMonitorName) &&
-                    cli::SameName(p.name.c_str(), used.c_str())) {
-                    *printer = cli::Utf8(info->pPrinterName);
-                    *port = cli::Utf8(p.name.c_str());
-                    return ERROR_SUCCESS;
+                    cli::SameName(p.name.c_str(), used)) {
+                    return true;
                 }
             }
-            if (end == std::wstring::npos) {
-                break;
-            }
-            start = end + 1;
-        }
-    }
-    return error;
+            return false;
+        },
+        printer, port);
 }
 
 }  // namespace

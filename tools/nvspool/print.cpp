@@ -185,6 +185,19 @@ FILE* OpenInput(const std::string& file, std::string* error) {
     return spool;
 }
 
+constexpr double kMiB = 1048576.0;
+
+// A job's size as the summary gives it: in bytes, and beside them in MiB, the progress bar's
+// unit, from one MiB on.
+std::string SizeText(long long bytes) {
+    if (bytes < (1LL << 20)) {
+        return std::to_string(bytes) + " bytes";
+    }
+    char text[64];
+    snprintf(text, sizeof text, "%.1f MiB (%lld bytes)", bytes / kMiB, bytes);
+    return text;
+}
+
 class Progress {
   public:
     Progress(long long total, bool enabled)
@@ -201,12 +214,12 @@ class Progress {
         }
         last_ = now;
         double seconds = std::chrono::duration<double>(now - start_).count();
-        double rate = seconds > 0 ? done / seconds / (1 << 20) : 0;
+        double rate = seconds > 0 ? done / seconds / kMiB : 0;
         int width = 30;
         int filled = total_ > 0 ? static_cast<int>(width * done / total_) : width;
         fprintf(stderr, "\r[%-*s] %7.1f of %.1f MiB  %6.1f MiB/s", width,
-                std::string(static_cast<size_t>(filled), '#').c_str(), done / 1048576.0,
-                total_ / 1048576.0, rate);
+                std::string(static_cast<size_t>(filled), '#').c_str(), done / kMiB, total_ / kMiB,
+                rate);
         fflush(stderr);
     }
     void Finish() {
@@ -455,11 +468,8 @@ int Print(const std::vector<std::string>& args, const Options& options) {
     if (!table->pfnOpenPort(host.MonitorHandle(), portName.data(), &port)) {
         fclose(input);
         DWORD code = GetLastError();
-        if (code == ERROR_SUCCESS) {
-            fprintf(stderr, "nvspool: OpenPort %s: the monitor has no such port\n", o.port.c_str());
-            return 1;
-        }
-        return Fail("OpenPort " + o.port, code);
+        // The monitor does not know the name: an unknown port, as show and config say.
+        return Fail("OpenPort " + o.port, code == ERROR_SUCCESS ? ERROR_UNKNOWN_PORT : code);
     }
     Outcome outcome = Outcome::kFailed;
     std::string failure;
@@ -489,10 +499,15 @@ int Print(const std::vector<std::string>& args, const Options& options) {
         return 128 + deleter.Signal();
     }
     if (outcome != Outcome::kPrinted) {
-        return Fail(failure + " on " + o.port, code);
+        std::string what = failure + " on " + o.port;
+        if (code == ERROR_PRINT_CANCELLED && o.outputFile.empty()) {
+            // The monitor asks the user for the file of a FILE: job; here no dialog can.
+            what += ": a job to FILE: needs the file to print into: give --output-file PATH";
+        }
+        return Fail(what, code);
     }
     if (!o.quiet) {
-        printf("Printed %lld bytes to %s (job %u).\n", size, o.port.c_str(),
+        printf("Printed %s to %s (job %u).\n", SizeText(size).c_str(), o.port.c_str(),
                static_cast<unsigned>(jobId));
     }
     return 0;
