@@ -8,15 +8,22 @@
 #include "discover/broadcast.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <random>
 #include <span>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "discover/discovery.h"
 #include "discover/interfaces.h"
+#include "discover/searchstop.h"
 #include "discover/snmpquery.h"
+#include "platform/late_api.h"
 #include "snmp/message.h"
 
 const snmp::Oid kPrinterMibRoot{1, 3, 6, 1, 2, 1, 43};
@@ -52,7 +59,7 @@ DWORD NewRequestId(DWORD previous) {
         } while (id == previous);
     } catch (const std::exception&) {
         // No random source: the clock, mixed, still differs from the id before.
-        id = static_cast<DWORD>(GetTickCount64() * 2654435761u) & kMaxRequestId;
+        id = static_cast<DWORD>(LateGetTickCount64() * 2654435761u) & kMaxRequestId;
         if (id == 0 || id == previous) {
             id = previous % kMaxRequestId + 1;
         }
@@ -78,14 +85,47 @@ void Broadcast() {
     CollectReplies(socket, destinations, sender);
 }
 
-// Queries every record, oldest first. A printer whose queries fail is dropped alone; the rest
-// stay listed, newest first and linked.
+// At most this many records are queried at the same time, each on a thread of its own.
+constexpr size_t kMaxParallelQueries = 16;
+
+// Queries records from the shared counter until none is left; a query that throws (no memory)
+// has failed. Each query writes only its own record and its own result.
+void QueryRecords(PrinterList& list, std::atomic<size_t>& next, std::vector<char>& answered) {
+    for (size_t i = next++; i < list.Count(); i = next++) {
+        try {
+            answered[i] = QueryPrinter(list.At(i)) ? 1 : 0;
+        } catch (const std::exception&) {
+            answered[i] = 0;
+        }
+    }
+}
+
+// Queries every record, all at the same time (up to kMaxParallelQueries), so that silent
+// devices cost the time of one, not one after the other. The list itself is changed only
+// here, after the queries: a printer whose queries fail is dropped alone, and the rest stay
+// listed, newest first and linked. A search cancelled meanwhile keeps nothing.
 PrinterRecord* CompleteList() {
     PrinterList& list = PrinterList::Instance();
-    for (size_t i = 0; i < list.Count();) {
-        if (QueryPrinter(list.At(i))) {
-            ++i;
-        } else {
+    std::vector<char> answered(list.Count(), 0);
+    std::atomic<size_t> next{0};
+    std::vector<std::thread> helpers;
+    for (size_t i = 1; i < std::min(list.Count(), kMaxParallelQueries); ++i) {
+        try {
+            helpers.emplace_back(QueryRecords, std::ref(list), std::ref(next), std::ref(answered));
+        } catch (const std::system_error&) {
+            break;  // no more threads to be had: this one and those started do the rest
+        }
+    }
+    QueryRecords(list, next, answered);
+    for (std::thread& helper : helpers) {
+        helper.join();
+    }
+    if (SearchCancelled()) {
+        list.Clear();
+        return nullptr;
+    }
+    for (size_t i = list.Count(); i-- > 0;) {
+        if (answered[i] == 0) {
             list.RemoveAt(i);
         }
     }
@@ -97,7 +137,7 @@ PrinterRecord* CompleteList() {
 // an unreachable port (WSAECONNRESET) costs only that datagram.
 void Drain(CDatagramSocketBase& socket, ULONGLONG deadline, IpAddress& sender) {
     char reply[kDiscoveryDatagramSize];
-    while (GetTickCount64() < deadline) {
+    while (LateGetTickCount64() < deadline) {
         const int received = socket.ReceiveFrom(reply, sizeof reply, sender);
         if (received < 0) {
             const int error = socket.LastError();
@@ -112,13 +152,15 @@ void Drain(CDatagramSocketBase& socket, ULONGLONG deadline, IpAddress& sender) {
     }
 }
 
-// Collects replies until the deadline, however many arrive and whenever they do.
+// Collects replies until the deadline, however many arrive and whenever they do, or until the
+// search is cancelled.
 void CollectUntil(CDatagramSocketBase& socket, ULONGLONG deadline, IpAddress& sender) {
-    for (ULONGLONG now = GetTickCount64(); now < deadline; now = GetTickCount64()) {
+    for (ULONGLONG now = LateGetTickCount64(); now < deadline && !SearchCancelled();
+         now = LateGetTickCount64()) {
         fd_set readable;
         FD_ZERO(&readable);
         FD_SET(socket.Handle(), &readable);
-        const ULONGLONG left = deadline - now;
+        const ULONGLONG left = std::min<ULONGLONG>(deadline - now, snmp::kStopPollMs);
         timeval wait;
         wait.tv_sec = static_cast<long>(left / 1000);
         wait.tv_usec = static_cast<long>(left % 1000 * 1000);
@@ -249,8 +291,8 @@ void CollectReplies(CDatagramSocketBase& socket, const std::vector<IpAddress>& d
         return;
     }
     bool sentAny = false;
-    for (int pass = 1; pass <= kDiscoveryPasses; ++pass) {
-        const ULONGLONG deadline = GetTickCount64() + kPassUnitMs * static_cast<ULONGLONG>(pass);
+    for (int pass = 1; pass <= kDiscoveryPasses && !SearchCancelled(); ++pass) {
+        const ULONGLONG deadline = LateGetTickCount64() + kPassUnitMs * static_cast<ULONGLONG>(pass);
         // The same datagram, request id included, to every destination in every pass. One
         // destination without a route (10.255.255.255 on a PC at 10.1.2.5/24) does not keep
         // the request from the others.
@@ -277,10 +319,12 @@ void StartDiscovery() {
 
 void StopDiscovery() {
     PrinterList::Instance().Clear();
+    ResetSearchCancel();
 }
 
 PrinterRecord* BroadcastSearch(HWND window, int /*transport: 0, UDP over IPv4*/) {
     State().window = window;
+    SearchScope search;
     try {
         Broadcast();
         return CompleteList();
@@ -295,6 +339,7 @@ PrinterRecord* BroadcastSearch(HWND window, int /*transport: 0, UDP over IPv4*/)
 PrinterRecord* FindPrinter(HWND window, const char* address, int mode) {
     PrinterList& list = PrinterList::Instance();
     list.Clear();
+    SearchScope search;
     try {
         if (mode == SearchByIpAddress) {
             const IpAddress target(address);

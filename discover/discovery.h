@@ -13,8 +13,13 @@
 // never stopped again by discovery.
 void StartDiscovery();
 
-// Clears the printer list: every record handed out so far is freed.
+// Clears the printer list: every record handed out so far is freed. A cancel is over.
 void StopDiscovery();
+
+// From any thread: the search that runs now (or the next one, if none does yet) ends as soon as
+// it can, within about 50 ms of waiting, as a search without printers. The cancel holds until
+// StopDiscovery, so a search that had not started yet when the user cancelled does not run.
+void CancelSearch();
 
 // One SNMP broadcast search: a GetNext of the Printer MIB (1.3.6.1.2.1.43) from local UDP port
 // 8003 to the class-based broadcast address of the machine's first address and to the
@@ -22,15 +27,18 @@ void StopDiscovery();
 // 2 and 3 seconds of collecting answers. Every device that answers from inside the Printer MIB
 // is added to the list (once), then each record is completed by QueryPrinter, oldest first.
 //
-// Returns the newest record, or null when there is none. A record whose queries fail is
-// dropped from the list; the others stay, linked newest first. When the broadcast cannot be
-// made (port 8003 taken, broadcast refused, the request sent to no destination in the first
-// pass) the list is cleared and the result is null. Records already in the list before the
+// The records are queried at the same time, up to 16 at once, and the whole search ends at most
+// 30 s after it began (kSearchLimitMs): a device that answered the broadcast but then stays
+// silent costs 24 s however many there are, and a record whose queries have not finished by
+// then is dropped. Returns the newest record, or null when there is none. A record whose
+// queries fail is dropped from the list; the others stay, linked newest first. When the broadcast
+// cannot be made (port 8003 taken, broadcast refused, the request sent to no destination in the
+// first pass) the list is cleared and the result is null. Records already in the list before the
 // call stay (and are queried again). transport is 0 (UDP over IPv4) in every call of the
 // installer.
 PrinterRecord* BroadcastSearch(HWND window, int transport);
 
-// Clears the list, then:
+// Clears the list, then (within the same 30 s as a broadcast search):
 //   SearchByIpAddress: one record for the dotted address text (no broadcast; text that does
 //     not parse asks 255.255.255.255, which no query reaches), completed by QueryPrinter;
 //     returns it, or null when the query failed.

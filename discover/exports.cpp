@@ -1,12 +1,14 @@
 // The installer's two exports. Each runs one wizard; when the user finishes it, the chosen
 // printer becomes a port of "NORVA TCP/IP Port" in the registry, the spooler is restarted so
 // that the monitor loads it, and the port name goes back into the caller's buffer.
+#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "discover/exports.h"
 #include "discover/portregistry.h"
 #include "discover/spooler_control.h"
+#include "platform/console.h"
 #include "wizard/discovery_service.h"
 #include "wizard/sheet.h"
 #include "wizard/sheet_by_ip.h"
@@ -36,14 +38,33 @@ PortEntry NewPortEntry(const WCHAR* portName, const WCHAR* address) {
     return entry;
 }
 
-// Writes the port and, only when that worked, restarts the spooler.
+void ToCallerBuffer(const WCHAR* portName, char* buffer) {
+    if (WideCharToMultiByte(CP_ACP, WC_COMPOSITECHECK, portName, -1, buffer, kPortNameBufferBytes,
+                            nullptr, nullptr) == 0) {
+        buffer[0] = 0;
+    }
+    buffer[kPortNameBufferBytes - 1] = 0;
+}
+
+// Writes the port and, only when that worked, restarts the spooler. An installer knows two
+// results besides success: every failure to write the port (the key, or one of its values) is
+// ERROR_ALREADY_EXISTS, also as the last error, with the port name in the caller's buffer. The
+// write's own code goes to the debugger output, so that the cause can still be found.
 int Register(const PortEntry& entry) {
     PortRegistry registry;
-    DWORD result = registry.RegisterPort(&entry);
+    const DWORD result = registry.RegisterPort(&entry);
     if (result == ERROR_SUCCESS) {
         RestartSpooler();
+        return ERROR_SUCCESS;
     }
-    return static_cast<int>(result);
+    char name[kPortNameBufferBytes];
+    ToCallerBuffer(entry.PortName, name);
+    char line[kPortNameBufferBytes + 160];
+    snprintf(line, sizeof line, "nvinstall: the port %s could not be written: error %lu: %s\n",
+             name, static_cast<unsigned long>(result), SystemErrorText(result).c_str());
+    OutputDebugStringA(line);
+    SetLastError(ERROR_ALREADY_EXISTS);
+    return ERROR_ALREADY_EXISTS;
 }
 
 // A wizard that ended without a printer: the empty name and result 0. The thread's last error
@@ -53,14 +74,6 @@ int NoPort(const wizard::CWizardSheet& sheet, char* portName) {
     portName[0] = 0;
     SetLastError(sheet.FrameError() != ERROR_SUCCESS ? sheet.FrameError() : ERROR_CANCELLED);
     return 0;
-}
-
-void ToCallerBuffer(const WCHAR* portName, char* buffer) {
-    if (WideCharToMultiByte(CP_ACP, WC_COMPOSITECHECK, portName, -1, buffer, kPortNameBufferBytes,
-                            nullptr, nullptr) == 0) {
-        buffer[0] = 0;
-    }
-    buffer[kPortNameBufferBytes - 1] = 0;
 }
 
 }  // namespace

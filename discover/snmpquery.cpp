@@ -7,6 +7,7 @@
 
 #include "discover/browser.h"
 #include "discover/ipaddress.h"
+#include "discover/searchstop.h"
 #include "snmp/manager.h"
 
 namespace {
@@ -28,6 +29,10 @@ constexpr size_t kHardwareAddressOctets = 6;
 constexpr size_t kMaxDescriptionOctets = 256;
 // "255.255.255.255" and its terminator.
 constexpr size_t kAgentTextSize = 16;
+// The walk of hrDeviceType asks at most this many objects: an agent whose names keep growing
+// (or a table of that many devices) would otherwise hold the search for good. A printer needs
+// a handful; one not among the first 1,000 devices is described by the first device instead.
+constexpr int kMaxWalkSteps = 1000;
 
 std::unique_ptr<char[]> HexText(const std::vector<std::uint8_t>& octets) {
     auto text = std::make_unique<char[]>(octets.size() * 2 + 1);
@@ -99,6 +104,7 @@ int SnmpRequest(int kind, const char* agent, const char* community, VarBindList&
         std::printf("error on SnmpMgrOpen %d\n", static_cast<int>(GetLastError()));
         return kSnmpOpenFailed;
     }
+    session.SetStop(SearchStopSignal());  // a cancelled or overdue search asks no more
     bool answered = false;
     if (kind == kSnmpGet) {
         answered = session.Request(snmp::PduType::GetRequest, list);
@@ -229,13 +235,16 @@ bool FindPrinterDevice(PrinterRecord* record) {
     FormatDotted(record->ipAddress, agent, sizeof agent);
     CBrowser browser(kHrDeviceType, agent);
     browser.GetNext();
-    while (!browser.IsEnd() && browser.Succeeded()) {
+    for (int step = 1; !browser.IsEnd() && browser.Succeeded(); ++step) {
         const snmp::Value* value = browser.Value();
         if (value != nullptr && value->type() == snmp::Type::ObjectId &&
             *value->AsOid() == kHrDevicePrinter) {
             // The last sub-identifier of hrDeviceType.N is the device's hrDeviceIndex N.
             record->deviceIndex = static_cast<LONG>(browser.Name()->arcs().back());
             return true;
+        }
+        if (step == kMaxWalkSteps) {
+            break;
         }
         browser.GetNext();
     }

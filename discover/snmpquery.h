@@ -47,5 +47,5 @@ int BuildVarBindList(VarBindList& list, const char* const* texts, int count);
 bool QueryPrinter(PrinterRecord* record);
 
 // Walks hrDeviceType for the device of type hrDevicePrinter and stores its hrDeviceIndex in
-// the record's device index. False when the walk ends without one.
+// the record's device index. False when the walk ends without one, or after 1,000 objects.
 bool FindPrinterDevice(PrinterRecord* record);

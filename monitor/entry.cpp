@@ -14,38 +14,49 @@
 #include "resources/nvtcpmon_strings.h"
 #endif
 
-// The table ends after pfnShutdown: the Windows 2000 layout without the bidirectional entry.
-static constexpr DWORD kMonitor2Size = offsetof(MONITOR2, pfnSendRecvBidiDataFromPort);
+// The table ends after pfnShutdown: the Windows 2000 layout, without the bidirectional entry
+// (Windows XP) and the used-ports notifications (Windows 7) of later releases. The spooler of
+// Windows 2000 takes only a table of exactly this size; later spoolers, and Wine's, take the
+// entries that cbSize covers.
+static constexpr DWORD kMonitor2Size = offsetof(MONITOR2, pfnShutdown) + sizeof(void*);
 #if defined(_WIN32) && !defined(_WIN64)
 static_assert(kMonitor2Size == 0x4C, "MONITOR2 of the Windows 2000 layout is 76 bytes on i686");
 #endif
-static_assert(kMonitor2Size == sizeof(DWORD) + 18 * sizeof(void*) ||
-                  kMonitor2Size == 2 * sizeof(void*) + 17 * sizeof(void*),
+static_assert(kMonitor2Size == offsetof(MONITOR2, pfnEnumPorts) + 18 * sizeof(void*),
               "cbSize covers the size field and 18 entries");
 
-static MONITOR2 gMonitor2 = {
-    kMonitor2Size,
-    MonEnumPorts,
-    MonOpenPort,
-    nullptr,  // OpenPortEx
-    MonStartDocPort,
-    MonWritePort,
-    MonReadPort,
-    MonEndDocPort,
-    MonClosePort,
-    nullptr,  // AddPort
-    MonAddPortEx,
-    nullptr,  // ConfigurePort
-    nullptr,  // DeletePort
-    MonGetPrinterDataFromPort,
-    MonSetPortTimeOuts,
-    MonXcvOpenPort,
-    MonXcvDataPort,
-    MonXcvClosePort,
-    MonShutdown,
-    nullptr,  // beyond the table's size
-    nullptr,
-    nullptr,
+// The table, and null entries after it: a spooler that reads the entries of a later release
+// beyond cbSize finds them absent.
+namespace {
+struct MonitorTable {
+    MONITOR2 table;
+    void* later[3];
+};
+}  // namespace
+
+static MonitorTable gMonitor2 = {
+    {
+        kMonitor2Size,
+        MonEnumPorts,
+        MonOpenPort,
+        nullptr,  // OpenPortEx
+        MonStartDocPort,
+        MonWritePort,
+        MonReadPort,
+        MonEndDocPort,
+        MonClosePort,
+        nullptr,  // AddPort
+        MonAddPortEx,
+        nullptr,  // ConfigurePort
+        nullptr,  // DeletePort
+        MonGetPrinterDataFromPort,
+        MonSetPortTimeOuts,
+        MonXcvOpenPort,
+        MonXcvDataPort,
+        MonXcvClosePort,
+        MonShutdown,
+    },
+    {},
 };
 
 NV_EXPORT BOOL WINAPI DllEntryPoint(HINSTANCE instance, DWORD reason, LPVOID) {
@@ -76,7 +87,7 @@ NV_EXPORT LPMONITOR2 WINAPI InitializePrintMonitor2(PMONITORINIT init, PHANDLE m
     monitor->LoadPorts();  // a monitor whose "Ports" key cannot be opened starts without ports
     app->Unlock();
     *monitorHandle = monitor;
-    return &gMonitor2;
+    return &gMonitor2.table;
 }
 
 #ifdef _WIN32

@@ -67,21 +67,30 @@ LPBYTE CPort::GetJobBlock(DWORD level) {
     return block;
 }
 
-// A spooler that cannot answer says nothing about the job: it goes on.
+// A spooler that cannot answer says nothing about the job: it goes on. The answer is kept for
+// kPollMs, so that waits in quick succession ask the spooler at that pace only.
 BOOL CPort::IsJobCancelled() {
-    LPBYTE block = GetJobBlock(1);
-    if (block == nullptr) {
-        return FALSE;
+    DWORD now = GetTickCount();
+    if (m_cancelAsked && now - m_cancelTick < CJobWait::kPollMs) {
+        return m_cancelled;
     }
-    DWORD status = reinterpret_cast<JOB_INFO_1W*>(block)->Status;
-    FreeMem(block);
-    return (status & (JOB_STATUS_DELETING | JOB_STATUS_DELETED | JOB_STATUS_RESTART)) != 0;
+    m_cancelAsked = true;
+    m_cancelTick = now;
+    LPBYTE block = GetJobBlock(1);
+    if (block != nullptr) {
+        DWORD status = reinterpret_cast<JOB_INFO_1W*>(block)->Status;
+        FreeMem(block);
+        m_cancelled =
+            (status & (JOB_STATUS_DELETING | JOB_STATUS_DELETED | JOB_STATUS_RESTART)) != 0;
+    }
+    return m_cancelled;
 }
 
 // The job as the spooler reports it, with only its status text changed; its position in the
-// queue is left where it is.
+// queue is left where it is. The text the port showed last is not sent again.
 void CPort::ShowJobStatus(LPCWSTR text) {
-    if (text == nullptr && !m_statusShown) {
+    m_shownValid = false;
+    if (text == nullptr ? !m_statusShown : m_statusShown && lstrcmpW(text, m_statusText) == 0) {
         return;
     }
     LPBYTE block = GetJobBlock(1);
@@ -93,6 +102,11 @@ void CPort::ShowJobStatus(LPCWSTR text) {
     info->Position = JOB_POSITION_UNSPECIFIED;
     if (SetJobW(m_printer, m_jobId, 1, block, 0)) {
         m_statusShown = text != nullptr;
+        DWORD i = 0;
+        for (; text != nullptr && text[i] != 0 && i + 1 < kStatusTextChars; ++i) {
+            m_statusText[i] = text[i];
+        }
+        m_statusText[i] = 0;
     }
     FreeMem(block);
 }
@@ -100,28 +114,50 @@ void CPort::ShowJobStatus(LPCWSTR text) {
 // --- Waits ---
 
 CJobWait::CJobWait(CPort* port, DWORD since, bool show)
-    : m_port(port), m_since(since), m_lastPoll(GetTickCount()), m_shownSeconds(0), m_show(show) {}
+    : m_port(port), m_since(since), m_show(show) {}
 
 BOOL CJobWait::GoOn() {
-    DWORD now = GetTickCount();
-    if (now - m_lastPoll < kPollMs) {
-        return TRUE;
-    }
-    m_lastPoll = now;
     if (m_port->IsJobCancelled()) {
         DbgPrint("Job %d was deleted or restarted by the user\n",
                  static_cast<int>(m_port->GetJobId()));
         return FALSE;
     }
-    DWORD waited = now - m_since;
-    if (m_show && waited >= kShowAfterMs && waited / 1000 != m_shownSeconds) {
-        m_shownSeconds = waited / 1000;
-        WCHAR text[kStatusTextChars];
-        CNumberText seconds(m_shownSeconds);
-        FormatText(text, kStatusTextChars, IDS_STATUS_NOT_TAKING_DATA, {seconds.text});
-        m_port->ShowJobStatus(text);
-    }
+    m_port->RefreshJobStatus(m_show ? GetTickCount() - m_since : 0);
     return TRUE;
+}
+
+// The parts, joined: the printer's condition (or that it does not answer status queries),
+// then how long it has not taken data.
+void CPort::RefreshJobStatus(DWORD waitedMs) {
+    PrinterState state = GetPrinterState();
+    DWORD seconds = waitedMs >= CJobWait::kShowAfterMs ? waitedMs / 1000 : 0;
+    if (m_shownValid && state.condition == m_shownState.condition &&
+        state.unanswered == m_shownState.unanswered && seconds == m_shownSeconds) {
+        return;
+    }
+    WCHAR printer[kStatusTextChars] = {};
+    if (state.condition != 0) {
+        LoadText(printer, kStatusTextChars, state.condition);
+    } else if (state.unanswered) {
+        LoadText(printer, kStatusTextChars, IDS_STATUS_NO_STATUS_ANSWER);
+    }
+    WCHAR waiting[kStatusTextChars] = {};
+    if (seconds != 0) {
+        CNumberText number(seconds);
+        FormatText(waiting, kStatusTextChars, IDS_STATUS_NOT_TAKING_DATA, {number.text});
+    }
+    WCHAR text[kStatusTextChars];
+    if (printer[0] != 0 && waiting[0] != 0) {
+        FormatText(text, kStatusTextChars, IDS_STATUS_JOIN, {printer, waiting});
+        ShowJobStatus(text);
+    } else if (printer[0] != 0 || waiting[0] != 0) {
+        ShowJobStatus(printer[0] != 0 ? printer : waiting);
+    } else {
+        ShowJobStatus(nullptr);
+    }
+    m_shownState = state;
+    m_shownSeconds = seconds;
+    m_shownValid = true;
 }
 
 // --- Restarts ---

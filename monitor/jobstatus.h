@@ -8,9 +8,6 @@
 
 #include "monitor/port.h"
 
-// Room for one status text, in characters.
-inline constexpr DWORD kStatusTextChars = 256;
-
 // A number as text, for an insert of a status text.
 struct CNumberText {
     explicit CNumberText(DWORD number);
@@ -23,9 +20,10 @@ void FormatText(LPWSTR out, DWORD chars, UINT id, std::initializer_list<LPCWSTR>
 // The string `id` of the monitor's string table (empty when it has none).
 void LoadText(LPWSTR out, DWORD chars, UINT id);
 
-// One wait of a job on its printer, asked at least every kPollMs: whether the job goes on (the
-// user has not deleted or restarted it), and, once the printer has not taken data for
-// kShowAfterMs, the seconds it has waited in the job's status text.
+// One wait of a job on its printer, asked at every turn of the wait: whether the job goes on
+// (the user has not deleted or restarted it; the spooler is asked every kPollMs at most), and,
+// once the printer has not taken data for kShowAfterMs, the seconds it has waited in the
+// job's status text.
 class CJobWait {
   public:
     static constexpr DWORD kSliceMs = 250;       // the longest single wait of a caller
@@ -42,7 +40,5 @@ class CJobWait {
   private:
     CPort* m_port;
     DWORD m_since;
-    DWORD m_lastPoll;
-    DWORD m_shownSeconds;
     bool m_show;
 };

@@ -1,6 +1,8 @@
 // The monitor object and the objects it lists (ports and Xcv channels).
 #pragma once
 
+#include "net/statuspoller.h"
+
 #include <cstddef>
 
 #include "monitor/nameindex.h"
@@ -172,4 +174,9 @@ class CNetPrintMonitor : public CPrintMonitor {
     CNetPrintMonitor();
     CPort* CreatePort(LPCWSTR name) override;
     CXcv* CreateXcv(LPCWSTR name) override;
+    // The one poller of the printers' state, for every port of the monitor.
+    CStatusPoller& Poller() { return m_poller; }
+
+  private:
+    CStatusPoller m_poller;
 };

@@ -10,6 +10,9 @@
 #define PORT_TEMPORARY 0x4    // a "FILE:" port made by OpenPort, destroyed by ClosePort
 #define PORT_IN_JOB 0x8       // between a successful StartDocPort start and EndDocPort
 
+// Room for one status text of a job, in characters.
+inline constexpr DWORD kStatusTextChars = 256;
+
 class CPort : public CPMObject {
   public:
     static constexpr DWORD kSignature = 0x5450;  // "PT"
@@ -63,6 +66,17 @@ class CPort : public CPMObject {
     BOOL IsJobCancelled();
     // The job's status text in the printer's queue; null clears what the port showed.
     void ShowJobStatus(LPCWSTR text);
+    // What the port knows of its printer's state: the string of a condition it shows (0:
+    // none), and whether the printer leaves its status queries unanswered.
+    struct PrinterState {
+        UINT condition = 0;
+        bool unanswered = false;
+    };
+    virtual PrinterState GetPrinterState() { return PrinterState{}; }
+    // The job's status text from the printer's state and, once the printer has not taken
+    // data for a while, the time it has waited (`waitedMs`; 0 while data flows). Sent only
+    // when it changes.
+    void RefreshJobStatus(DWORD waitedMs);
     // Waits out the pause that the port's last restart asks for, showing the reason and the
     // time left; FALSE (ERROR_PRINT_CANCELLED) when the user deleted the job meanwhile.
     BOOL AwaitRestartPause();
@@ -78,6 +92,11 @@ class CPort : public CPMObject {
         m_jobInfoLevel = level;
         m_restartNoted = false;
         m_statusShown = false;
+        m_cancelAsked = false;
+        m_cancelled = false;
+        m_shownState = PrinterState{};
+        m_shownSeconds = 0;
+        m_shownValid = false;
     }
 
   protected:
@@ -97,8 +116,17 @@ class CPort : public CPMObject {
     void NoteRestart(DWORD reason);
     void NoteDelivered();
 
-    // The job's status text is showing (cleared at the job's end).
+    // The job's status text is showing (cleared at the job's end), and what it says.
     bool m_statusShown;
+    WCHAR m_statusText[kStatusTextChars];
+    // What the status text was made from, so that an unchanged one is not made again.
+    PrinterState m_shownState;
+    DWORD m_shownSeconds;
+    bool m_shownValid;
+    // The spooler's last answer to whether the job was deleted or restarted, and when.
+    bool m_cancelAsked;
+    bool m_cancelled;
+    DWORD m_cancelTick;
     // The run of restarts: how many in a row, the last one's time, pause and reason.
     bool m_restartNoted;  // this job has been counted
     DWORD m_restarts;

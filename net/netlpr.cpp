@@ -345,11 +345,11 @@ DWORD CLpr::AwaitSocket(CNetPort* port, bool write, DWORD budgetMs) {
         if (ready == SOCKET_ERROR) {
             return WSAGetLastError();
         }
-        if (ready > 0) {
-            return ERROR_SUCCESS;  // the send or receive that follows tells a failure
-        }
         if (!wait.GoOn()) {
             return ERROR_PRINT_CANCELLED;
+        }
+        if (ready > 0) {
+            return ERROR_SUCCESS;  // the send or receive that follows tells a failure
         }
         if (budgetMs != INFINITE && GetTickCount() - start >= budgetMs) {
             return WSAETIMEDOUT;
@@ -376,7 +376,7 @@ DWORD CLpr::SendAll(CNetPort* port, const char* buffer, int length) {
         m_sent += static_cast<ULONG64>(n);
         m_lastProgress = GetTickCount();
     } while (total < length);
-    port->ShowJobStatus(nullptr);
+    port->RefreshJobStatus(0);
     return ERROR_SUCCESS;
 }
 
@@ -485,10 +485,14 @@ DWORD CLpr::SendData(CNetPort* port, LONGLONG size) {
 
 // The daemon's last answer did not come (silence, a close, a reset). It holds the job if its
 // TCP acknowledged everything sent, the data file's terminating zero included: sending the
-// job again would print it twice. Where the system cannot tell, the job counts as sent.
+// job again would print it twice. A daemon that stays silent has had time to acknowledge
+// what reached it; one that reset may have overtaken its own last acknowledgement, so bytes
+// that left without one cannot be told apart. Where the system gives no acknowledgement
+// information, the job counts as sent.
 CLpr::Outcome CLpr::JudgeUnanswered(DWORD error) {
+    ULONG64 transmitted = 0;
     ULONG64 acknowledged = 0;
-    if (!QueryBytesAcknowledged(m_socket, &acknowledged)) {
+    if (!QueryTcpProgress(m_socket, &transmitted, &acknowledged)) {
         DbgPrint(
             "CLpr::EndDoc() no final acknowledgement (error %d) and no acknowledgement "
             "information: outcome not provable, counted as sent\n",
@@ -501,6 +505,13 @@ CLpr::Outcome CLpr::JudgeUnanswered(DWORD error) {
             "acknowledged the whole data file: delivered\n",
             static_cast<int>(error));
         return Outcome::kDelivered;
+    }
+    if (error != WSAETIMEDOUT && transmitted >= m_sent) {
+        DbgPrint(
+            "CLpr::EndDoc() the connection ended (error %d) with every byte sent, not "
+            "every one acknowledged: outcome not provable, counted as sent\n",
+            static_cast<int>(error));
+        return Outcome::kCannotTell;
     }
     return Outcome::kNotDelivered;
 }

@@ -6,6 +6,7 @@
 #include "net/netlpr.h"
 #include "net/netraws.h"
 #include "net/netxcv.h"
+#include "monitor/app.h"
 #include "net/portconfig.h"
 
 // The handle value by which StartDocPort and WritePort recognise a port with an open job.
@@ -18,7 +19,8 @@ CNetPort::CNetPort(CPrintMonitor* monitor, LPCWSTR name)
       m_hwAddress{},
       m_hostName{},
       m_transport(nullptr),
-      m_gateHeld(false) {
+      m_gateHeld(false),
+      m_watched(false) {
     DbgPrint("CNetPort(0x%08X, size=%d, \"%ws\")\n", TraceAddress(this),
              static_cast<int>(sizeof(CNetPort)), name);
 }
@@ -131,6 +133,7 @@ BOOL CNetPort::StartDoc() {
     DbgPrint("===> Going to call %ws::StartDoc()\n", m_transport->GetClassDescription());
     if (m_transport->StartDoc(this)) {
         m_output = kJobOpen;
+        WatchPrinter();
         return TRUE;  // the gate stays held until EndDoc
     }
     DWORD error = GetLastError();
@@ -181,6 +184,7 @@ BOOL CNetPort::EndDoc() {
     }
     BOOL result = m_transport->EndDoc(this);
     DWORD error = GetLastError();
+    StopWatchingPrinter();
     SetTransport(nullptr);
     m_output = INVALID_HANDLE_VALUE;
     LeaveJobGate();
@@ -190,6 +194,44 @@ BOOL CNetPort::EndDoc() {
 
 BOOL CNetPort::Configure(LPBYTE) {
     return TRUE;
+}
+
+static CStatusPoller& PollerOf(CPrintMonitor* monitor) {
+    return static_cast<CNetPrintMonitor*>(monitor)->Poller();
+}
+
+void CNetPort::WatchPrinter() {
+    if (m_transport->m_snmpEnabled == 0) {
+        return;  // not one datagram for a port whose printer is not to be asked
+    }
+    LPWSTR name = nullptr;
+    {
+        CAppLock lock;  // the name may be replaced by a configuration request
+        name = DupString(m_name);
+    }
+    if (name != nullptr) {
+        PollerOf(m_monitor).Join(this, name, inet_addr(m_ipAddress), m_transport->m_snmpCommunity,
+                                 m_transport->m_snmpIndex);
+        m_watched = true;
+        FreeMem(name);
+    }
+}
+
+void CNetPort::StopWatchingPrinter() {
+    if (m_watched) {
+        PollerOf(m_monitor).Leave(this);
+        m_watched = false;
+    }
+}
+
+CPort::PrinterState CNetPort::GetPrinterState() {
+    PrinterState state;
+    if (m_watched) {
+        CStatusPoller::State printer = PollerOf(m_monitor).StateOf(this);
+        state.condition = printer.text;
+        state.unanswered = printer.unanswered;
+    }
+    return state;
 }
 
 LPBYTE CNetPort::GetJobInfo() {

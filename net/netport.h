@@ -23,6 +23,7 @@ class CNetPort : public CPort {
                        LPDWORD returned) override;
     BOOL EndDoc() override;
     BOOL Configure(LPBYTE config) override;
+    PrinterState GetPrinterState() override;
 
     // The job's JOB_INFO_1W or JOB_INFO_2W (the level StartDocPort received), allocated with
     // AllocMem; null when the spooler cannot give it.
@@ -45,9 +46,13 @@ class CNetPort : public CPort {
 
   private:
     BOOL HasFileOutput() const;
+    // The monitor's poller asks this port's printer while the job lasts (SnmpEnabled not 0).
+    void WatchPrinter();
+    void StopWatchingPrinter();
 
     CNetProtocol* m_transport;
     std::mutex m_gateMutex;
     std::condition_variable m_gateFree;
     bool m_gateHeld;
+    bool m_watched;  // the poller asks the printer of this job
 };

@@ -142,12 +142,13 @@ DWORD CRawSocket::CompletePendingSend(CNetPort* port, DWORD startTick, DWORD bud
                           : elapsed > budgetMs ? 0
                                                : budgetMs - elapsed;
         DWORD slice = remaining < CJobWait::kSliceMs ? remaining : CJobWait::kSliceMs;
-        if (WaitForSingleObject(m_send->overlapped.hEvent, slice) == WAIT_OBJECT_0) {
-            break;
-        }
+        bool done = WaitForSingleObject(m_send->overlapped.hEvent, slice) == WAIT_OBJECT_0;
         if (!wait.GoOn()) {
             Abort();
             return ERROR_PRINT_CANCELLED;
+        }
+        if (done) {
+            break;
         }
         if (remaining == 0) {
             return ERROR_TIMEOUT;  // the connection and the send in flight stay
@@ -165,7 +166,7 @@ DWORD CRawSocket::CompletePendingSend(CNetPort* port, DWORD startTick, DWORD bud
     DbgPrint("dwSent = %d\n", static_cast<int>(sent));
     WSAResetEvent(m_send->overlapped.hEvent);
     m_lastProgress = GetTickCount();
-    port->ShowJobStatus(nullptr);
+    port->RefreshJobStatus(0);
     return ERROR_SUCCESS;
 }
 
@@ -320,24 +321,46 @@ CRawSocket::Outcome CRawSocket::FinishJob(CNetPort* port, DWORD* error) {
     return AwaitPrinterEvidence(port, error);
 }
 
-BOOL CRawSocket::AllAcknowledged(bool* known) {
+CRawSocket::Progress CRawSocket::QueryProgress() {
+    ULONG64 transmitted = 0;
     ULONG64 acknowledged = 0;
-    *known = QueryBytesAcknowledged(m_socket, &acknowledged) != FALSE;
-    return *known && acknowledged >= m_handed;
+    if (m_socket == INVALID_SOCKET || !QueryTcpProgress(m_socket, &transmitted, &acknowledged)) {
+        return Progress::kUnknown;
+    }
+    if (acknowledged >= m_handed) {
+        return Progress::kAcknowledged;
+    }
+    return transmitted >= m_handed ? Progress::kTransmitted : Progress::kPartly;
 }
 
-// A failed send (a reset, a printer that is gone) or a failed half-close: the printer holds
-// the job only if its TCP acknowledged every byte.
+// The connection ended (a reset, an error) after every send had completed. Bytes that never
+// left provably did not arrive. Bytes that left and were not acknowledged may have: a printer
+// that read everything and reset at once overtakes its own last acknowledgement, which is
+// often delayed; that cannot be told apart from a reset with the end still in its buffer. A
+// failed send closed the socket: bytes handed to it never left.
 CRawSocket::Outcome CRawSocket::JudgeEndedConnection(DWORD error) {
-    bool known = false;
-    if (m_socket != INVALID_SOCKET && AllAcknowledged(&known)) {
-        DbgPrint(
-            "CRawSocket::EndDoc() the connection ended (error %d) after the printer had "
-            "acknowledged every byte\n",
-            static_cast<int>(error));
-        return Outcome::kDelivered;
+    if (m_socket == INVALID_SOCKET) {
+        return Outcome::kNotDelivered;
     }
-    return Outcome::kNotDelivered;
+    switch (QueryProgress()) {
+        case Progress::kAcknowledged:
+            DbgPrint(
+                "CRawSocket::EndDoc() the connection ended (error %d) after the printer had "
+                "acknowledged every byte\n",
+                static_cast<int>(error));
+            return Outcome::kDelivered;
+        case Progress::kPartly:
+            return Outcome::kNotDelivered;
+        case Progress::kTransmitted:
+            DbgPrint(
+                "CRawSocket::EndDoc() the connection ended (error %d) with every byte sent, "
+                "not every one acknowledged\n",
+                static_cast<int>(error));
+            return Outcome::kCannotTell;
+        case Progress::kUnknown:
+            break;
+    }
+    return Outcome::kCannotTell;
 }
 
 CRawSocket::Outcome CRawSocket::AwaitPrinterEvidence(CNetPort* port, DWORD* error) {
@@ -346,9 +369,13 @@ CRawSocket::Outcome CRawSocket::AwaitPrinterEvidence(CNetPort* port, DWORD* erro
     bool known = true;
     bool peerClosed = false;
     for (;;) {
-        if (known && AllAcknowledged(&known)) {
-            DrainUntilClose(peerClosed);
-            return Outcome::kDelivered;
+        if (known) {
+            Progress progress = QueryProgress();
+            if (progress == Progress::kAcknowledged) {
+                DrainUntilClose(peerClosed);
+                return Outcome::kDelivered;
+            }
+            known = progress != Progress::kUnknown;
         }
         DWORD elapsed = GetTickCount() - start;
         if (!known) {
@@ -360,7 +387,8 @@ CRawSocket::Outcome CRawSocket::AwaitPrinterEvidence(CNetPort* port, DWORD* erro
                 return Outcome::kCannotTell;
             }
         } else if (peerClosed && elapsed >= m_timeOut) {
-            // Closed its side, and takes no more: what it never acknowledged it never had.
+            // It closed its side and takes no more: its close acknowledged all it had, and
+            // what it never acknowledged it never had.
             *error = WSAEDISCON;
             return Outcome::kNotDelivered;
         }
@@ -379,7 +407,7 @@ CRawSocket::Outcome CRawSocket::AwaitPrinterEvidence(CNetPort* port, DWORD* erro
         int ready = select(0, &readable, nullptr, nullptr, &slice);
         if (ready == SOCKET_ERROR) {
             *error = WSAGetLastError();
-            return known ? JudgeEndedConnection(*error) : Outcome::kCannotTell;
+            return JudgeEndedConnection(*error);
         }
         if (ready == 0) {
             continue;
@@ -390,7 +418,7 @@ CRawSocket::Outcome CRawSocket::AwaitPrinterEvidence(CNetPort* port, DWORD* erro
             peerClosed = true;
         } else if (n == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK) {
             *error = WSAGetLastError();
-            return known ? JudgeEndedConnection(*error) : Outcome::kCannotTell;
+            return JudgeEndedConnection(*error);
         }
     }
 }

@@ -73,12 +73,17 @@ class CRawSocket : public CNetProtocol {
     Outcome AwaitPrinterEvidence(CNetPort* port, DWORD* error);
     // A connection that ended (reset, error) after every send had completed.
     Outcome JudgeEndedConnection(DWORD error);
+    // How far the bytes handed to the connection have gone, as the printer's TCP shows it.
+    enum class Progress {
+        kAcknowledged,  // every byte acknowledged
+        kTransmitted,   // every byte sent at least once, not every one acknowledged
+        kPartly,        // some bytes never left
+        kUnknown,       // the system cannot tell
+    };
+    Progress QueryProgress();
     // Reads and discards what the printer sends until it closes, up to TimeOut: closing with
     // its data unread would reset the connection, and the printer might drop the job.
     void DrainUntilClose(bool peerClosed);
-    // Whether the printer's TCP acknowledged every byte handed to the connection; FALSE also
-    // when the system cannot tell (*known then FALSE).
-    BOOL AllAcknowledged(bool* known);
 
     SendBlock* m_send;
     bool m_inFlight;       // an overlapped send has not been collected yet

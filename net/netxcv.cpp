@@ -7,6 +7,7 @@
 #include "net/netlpr.h"
 #include "net/netport.h"
 #include "net/netraws.h"
+#include "net/portcheck.h"
 #include "net/portconfig.h"
 
 static const WCHAR kUiLibrary[] = WSTR("nvtcpmui.dll");
@@ -47,6 +48,20 @@ const Request kRequests[] = {
 void FieldToAnsi(char* field, size_t fieldBytes, const WCHAR* text) {
     BOOL fits = portcfg::WideToField(field, fieldBytes, text);
     QORN_ASSERT(fits);
+}
+
+// An address with a leading-zero octet is new input only when it is not the one stored: the
+// transports read such an octet as octal, so it is refused, but a port stored with one keeps
+// it when its other settings change, and prints where it always has.
+bool IsRefusedAddress(CNetPort* port, const WCHAR* address) {
+    if (!portcfg::HasLeadingZeroOctet(address)) {
+        return false;
+    }
+    char stored[portcfg::kIPAddressBytes];
+    char given[portcfg::kIPAddressBytes];
+    return port == nullptr ||
+           !portcfg::ReadText(port->GetKey(), portcfg::kIPAddress, stored, sizeof stored) ||
+           !portcfg::WideToField(given, sizeof given, address) || strcmp(stored, given) != 0;
 }
 
 // A DWORD that the registry readers turn from 0 into their default is reported the same way.
@@ -94,7 +109,7 @@ DWORD CNetXcv::DataXfer(LPCWSTR name, PBYTE input, DWORD inputSize, PBYTE output
 // address of the record are used.
 DWORD CNetXcv::_AddPort(PBYTE input, DWORD inputSize, PBYTE, DWORD, PDWORD) {
     PortEntry record;
-    if (!ReadPortEntry(input, inputSize, &record)) {
+    if (!ReadPortEntry(input, inputSize, &record) || IsRefusedAddress(nullptr, record.IPAddress)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return ERROR_INVALID_PARAMETER;
     }
@@ -300,7 +315,12 @@ DWORD CNetXcv::_ConfigPort(PBYTE input, DWORD inputSize, PBYTE, DWORD, PDWORD) {
     if (port == nullptr) {
         return error;
     }
-    error = ApplyRecord(port, record);
+    if (IsRefusedAddress(port, record.IPAddress)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        error = ERROR_INVALID_PARAMETER;
+    } else {
+        error = ApplyRecord(port, record);
+    }
     port->LeaveJobGate();
     ReleasePort(port);
     return error;

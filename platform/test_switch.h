@@ -11,6 +11,8 @@
 //   snmp-port=N   the UDP port of the printers' SNMP agents that the status queries ask,
 //                 instead of 161 (snmp/printer_status.h), so that a test's agent needs
 //                 neither root nor the machine's port 161
+//   status-interval-ms=N  the interval of the printers' status queries during a job,
+//                 instead of 5000 (net/statuspoller.h)
 #pragma once
 
 #include "platform/win32.h"

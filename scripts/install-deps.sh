@@ -11,6 +11,9 @@ export DEBIAN_FRONTEND=noninteractive
 
 packages=(
   build-essential cmake ninja-build pkg-config git
+  # The man pages of the tools are made from their --help (help2man); CPack's .deb asks
+  # dpkg-shlibdeps (dpkg-dev) for the libraries they need, and finds the binaries with file.
+  help2man dpkg-dev file
   libsqlite3-dev sqlite3
   googletest libgtest-dev libgmock-dev
   clang libclang-rt-14-dev clang-format

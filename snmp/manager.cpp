@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/late_api.h"
+
 namespace snmp {
 
 namespace {
@@ -96,6 +98,9 @@ bool Session::Request(PduType type, std::vector<VarBind>& bindings, std::int32_t
     }
 
     for (int attempt = 0; attempt <= retries_; ++attempt) {
+        if (Stopped()) {
+            return false;
+        }
         const int size = static_cast<int>(request->size());
         const int sent = sendto(socket_, reinterpret_cast<const char*>(request->data()), size, 0,
                                 reinterpret_cast<const sockaddr*>(&agent_), sizeof agent_);
@@ -106,23 +111,48 @@ bool Session::Request(PduType type, std::vector<VarBind>& bindings, std::int32_t
             SetLastError(WSAEMSGSIZE);
             return false;
         }
-        if (AwaitAnswer(requestId, bindings, errorStatus, errorIndex)) {
+        const Wait wait = AwaitAnswer(requestId, bindings, errorStatus, errorIndex);
+        if (wait == Wait::kAnswered) {
             return true;
+        }
+        if (wait == Wait::kStopped) {
+            return false;  // with the last error that Stopped() set
         }
     }
     SetLastError(kErrorTimeout);
     return false;
 }
 
-bool Session::AwaitAnswer(std::int32_t requestId, std::vector<VarBind>& bindings,
-                          std::int32_t* errorStatus, std::int32_t* errorIndex) {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs_;
+bool Session::Stopped() const {
+    if (stop_.cancelled != nullptr && stop_.cancelled->load()) {
+        SetLastError(ERROR_CANCELLED);
+        return true;
+    }
+    if (stop_.deadline != 0 && LateGetTickCount64() >= stop_.deadline) {
+        SetLastError(kErrorTimeout);
+        return true;
+    }
+    return false;
+}
+
+Session::Wait Session::AwaitAnswer(std::int32_t requestId, std::vector<VarBind>& bindings,
+                                   std::int32_t* errorStatus, std::int32_t* errorIndex) {
+    const ULONGLONG deadline = LateGetTickCount64() + timeoutMs_;
     for (;;) {
-        const ULONGLONG now = GetTickCount64();
-        if (now >= deadline) {
-            return false;
+        if (Stopped()) {
+            return Wait::kStopped;
         }
-        const ULONGLONG left = deadline - now;
+        const ULONGLONG now = LateGetTickCount64();
+        if (now >= deadline) {
+            return Wait::kTimedOut;
+        }
+        ULONGLONG left = deadline - now;
+        if (stop_.deadline != 0) {
+            left = now < stop_.deadline ? std::min(left, stop_.deadline - now) : 0;
+        }
+        if (stop_.cancelled != nullptr) {
+            left = std::min<ULONGLONG>(left, kStopPollMs);
+        }
         fd_set readable;
         FD_ZERO(&readable);
         FD_SET(socket_, &readable);
@@ -130,8 +160,11 @@ bool Session::AwaitAnswer(std::int32_t requestId, std::vector<VarBind>& bindings
         wait.tv_sec = static_cast<long>(left / 1000);
         wait.tv_usec = static_cast<long>(left % 1000) * 1000;
         const int ready = select(0, &readable, nullptr, nullptr, &wait);
-        if (ready == 0 || ready == SOCKET_ERROR) {
-            return false;
+        if (ready == SOCKET_ERROR) {
+            return Wait::kTimedOut;
+        }
+        if (ready == 0) {
+            continue;  // the time is looked at again above
         }
         sockaddr_in from = {};
         int fromLength = sizeof from;
@@ -145,17 +178,23 @@ bool Session::AwaitAnswer(std::int32_t requestId, std::vector<VarBind>& bindings
         Result<Message> answer = DecodeResponse(std::span<const std::uint8_t>(
             reinterpret_cast<const std::uint8_t*>(buffer_.data()), static_cast<size_t>(size)));
         if (!answer || answer->pdu.requestId != requestId || answer->community != community_ ||
-            answer->pdu.varbinds.size() != bindings.size()) {
+            answer->pdu.varbinds.size() > bindings.size()) {
             continue;
         }
-        bindings = std::move(answer->pdu.varbinds);
+        // An answer short of bindings still answers the ones it has, in order; the others keep
+        // the names asked for, with the NULL value they were sent with.
+        std::vector<VarBind>& answered = answer->pdu.varbinds;
+        for (size_t i = 0; i < bindings.size(); ++i) {
+            bindings[i] = i < answered.size() ? std::move(answered[i])
+                                              : VarBind{std::move(bindings[i].name), Value::Null()};
+        }
         if (errorStatus != nullptr) {
             *errorStatus = answer->pdu.errorStatus;
         }
         if (errorIndex != nullptr) {
             *errorIndex = answer->pdu.errorIndex;
         }
-        return true;
+        return Wait::kAnswered;
     }
 }
 

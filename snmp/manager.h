@@ -9,6 +9,7 @@
 // request ids and its settings, and starts and stops Windows Sockets for itself.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -33,6 +34,17 @@ constexpr DWORD kErrorInvalidBuffer = 48;   // the request could not be encoded
 // so that a caller's mistake cannot block a thread for good.
 constexpr int kMaxRetries = 16;
 
+// What ends a session's requests early, from outside the session: a flag that another thread
+// may raise (the request then fails with ERROR_CANCELLED) and a time (LateGetTickCount64) after
+// which no request waits any longer (it fails with kErrorTimeout). Either ends the request
+// without further attempts, and a request made after it fails at once without sending. A wait
+// looks at the flag at least every kStopPollMs.
+struct StopSignal {
+    const std::atomic<bool>* cancelled = nullptr;
+    ULONGLONG deadline = 0;  // 0: none
+};
+constexpr DWORD kStopPollMs = 50;
+
 class Session {
   public:
     Session() = default;
@@ -51,10 +63,12 @@ class Session {
     // NULL) and waits for the agent's GetResponse: timeoutMs per attempt, then the same
     // request again with the same request id, retries times. An answer counts when it comes
     // from the agent's address and port, decodes, carries this request's id and community and
-    // as many bindings as were asked for; anything else is dropped and the wait goes on.
+    // no more bindings than were asked for; anything else is dropped and the wait goes on.
     //
-    // On an answer, its bindings replace bindings (names and values) and its error fields go
-    // to errorStatus / errorIndex when given; the result is true even for an error-status.
+    // On an answer, its bindings replace bindings (names and values), in order; a binding it
+    // lacks keeps its name and a NULL value, so one odd answer leaves only those fields unset.
+    // Its error fields go to errorStatus / errorIndex when given; the result is true even for
+    // an error-status.
     // False with last error kErrorTimeout when no answer came, or the Winsock code of a send
     // that failed; bindings are then unchanged.
     bool Request(PduType type, std::vector<VarBind>& bindings, std::int32_t* errorStatus = nullptr,
@@ -66,10 +80,16 @@ class Session {
 
     bool IsOpen() const { return socket_ != INVALID_SOCKET; }
 
+    // From now on the session's requests also end when `stop` says so.
+    void SetStop(const StopSignal& stop) { stop_ = stop; }
+
   private:
-    // Waits up to timeoutMs for the answer to requestId; true when it replaced bindings.
-    bool AwaitAnswer(std::int32_t requestId, std::vector<VarBind>& bindings,
+    enum class Wait { kAnswered, kTimedOut, kStopped };
+    // Waits up to timeoutMs for the answer to requestId, which replaces bindings.
+    Wait AwaitAnswer(std::int32_t requestId, std::vector<VarBind>& bindings,
                      std::int32_t* errorStatus, std::int32_t* errorIndex);
+    // Whether the stop signal has ended every request; sets the last error when it has.
+    bool Stopped() const;
 
     SOCKET socket_ = INVALID_SOCKET;
     bool started_ = false;  // this session holds one WSAStartup
@@ -79,6 +99,7 @@ class Session {
     int retries_ = kDefaultRetries;
     std::int32_t nextRequestId_ = 1;
     std::vector<char> buffer_;  // receive buffer: the largest datagram and one octet more
+    StopSignal stop_;
 };
 
 }  // namespace snmp

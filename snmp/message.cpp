@@ -53,6 +53,9 @@ bool AppendValue(Bytes& out, const Value& value) {
         case Type::EndOfMibView:
             ber::AppendElement(out, tag, {});
             return true;
+        case Type::Unusable:
+            ber::AppendElement(out, value.Tag(), *value.UnusableContents());
+            return true;
     }
     return false;
 }
@@ -98,22 +101,22 @@ Result<Bytes> EncodeMessage(const Message& message) {
 
 // ---- decoding -------------------------------------------------------------------------------
 
-Result<Value> DecodeValue(const ber::Element& element) {
+// The value of one binding. One the codec cannot read (see Type::Unusable) is kept as unusable
+// rather than refusing the message: an agent's one odd value leaves only that binding unset.
+Value DecodeValue(const ber::Element& element) {
     const std::span<const std::uint8_t> contents = element.contents;
+    const Value unusable = Value::Unusable(element.tag, Bytes(contents.begin(), contents.end()));
     switch (element.tag) {
         case static_cast<std::uint8_t>(Type::Integer): {
             Result<std::int32_t> number = ber::DecodeInteger(contents);
-            if (!number) {
-                return number.error();
-            }
-            return Value::Integer(*number);
+            return number ? Value::Integer(*number) : unusable;
         }
         case static_cast<std::uint8_t>(Type::Counter):
         case static_cast<std::uint8_t>(Type::Gauge):
         case static_cast<std::uint8_t>(Type::TimeTicks): {
             Result<std::uint32_t> number = ber::DecodeUnsigned(contents);
             if (!number) {
-                return number.error();
+                return unusable;
             }
             if (element.tag == static_cast<std::uint8_t>(Type::Counter)) {
                 return Value::Counter(*number);
@@ -129,14 +132,11 @@ Result<Value> DecodeValue(const ber::Element& element) {
             return Value::Opaque(Bytes(contents.begin(), contents.end()));
         case static_cast<std::uint8_t>(Type::ObjectId): {
             Result<Oid> oid = ber::DecodeOid(contents);
-            if (!oid) {
-                return oid.error();
-            }
-            return Value::ObjectId(std::move(oid).value());
+            return oid ? Value::ObjectId(std::move(oid).value()) : unusable;
         }
         case static_cast<std::uint8_t>(Type::IpAddress):
             if (contents.size() != 4) {
-                return Error::BadValue;
+                return unusable;
             }
             return Value::IpAddress({contents[0], contents[1], contents[2], contents[3]});
         case static_cast<std::uint8_t>(Type::Null):
@@ -144,13 +144,13 @@ Result<Value> DecodeValue(const ber::Element& element) {
         case static_cast<std::uint8_t>(Type::NoSuchInstance):
         case static_cast<std::uint8_t>(Type::EndOfMibView):
             if (!contents.empty()) {
-                return Error::BadValue;
+                return unusable;
             }
             return element.tag == static_cast<std::uint8_t>(Type::Null)
                        ? Value::Null()
                        : Value::Exception(static_cast<Type>(element.tag));
         default:
-            return Error::UnexpectedTag;
+            return unusable;
     }
 }
 
@@ -168,14 +168,10 @@ Result<VarBind> DecodeVarBind(std::span<const std::uint8_t> contents) {
     if (!element) {
         return element.error();
     }
-    Result<Value> value = DecodeValue(*element);
-    if (!value) {
-        return value.error();
-    }
     if (!reader.AtEnd()) {
         return Error::TrailingData;
     }
-    return VarBind{std::move(oid).value(), std::move(value).value()};
+    return VarBind{std::move(oid).value(), DecodeValue(*element)};
 }
 
 Result<std::int32_t> ReadInteger(ber::Reader& reader) {

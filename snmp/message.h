@@ -77,7 +77,9 @@ struct Message {
 Result<Bytes> Encode(const Message& message);
 
 // Reads one whole datagram. Only SNMPv1 and the four PDUs above are accepted; anything
-// malformed, truncated, followed by extra octets or longer than kMaxMessageSize is refused.
+// malformed, truncated, followed by extra octets or longer than kMaxMessageSize is refused. A
+// binding's value that is a whole element but cannot be read (an unknown type, contents that do
+// not fit their type) does not refuse the message: it becomes Type::Unusable.
 Result<Message> Decode(std::span<const std::uint8_t> datagram);
 
 // A Get or GetNext request for names, every value NULL, error fields zero.

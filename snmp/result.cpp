@@ -14,8 +14,6 @@ const char* ErrorText(Error error) {
             return "bad integer";
         case Error::BadOid:
             return "bad object identifier";
-        case Error::BadValue:
-            return "bad value contents";
         case Error::UnsupportedVersion:
             return "not SNMPv1";
         case Error::UnsupportedPdu:

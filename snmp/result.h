@@ -13,7 +13,6 @@ enum class Error {
     UnexpectedTag,  // an element of another type than the message structure has there
     BadInteger,     // empty INTEGER/Counter/Gauge/TimeTicks, or a value wider than 32 bits
     BadOid,         // empty OID, unfinished or padded sub-identifier, arc over 32 bits, too long
-    BadValue,       // contents that do not fit their type (IpAddress not 4 octets, NULL with data)
     UnsupportedVersion,  // a version other than SNMPv1 (0)
     UnsupportedPdu,      // a PDU other than Get, GetNext, GetResponse, Set (Trap, GetBulk, ...)
     TrailingData,        // octets after the end of an element that must be the last one

@@ -30,6 +30,8 @@ const char* TypeName(Type type) {
             return "noSuchInstance";
         case Type::EndOfMibView:
             return "endOfMibView";
+        case Type::Unusable:
+            return "unusable";
     }
     return "?";
 }
@@ -39,6 +41,20 @@ Value Value::Exception(Type type) {
         return Value(type, std::monostate{});
     }
     return Value();
+}
+
+Value Value::Unusable(std::uint8_t tag, std::vector<std::uint8_t> contents) {
+    Value value(Type::Unusable, std::move(contents));
+    value.unusableTag_ = tag;
+    return value;
+}
+
+std::uint8_t Value::Tag() const {
+    return type_ == Type::Unusable ? unusableTag_ : static_cast<std::uint8_t>(type_);
+}
+
+const std::vector<std::uint8_t>* Value::UnusableContents() const {
+    return type_ == Type::Unusable ? std::get_if<std::vector<std::uint8_t>>(&data_) : nullptr;
 }
 
 std::optional<std::int32_t> Value::AsInteger() const {
@@ -56,7 +72,7 @@ std::optional<std::uint32_t> Value::AsUnsigned() const {
 }
 
 const std::vector<std::uint8_t>* Value::AsBytes() const {
-    return std::get_if<std::vector<std::uint8_t>>(&data_);
+    return type_ == Type::Unusable ? nullptr : std::get_if<std::vector<std::uint8_t>>(&data_);
 }
 
 std::optional<std::string> Value::AsText() const {
@@ -130,6 +146,12 @@ std::string Value::ToString() const {
         }
         case Type::Opaque:
             return text + ": " + Hex(std::get<std::vector<std::uint8_t>>(data_));
+        case Type::Unusable: {
+            char tag[8];
+            std::snprintf(tag, sizeof tag, "0x%02x", unusableTag_);
+            const auto& bytes = std::get<std::vector<std::uint8_t>>(data_);
+            return text + " " + tag + (bytes.empty() ? "" : ": " + Hex(bytes));
+        }
         case Type::Null:
         case Type::NoSuchObject:
         case Type::NoSuchInstance:

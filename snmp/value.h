@@ -28,6 +28,10 @@ enum class Type : std::uint8_t {
     NoSuchObject = 0x80,    // SNMPv2 exception, no contents
     NoSuchInstance = 0x81,  // SNMPv2 exception, no contents
     EndOfMibView = 0x82,    // SNMPv2 exception, no contents
+    // A value the decoder could not read: a tag it does not know (Counter64, a constructed
+    // OCTET STRING) or contents that do not fit their type (an IpAddress not of four octets, a
+    // number wider than 32 bits, NULL with contents). 0 is no value's tag (end-of-contents).
+    Unusable = 0x00,
 };
 
 // A short name for logs ("INTEGER", "Counter", ...).
@@ -58,8 +62,15 @@ class Value {
     }
     // type must be NoSuchObject, NoSuchInstance or EndOfMibView; anything else gives NULL.
     static Value Exception(Type type);
+    // What a binding holds when its value could not be read: the element's tag and contents
+    // as they came, so that it encodes back to the same octets. No accessor answers for it.
+    static Value Unusable(std::uint8_t tag, std::vector<std::uint8_t> contents);
 
     Type type() const { return type_; }
+    // The BER tag the value is written with: its type's, or an unusable value's own.
+    std::uint8_t Tag() const;
+    // The contents octets of an unusable value; null for any other.
+    const std::vector<std::uint8_t>* UnusableContents() const;
 
     // Each accessor answers only for its own type(s) and gives nullopt/nullptr otherwise.
     std::optional<std::int32_t> AsInteger() const;
@@ -82,6 +93,7 @@ class Value {
 
     Type type_ = Type::Null;
     Data data_;
+    std::uint8_t unusableTag_ = 0;
 };
 
 }  // namespace snmp

@@ -19,6 +19,7 @@ class InstallerDiscovery : public DiscoveryService {
     PrinterRecord* FindPrinter(HWND window, const char* address, int mode) override {
         return ::FindPrinter(window, address, mode);
     }
+    void CancelSearch() override { ::CancelSearch(); }
     bool PortExists(const WCHAR* portName) override {
         PortRegistry registry;
         return registry.PortExists(portName) != 0;

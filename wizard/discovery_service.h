@@ -16,6 +16,9 @@ class DiscoveryService {
     virtual void StopDiscovery() = 0;
     virtual PrinterRecord* BroadcastSearch(HWND window, int transport) = 0;
     virtual PrinterRecord* FindPrinter(HWND window, const char* address, int mode) = 0;
+    // From another thread than the search's: the search ends soon, without printers. The
+    // cancel holds until StopDiscovery.
+    virtual void CancelSearch() = 0;
     // Whether the monitor's "Ports" key has a subkey of exactly that name (a fresh
     // PortRegistry for each question).
     virtual bool PortExists(const WCHAR* portName) = 0;

@@ -48,21 +48,29 @@ void CPageOne::HandleCommand(int id) {
 }
 
 // The search runs off the page's thread; its records are read here, on the page's thread, after
-// it has ended and before they are freed.
+// it has ended and before they are freed. A search the user left the wizard during ends the
+// wizard as cancelled, and what it found is not shown.
 void CPageOne::RefreshList() {
     m_view->Enable(IDC_REFRESH, false);
     m_view->SetBusy(true);
     DiscoveryService& discovery = Discovery();
     HWND window = m_view->Window();
     PrinterRecord* newest = nullptr;
-    m_view->RunInBackground([&discovery, window, &newest] {
-        discovery.StartDiscovery();
-        newest = discovery.BroadcastSearch(window, 0);
-    });
-    FillList(newest);
+    const bool finished = m_view->RunInBackground(
+        [&discovery, window, &newest] {
+            discovery.StartDiscovery();
+            newest = discovery.BroadcastSearch(window, 0);
+        },
+        [&discovery] { discovery.CancelSearch(); });
+    if (finished) {
+        FillList(newest);
+    }
     discovery.StopDiscovery();
     m_view->SetBusy(false);
     m_view->Enable(IDC_REFRESH, true);
+    if (!finished) {
+        CancelEnd();
+    }
 }
 
 // Newest first; a value of 0 (or no hardware address) leaves its cell empty.

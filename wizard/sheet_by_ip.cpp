@@ -12,7 +12,8 @@ namespace {
 
 // Field limits of the IPv4 address: a unicast address of classes A to C, not a network or a
 // broadcast address in the last field. The middle fields take 0 to 255, as real addresses do
-// (192.168.0.20, 10.0.0.5).
+// (192.168.0.20, 10.0.0.5), but only a 0 that was typed: a blank field (kBlankField) is below
+// every limit and gets its field's message.
 constexpr int kFieldMin[4] = {1, 0, 0, 1};
 constexpr int kFieldMax[4] = {223, 255, 255, 254};
 constexpr size_t kHardwareAddressChars = 12;
@@ -113,7 +114,8 @@ void CPageOneIP::KeepCopy(const PrinterRecord& record) {
 }
 
 // The search runs off the page's thread; the record it found is copied here, on the page's
-// thread, before it is freed.
+// thread, before it is freed. A search the user left the wizard during ends the wizard as
+// cancelled, and what it found is not kept.
 bool CPageOneIP::HandleNext() {
     std::string address;
     if (!TakeAddress(&address)) {
@@ -124,10 +126,18 @@ bool CPageOneIP::HandleNext() {
     const int mode = m_mode;
     PrinterRecord* found = nullptr;
     m_view->SetBusy(true);
-    m_view->RunInBackground([&discovery, window, &address, mode, &found] {
-        discovery.StartDiscovery();
-        found = discovery.FindPrinter(window, address.c_str(), mode);
-    });
+    const bool finished = m_view->RunInBackground(
+        [&discovery, window, &address, mode, &found] {
+            discovery.StartDiscovery();
+            found = discovery.FindPrinter(window, address.c_str(), mode);
+        },
+        [&discovery] { discovery.CancelSearch(); });
+    if (!finished) {
+        discovery.StopDiscovery();
+        m_view->SetBusy(false);
+        CancelEnd();
+        return false;
+    }
     if (found == nullptr) {
         Answer answer = m_view->Ask(Message{wiztext::kErrorTitle, wiztext::kNotFoundQuestion,
                                             Buttons::kYesNo, Icon::kWarning});

@@ -17,6 +17,10 @@ enum class Buttons { kOk, kYesNo };
 enum class Icon { kError, kWarning };  // MB_ICONHAND, MB_ICONEXCLAMATION
 enum class Answer { kOk, kYes, kNo };
 
+// What AddressFields gives for a field of the IPv4 address control that is left blank: no
+// value at all, which every field's check refuses (a 0 typed into a field is a value).
+constexpr int kBlankField = -1;
+
 struct Message {
     Text title;
     Text text;
@@ -42,7 +46,8 @@ class WizardView {
     virtual void SetChecked(int id, bool checked) = 0;
     // The focus to a control; for the IPv4 address control, to one of its fields (0..3).
     virtual void SetFocus(int id, int field = -1) = 0;
-    // The four fields of the IPv4 address control, 0..255 each, a blank field read as 0.
+    // The four fields of the IPv4 address control, 0..255 each, or kBlankField for a field
+    // left blank.
     virtual std::array<int, 4> AddressFields(int id) = 0;
 
     // --- The report list ---
@@ -66,7 +71,13 @@ class WizardView {
     // Meanwhile the wizard stays on screen and is repainted, the frame's Back and Next are
     // disabled (then set back as they were), and what the user types or clicks into the wizard
     // is discarded, never kept to act on later. The work must not touch the view.
-    virtual void RunInBackground(const std::function<void()>& work) = 0;
+    //
+    // Only leaving the wizard is taken meanwhile: Escape or the frame's close button calls
+    // `cancel` once, on the page's thread, which makes the work end soon; the wait for the work
+    // goes on, and the result is false. The page then drops what the work produced and ends
+    // the wizard as cancelled. True when the work ended without being cancelled.
+    virtual bool RunInBackground(const std::function<void()>& work,
+                                 const std::function<void()>& cancel) = 0;
     // The page's window, for discovery (null where a view has no native window).
     virtual HWND Window() = 0;
 };

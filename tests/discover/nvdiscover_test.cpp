@@ -2,6 +2,7 @@
 // registry store of the test's own, the command line and its exit codes. The searches are
 // covered by discover_loopback_test and discover_lab_test.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -74,16 +75,40 @@ TEST(NvdiscoverRegister, WritesThePortAsTheInstallerDoes) {
     EXPECT_EQ(again.out, "rewrote port NORVA_192.168.0.20 (192.168.0.20, raw TCP port 9100)\n");
 }
 
-TEST(NvdiscoverRegister, WithoutTheMonitorsKeyExplainsTheFailure) {
+// Before the spooler first loaded the monitor there is no Ports key, and maybe no store: the
+// line says which, and how they come to be; no store is made for a port that cannot be written.
+TEST(NvdiscoverRegister, WithoutTheMonitorsKeySaysHowItIsMade) {
     nvtest::ScopedRegistry registry;
-    const ToolResult result = RunTool("nvdiscover", {"--register", "10.0.0.5"});
+    ToolResult result = RunTool("nvdiscover", {"--register", "10.0.0.5"});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.out, "");
-    EXPECT_NE(result.err.find("cannot register port NORVA_10.0.0.5: error 183 (" +
-                              NvErrorText(ERROR_ALREADY_EXISTS) + ")"),
+    EXPECT_NE(result.err.find("the registry store " + registry.path() + " does not exist yet"),
               std::string::npos)
         << result.err;
-    EXPECT_NE(result.err.find(registry.path()), std::string::npos) << result.err;
+    EXPECT_EQ(access(registry.path().c_str(), F_OK), -1) << "no store was made";
+
+    HKEY key = nullptr;  // a store, without the monitor's key
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, W("SOFTWARE\\Other").c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    result = RunTool("nvdiscover", {"--register", "10.0.0.5"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find("Ports does not exist in the registry store " + registry.path() +
+                              "; the spooler makes it when it first loads the monitor (nvspool "
+                              "serve): error 2: "),
+              std::string::npos)
+        << result.err;
+    EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << "one line: " << result.err;
+}
+
+TEST(NvdiscoverCommandLine, HelpAndVersion) {
+    const ToolResult help = RunTool("nvdiscover", {"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.out.find("Usage: nvdiscover "), 0u);
+    const ToolResult version = RunTool("nvdiscover", {"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out.find("nvdiscover (NORVA TCP/IP Port) "), 0u) << version.out;
 }
 
 TEST(NvdiscoverCommandLine, BadArgumentsExitWithTwo) {
@@ -95,7 +120,9 @@ TEST(NvdiscoverCommandLine, BadArgumentsExitWithTwo) {
         {"--ip", "10.0.0.1", "--mac", "021a2b3c4d5e"},
         {"--register", "10.0.0.1", "--json"},
         {"--register", "printer"},
-        {"--verbose"},
+        {"--register", "192.168.001.010"},
+        {"--ip", "224.0.0.1"},
+        {"--loud"},
         {"extra"},
         {"--ip"},
     };

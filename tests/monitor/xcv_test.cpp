@@ -306,6 +306,9 @@ class HeldClosePrinter : public NvSpoolerServices {
     BOOL SetJob(HANDLE printer, DWORD id, DWORD level, LPBYTE job, DWORD command) override {
         return host_->SetJob(printer, id, level, job, command);
     }
+    BOOL SetPort(LPWSTR name, LPWSTR port, DWORD level, LPBYTE info) override {
+        return host_->SetPort(name, port, level, info);
+    }
     BOOL EnumPorts(LPWSTR name, DWORD level, LPBYTE ports, DWORD size, LPDWORD needed,
                    LPDWORD returned) override {
         return host_->EnumPorts(name, level, ports, size, needed, returned);

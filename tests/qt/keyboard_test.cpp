@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "resources/wizard_ids.h"
+#include "resources/wizard_texts.h"
 #include "tests/qt/wizard_fixture.h"
 #include "wizard/sheet.h"
 #include "wizard/sheet_by_ip.h"
@@ -88,7 +89,7 @@ TEST_F(KeyboardWizard, EscapeOnAQuestionIsIgnored) {
 }
 
 // The first search runs with the wizard on screen: busy cursor, Refresh, Back and Next off, and
-// keys, clicks and close requests dropped. Afterwards the wizard is as the search left it.
+// keys and clicks dropped. Afterwards the wizard is as the search left it.
 TEST_F(KeyboardWizard, TheWizardIsOnScreenButTakesNoInputWhileItSearches) {
     SlowDiscovery slow;
     slow.searches = {{kLab1}};
@@ -101,10 +102,9 @@ TEST_F(KeyboardWizard, TheWizardIsOnScreenButTakesNoInputWhileItSearches) {
         EXPECT_FALSE(IsEnabled(IDC_REFRESH));
         EXPECT_FALSE(FrameButton(kNextName)->isEnabled());
         EXPECT_FALSE(FrameButton(kBackName)->isEnabled());
-        QTest::keyClick(wizard, Qt::Key_Escape);
         QTest::keyClick(wizard, Qt::Key_Return);
+        QTest::keyClick(wizard, Qt::Key_Tab);
         QTest::mouseClick(FrameButton(kNextName), Qt::LeftButton);
-        wizard->close();
         EXPECT_TRUE(wizard->isVisible());
     });
     driver_.Do("check the page after the search", IDD_LIST_PAGE, [] {
@@ -115,6 +115,36 @@ TEST_F(KeyboardWizard, TheWizardIsOnScreenButTakesNoInputWhileItSearches) {
     driver_.Escape();
     EXPECT_EQ(0, Run(sheet));
     EXPECT_EQ(1, slow.broadcasts);
+}
+
+// Escape or the window's close button while a search runs (one that would run on until it is
+// cancelled) cancel it and end the wizard as cancelled; what the search found anyway is not
+// shown or kept, and nothing is asked.
+TEST_F(KeyboardWizard, EscapeOrTheCloseButtonDuringASearchEndTheWizard) {
+    discovery_.searches = {{kLab1}};
+    discovery_.searchUntilCancelled = true;
+    {
+        wizard::CSheet sheet;
+        driver_.DoWhileBusy("press Escape during the first search",
+                            [] { QTest::keyClick(WizardDriver::Wizard(), Qt::Key_Escape); });
+        EXPECT_EQ(0, Run(sheet));
+        EXPECT_TRUE(sheet.ListPage().m_chosen[wiztext::kColumnIp].empty());
+    }
+    WizardDriver closer(5000);
+    closer.TypeAddress("192.168.0.20");
+    closer.Next();
+    closer.DoWhileBusy("close the window during the search",
+                       [] { WizardDriver::Wizard()->close(); });
+    closer.Start();
+    wizard::CSheetByIP sheet;
+    wizard::qtview::QtWizardFrame frame;
+    EXPECT_EQ(0, sheet.RunWizard(frame));
+    EXPECT_TRUE(closer.Finished()) << S(closer.Error());
+    EXPECT_EQ(nullptr, WizardDriver::Wizard());
+    EXPECT_EQ(nullptr, sheet.Found());
+    EXPECT_EQ(2, discovery_.cancels);
+    EXPECT_TRUE(discovery_.portQuestions.empty());
+    EXPECT_FALSE(discovery_.recordsAlive);
 }
 
 // Two Returns typed while the address is searched for (queued for the wizard as the window

@@ -4,6 +4,7 @@
 // the discovery tests (RESOURCE_LOCK udp8003).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -114,6 +115,58 @@ TEST_F(NvinstallRun, WithoutADisplayTheLibrarySaysSoAndTheToolFails) {
         "nvinstall: the wizard cannot be shown: no display (QT_QPA_PLATFORM, DISPLAY and "
         "WAYLAND_DISPLAY are unset)\n",
         result.err);
+}
+
+// A display that is named but cannot be reached, or a platform whose plugin is not installed,
+// would end the process inside Qt (exit 134): the library shows no wizard and says why, and so
+// does the tool before its autopilot starts Qt. A list whose later entry works uses that one.
+TEST_F(NvinstallRun, ADisplayThatCannotBeReachedShowsNoWizardAndEndsNothing) {
+    const struct {
+        const char* variable;
+        const char* value;
+        const char* why;
+    } cases[] = {
+        {"DISPLAY", ":97", "xcb: the X display \":97\" cannot be reached"},
+        {"WAYLAND_DISPLAY", "nv-no-such-wayland", "xcb: DISPLAY is unset; wayland: "},
+        {"QT_QPA_PLATFORM", "bogus", "bogus: no such Qt platform plugin is installed"},
+    };
+    for (const auto& c : cases) {
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+            unsetenv(name);
+        }
+        setenv(c.variable, c.value, 1);
+        const std::string line = "the wizard cannot be shown: no Qt platform can start (";
+        ToolResult library = Run({"all"});
+        EXPECT_EQ(4, library.exitCode) << c.variable << ": " << library.err;
+        EXPECT_EQ("result: 0\nport: -\n", library.out) << c.variable;
+        EXPECT_EQ(0u, library.err.find("nvinstall: " + line + c.why)) << library.err;
+        EXPECT_EQ(1, std::count(library.err.begin(), library.err.end(), '\n')) << library.err;
+        ToolResult tool = Run({"byip", "--autopilot", "escape"});
+        EXPECT_EQ(4, tool.exitCode) << c.variable << ": " << tool.err;
+        EXPECT_EQ(0u, tool.err.find("nvinstall-run: " + line + c.why)) << tool.err;
+    }
+    unsetenv("WAYLAND_DISPLAY");
+    setenv("QT_QPA_PLATFORM", "bogus;offscreen", 1);
+    ToolResult listed = Run({"byip", "--autopilot", "escape"});
+    EXPECT_EQ(1, listed.exitCode) << listed.err;
+    EXPECT_EQ("autopilot: press Escape\nresult: 0\nport: -\n", listed.out);
+}
+
+// An X display that answers shows the wizard on it.
+TEST_F(NvinstallRun, AnXDisplayThatAnswersShowsTheWizard) {
+    const std::string missing = ProgramMissing("Xvfb");
+    if (!missing.empty()) {
+        GTEST_SKIP() << missing;
+    }
+    PeerProcess xvfb({"Xvfb", "-displayfd", "1", "-nolisten", "tcp"});
+    ASSERT_TRUE(xvfb.WaitFor("\n", 10000)) << xvfb.Log();
+    unsetenv("QT_QPA_PLATFORM");
+    unsetenv("WAYLAND_DISPLAY");
+    setenv("DISPLAY", (":" + xvfb.Output().substr(0, xvfb.Output().find('\n'))).c_str(), 1);
+    ToolResult result = Run({"byip", "--autopilot", "escape"});
+    unsetenv("DISPLAY");
+    EXPECT_EQ(1, result.exitCode) << result.err;
+    EXPECT_EQ("autopilot: press Escape\nresult: 0\nport: -\n", result.out);
 }
 
 // --- The autopilot ---

@@ -379,6 +379,39 @@ TEST_F(AddressWizard, HardwareModeNotFoundThenFoundByIpv4) {
               discovery_.finds);
 }
 
+// A middle field may hold 0, but only a 0 typed: a blank second or third field is refused with
+// its field's message and gets the focus, and is never searched for as 0.
+TEST_F(AddressWizard, ABlankMiddleFieldIsRefusedAndATypedZeroSearched) {
+    discovery_.searches = {{}};
+    wizard::CSheetByIP sheet;
+    auto fill = [](std::array<const char*, 4> texts) {
+        return [texts] {
+            for (int i = 0; i < 4; ++i) {
+                AddressField(i)->setText(QString::fromLatin1(texts[static_cast<size_t>(i)]));
+            }
+        };
+    };
+    for (int blank : {1, 2}) {
+        std::array<const char*, 4> texts = {"192", "0", "0", "20"};
+        texts[static_cast<size_t>(blank)] = "";
+        driver_.Do("leave a field blank", IDD_ADDRESS_PAGE, fill(texts));
+        driver_.Next();
+        driver_.Answer(QMessageBox::Ok, [blank](QMessageBox& box) {
+            EXPECT_EQ(Q(wiztext::kFieldErrors[blank]), box.text());
+        });
+        driver_.Do("check the focus", IDD_ADDRESS_PAGE, [blank] {
+            EXPECT_EQ(AddressField(blank), WizardDriver::Wizard()->focusWidget());
+        });
+    }
+    driver_.Do("type every field", IDD_ADDRESS_PAGE, fill({"192", "0", "0", "20"}));
+    driver_.Next();
+    driver_.Answer(QMessageBox::No,
+                   [](QMessageBox& box) { EXPECT_EQ(Q(wiztext::kNotFoundQuestion), box.text()); });
+    EXPECT_EQ(0, Run(sheet));
+    EXPECT_EQ((std::vector<std::pair<std::string, int>>{{"192.0.0.20", SearchByIpAddress}}),
+              discovery_.finds);
+}
+
 TEST_F(AddressWizard, NoToTheNotFoundQuestionEndsTheWizard) {
     discovery_.searches = {{}};
     wizard::CSheetByIP sheet;

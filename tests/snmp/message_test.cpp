@@ -221,33 +221,48 @@ TEST(DecodeMalformed, RejectsEachBrokenPart) {
          Error::Truncated},
         {"binding with two values", Msg(PduTlv(0xa0, Seq({Seq({kIfPhysAddress1, kNull, kNull})}))),
          Error::TrailingData},
-        {"NULL with contents",
-         Msg(PduTlv(0xa0, Seq({Seq({kIfPhysAddress1, Tlv(0x05, FromHex("00"))})}))),
-         Error::BadValue},
-        {"unknown value type (Counter64)",
-         Msg(PduTlv(0xa2, Seq({Seq({kIfPhysAddress1, Tlv(0x46, FromHex("01"))})}))),
-         Error::UnexpectedTag},
-        {"constructed OCTET STRING",
-         Msg(PduTlv(0xa2, Seq({Seq({kIfPhysAddress1, Tlv(0x24, Str("ab"))})}))),
-         Error::UnexpectedTag},
-        {"IpAddress of three octets",
-         Msg(PduTlv(0xa2, Seq({Seq({kIfPhysAddress1, Tlv(0x40, FromHex("7f0000"))})}))),
-         Error::BadValue},
-        {"Gauge over 32 bits",
-         Msg(PduTlv(0xa2, Seq({Seq({kIfPhysAddress1, Tlv(0x42, FromHex("0100000000"))})}))),
-         Error::BadInteger},
-        {"OID value with an unfinished arc",
-         Msg(PduTlv(0xa2, Seq({Seq({kIfPhysAddress1, Tlv(0x06, FromHex("2b0681"))})}))),
-         Error::BadOid},
-        {"endOfMibView with contents",
-         Msg(PduTlv(0xa2, Seq({Seq({kIfPhysAddress1, Tlv(0x82, FromHex("00"))})}))),
-         Error::BadValue},
     };
     for (const Case& c : cases) {
         Result<Message> decoded = Decode(c.datagram);
         ASSERT_FALSE(decoded.ok()) << c.what;
         EXPECT_EQ(decoded.error(), c.error)
             << c.what << ": got \"" << ErrorText(decoded.error()) << "\"";
+    }
+}
+
+// A value that is a whole element but cannot be read costs only its own binding: it decodes as
+// unusable with its tag and octets, the other bindings as they are, and it encodes back to the
+// same octets.
+TEST(DecodeUnusableValue, LeavesTheRestOfTheMessage) {
+    const struct {
+        const char* what;
+        Bytes value;
+    } cases[] = {
+        {"IpAddress of three octets", Tlv(0x40, FromHex("7f0000"))},
+        {"IpAddress of five octets", Tlv(0x40, FromHex("ffffff0000"))},
+        {"NULL with contents", Tlv(0x05, FromHex("00"))},
+        {"endOfMibView with contents", Tlv(0x82, FromHex("00"))},
+        {"Gauge over 32 bits", Tlv(0x42, FromHex("0100000000"))},
+        {"empty INTEGER", Tlv(0x02, {})},
+        {"OID value with an unfinished arc", Tlv(0x06, FromHex("2b0681"))},
+        {"unknown value type (Counter64)", Tlv(0x46, FromHex("01"))},
+        {"constructed OCTET STRING", Tlv(0x24, Str("ab"))},
+    };
+    const Bytes mask = Tlv(0x40, FromHex("ffffff00"));
+    for (const auto& c : cases) {
+        const Bytes datagram =
+            Msg(PduTlv(0xa2, Seq({Seq({kIfPhysAddress1, c.value}), Seq({kIfPhysAddress1, mask})})));
+        Result<Message> decoded = Decode(datagram);
+        ASSERT_TRUE(decoded.ok()) << c.what << ": " << ErrorText(decoded.error());
+        ASSERT_EQ(decoded->pdu.varbinds.size(), 2u) << c.what;
+        const Value& odd = decoded->pdu.varbinds[0].value;
+        EXPECT_EQ(odd.type(), Type::Unusable) << c.what;
+        EXPECT_EQ(odd.Tag(), c.value[0]) << c.what;
+        EXPECT_EQ(*odd.UnusableContents(), Bytes(c.value.begin() + 2, c.value.end())) << c.what;
+        EXPECT_EQ(odd.AsBytes(), nullptr) << c.what;
+        EXPECT_FALSE(odd.AsIpAddress().has_value()) << c.what;
+        EXPECT_EQ(decoded->pdu.varbinds[1].value, Value::IpAddress({255, 255, 255, 0})) << c.what;
+        EXPECT_EQ(ToHex(Encoded(*decoded)), ToHex(datagram)) << c.what;
     }
 }
 
@@ -304,4 +319,5 @@ TEST(ValueToString, ShowsTextOrHex) {
               "OctetString: 02 1a 2b 3c 4d 5e");
     EXPECT_EQ(Value::IpAddress({255, 255, 255, 0}).ToString(), "IpAddress: 255.255.255.0");
     EXPECT_EQ(Value::Counter(4294967295u).ToString(), "Counter: 4294967295");
+    EXPECT_EQ(Value::Unusable(0x40, FromHex("7f0000")).ToString(), "unusable 0x40: 7f 00 00");
 }

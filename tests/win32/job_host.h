@@ -33,6 +33,8 @@ class JobMachine {
     virtual size_t OpenPrinters() = 0;
     // Makes GetJobW fail with `error` until called again with 0.
     virtual void FailGetJob(DWORD error) = 0;
+    // What the spooler's user does to a job (JOB_STATUS_DELETING: deleted while it prints).
+    virtual void SetJobStatus(DWORD id, DWORD status) = 0;
     // The LPR spool directories present now (full paths).
     virtual std::vector<std::string> SpoolDirectories() = 0;
     // Whether only the owner (and the system's own administrators) may use the directory; the

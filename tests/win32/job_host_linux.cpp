@@ -46,6 +46,8 @@ class LinuxMachine : public JobMachine {
         }
     }
 
+    void SetJobStatus(DWORD id, DWORD status) override { host_.SetJobStatus(id, status); }
+
     std::vector<std::string> SpoolDirectories() override {
         std::vector<std::string> found;
         const char* tmp = getenv("TMPDIR");

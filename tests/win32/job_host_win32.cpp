@@ -39,9 +39,10 @@ class WindowsMachine : public JobMachine {
             commands_ = reinterpret_cast<CommandsProc>(Proc(spoolss, "NvTestJobCommands"));
             openPrinters_ = reinterpret_cast<CountProc>(Proc(spoolss, "NvTestOpenPrinters"));
             failGetJob_ = reinterpret_cast<FailProc>(Proc(spoolss, "NvTestFailGetJob"));
+            setStatus_ = reinterpret_cast<StatusProc>(Proc(spoolss, "NvTestSetJobStatus"));
         }
         if (addJob_ == nullptr || commands_ == nullptr || openPrinters_ == nullptr ||
-            failGetJob_ == nullptr) {
+            failGetJob_ == nullptr || setStatus_ == nullptr) {
             *why =
                 "the monitor's SPOOLSS.DLL is not the test stand-in: put spoolss.dll beside the "
                 "host and run with WINEDLLOVERRIDES=spoolss=n";
@@ -64,6 +65,7 @@ class WindowsMachine : public JobMachine {
 
     size_t OpenPrinters() override { return openPrinters_(); }
     void FailGetJob(DWORD error) override { failGetJob_(error); }
+    void SetJobStatus(DWORD id, DWORD status) override { setStatus_(id, status); }
 
     std::vector<std::string> SpoolDirectories() override {
         std::vector<std::string> found;
@@ -181,6 +183,7 @@ class WindowsMachine : public JobMachine {
     using CommandsProc = DWORD(WINAPI*)(DWORD, DWORD*, DWORD);
     using CountProc = DWORD(WINAPI*)();
     using FailProc = void(WINAPI*)(DWORD);
+    using StatusProc = void(WINAPI*)(DWORD, DWORD);
 
     static std::wstring SidText(PSID sid) {
         LPWSTR text = nullptr;
@@ -215,6 +218,7 @@ class WindowsMachine : public JobMachine {
     CommandsProc commands_ = nullptr;
     CountProc openPrinters_ = nullptr;
     FailProc failGetJob_ = nullptr;
+    StatusProc setStatus_ = nullptr;
 };
 
 }  // namespace

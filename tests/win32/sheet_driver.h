@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "resources/wizard_ids.h"
 #include "resources/wizard_texts.h"
@@ -108,6 +109,32 @@ inline void Click(HWND dialog, int id) {
 
 inline void SetAddress(HWND page, int a, int b, int c, int d) {
     SendMessageW(GetDlgItem(page, IDC_IP_ADDRESS), IPM_SETADDRESS, 0, MAKEIPADDRESS(a, b, c, d));
+}
+
+// The four fields of the IPv4 address control set to these texts ("" leaves a field blank), as
+// typed: the fields are the control's edit windows, from left to right.
+inline void SetFields(HWND page, const wchar_t* const (&texts)[4]) {
+    HWND control = GetDlgItem(page, IDC_IP_ADDRESS);
+    HWND edits[4] = {};
+    int count = 0;
+    for (HWND child = GetWindow(control, GW_CHILD); child != nullptr && count < 4;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        edits[count++] = child;
+    }
+    for (int i = 0; i < count; ++i) {
+        for (int j = i + 1; j < count; ++j) {
+            RECT a = {};
+            RECT b = {};
+            GetWindowRect(edits[i], &a);
+            GetWindowRect(edits[j], &b);
+            if (b.left < a.left) {
+                std::swap(edits[i], edits[j]);
+            }
+        }
+    }
+    for (int i = 0; i < count; ++i) {
+        SendMessageW(edits[i], WM_SETTEXT, 0, reinterpret_cast<LPARAM>(texts[i]));
+    }
 }
 
 // Exactly this row of the printer list selected (-1: none).

@@ -29,6 +29,7 @@ struct PrinterHandle {
 CRITICAL_SECTION gLock;
 std::vector<Job>* gJobs;
 std::vector<PrinterHandle>* gPrinters;
+std::vector<nvspool::PortStatusRecord>* gPortStatus;
 ULONG_PTR gNextHandle = 0x70000000;
 DWORD gGetJobFailure = ERROR_SUCCESS;
 
@@ -71,6 +72,7 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
         InitializeCriticalSection(&gLock);
         gJobs = new std::vector<Job>;
         gPrinters = new std::vector<PrinterHandle>;
+        gPortStatus = new std::vector<nvspool::PortStatusRecord>;
     }
     return TRUE;
 }
@@ -140,6 +142,17 @@ extern "C" BOOL WINAPI SetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE 
     }
     bool changed = false;
     return nvspool::ApplySetJob(job, level, data, command, &changed);
+}
+
+// Every status the monitor sets for a port is recorded, in order.
+extern "C" BOOL WINAPI SetPortW(LPWSTR, LPWSTR portName, DWORD level, LPBYTE portInfo) {
+    nvspool::PortStatusRecord record;
+    if (!nvspool::ReadPortStatus(portName, level, portInfo, &record)) {
+        return FALSE;
+    }
+    Locked lock;
+    gPortStatus->push_back(record);
+    return TRUE;
 }
 
 extern "C" BOOL WINAPI ImpersonatePrinterClient(HANDLE) {
@@ -217,4 +230,21 @@ extern "C" DWORD WINAPI NvTestJobStatusTexts(DWORD id, wchar_t* texts, DWORD cap
         texts[i] = all[i];
     }
     return static_cast<DWORD>(all.size());
+}
+
+// The port status changes so far: copies up to `capacity` of them (status, severity pairs of
+// the port named), returns how many there are.
+extern "C" DWORD WINAPI NvTestPortStatus(LPCWSTR port, DWORD* pairs, DWORD capacity) {
+    Locked lock;
+    DWORD count = 0;
+    for (const auto& record : *gPortStatus) {
+        if (lstrcmpiW(record.port.c_str(), port) == 0) {
+            if (count < capacity) {
+                pairs[2 * count] = record.status;
+                pairs[2 * count + 1] = record.severity;
+            }
+            ++count;
+        }
+    }
+    return count;
 }

@@ -4,6 +4,7 @@
 // simulator's SNMP agent on loopback (0.0.0.0:161, which also answers the loopback broadcast).
 //
 //   wizard_test.exe FLOW...     byip exists all unregistered (a printer answers), noprinter
+//                               cancel (no printer answers)
 //
 // Each flow checks the result, the port name and the registry; the exit code is 0 when every
 // check passed.
@@ -243,6 +244,28 @@ bool TypeTheAddressAndFinish(bool lookAround) {
                     "a blank address is refused at its first field")) {
             return false;
         }
+        // A middle field takes a typed 0 but not a blank: 192.0.0.20 is searched for (nothing
+        // is reachable there in this network namespace), 192.<blank>.0.20 is refused.
+        const wchar_t* const secondBlank[4] = {L"192", L"", L"0", L"20"};
+        const wchar_t* const thirdBlank[4] = {L"192", L"0", L"", L"20"};
+        const wchar_t* const zeros[4] = {L"192", L"0", L"0", L"20"};
+        SetFields(page, secondBlank);
+        Press(sheet, PSBTN_NEXT);
+        Answer(wiztext::kErrorTitle, wiztext::kFieldErrors[1], false, IDOK,
+               "a blank second field is refused at that field");
+        SetFields(page, thirdBlank);
+        Press(sheet, PSBTN_NEXT);
+        Answer(wiztext::kErrorTitle, wiztext::kFieldErrors[2], false, IDOK,
+               "a blank third field is refused at that field");
+        SetFields(page, zeros);
+        Press(sheet, PSBTN_NEXT);
+        if (!Answer(wiztext::kErrorTitle, wiztext::kNotFoundQuestion, true, IDYES,
+                    "typed zeros are searched for: not found, Yes stays")) {
+            return false;
+        }
+        if (!WaitForPage(sheet, IDC_IP_ADDRESS)) {
+            return false;
+        }
     }
     SetAddress(page, 127, 0, 0, 1);
     Press(sheet, PSBTN_NEXT);
@@ -396,7 +419,7 @@ void NoPrinter() {
         GUITHREADINFO focus = {sizeof focus};
         GetGUIThreadInfo(caller, &focus);
         HWND target = focus.hwndFocus != nullptr ? focus.hwndFocus : sheet;
-        for (WPARAM key : {VK_RETURN, VK_RETURN, VK_ESCAPE}) {
+        for (WPARAM key : {VK_RETURN, VK_RETURN, VK_TAB}) {
             PostMessageW(target, WM_KEYDOWN, key, 1);
             PostMessageW(target, WM_KEYUP, key, 0xC0000001);
         }
@@ -432,6 +455,67 @@ void NoPrinter() {
     });
     Check(call.result == 0 && call.name.empty() && call.lastError == ERROR_CANCELLED,
           "No: 0, no name, the last error ERROR_CANCELLED");
+}
+
+// Until a search runs on the sheet: Next is off once its page has handed the search over.
+bool WaitForSearch(HWND sheet) {
+    for (DWORD waited = 0; waited < kWaitMs; waited += kPollMs) {
+        HWND page = Page(sheet);
+        if (page != nullptr && !Enabled(sheet, kNextButton) &&
+            (GetDlgItem(page, IDC_REFRESH) == nullptr || !Enabled(page, IDC_REFRESH))) {
+            return true;
+        }
+        Sleep(kPollMs);
+    }
+    return false;
+}
+
+// Leaving the wizard while a search runs ends it as cancelled at once, with nothing asked:
+// Escape while an address that never answers is searched for (four attempts of 6 s), the close
+// box and a close request (WM_CLOSE) during the broadcast of the search-all wizard (6 s).
+template <class Leave>
+void LeaveDuringSearch(const char* what, SearchExport search, DWORD waitMs, Leave leave) {
+    std::printf("== %s\n", what);
+    const DWORD caller = GetCurrentThreadId();
+    const bool byAddress = search == gSearchByIp;
+    Call call = RunExport(search, [&] {
+        HWND sheet = WaitForSheet();
+        if (sheet == nullptr) {
+            return false;
+        }
+        if (byAddress) {
+            if (!WaitForPage(sheet, IDC_IP_ADDRESS)) {
+                return false;
+            }
+            SetAddress(Page(sheet), 127, 0, 0, 9);
+            Press(sheet, PSBTN_NEXT);
+        }
+        if (!WaitForSearch(sheet)) {
+            Check(false, "  the search runs");
+            return false;
+        }
+        leave(sheet, caller);
+        const bool gone = WaitGone(sheet, waitMs);
+        Check(gone, "  the wizard ends at once");
+        return gone;
+    });
+    Check(call.result == 0 && call.name.empty() && call.lastError == ERROR_CANCELLED,
+          "  0, no name, the last error ERROR_CANCELLED");
+}
+
+void CancelDuringSearch() {
+    LeaveDuringSearch("QornSearchByIP: Escape while 127.0.0.9 is searched for", gSearchByIp, 5000,
+                      [](HWND sheet, DWORD caller) {
+                          GUITHREADINFO focus = {sizeof focus};
+                          GetGUIThreadInfo(caller, &focus);
+                          HWND target = focus.hwndFocus != nullptr ? focus.hwndFocus : sheet;
+                          PostMessageW(target, WM_KEYDOWN, VK_ESCAPE, 1);
+                          PostMessageW(target, WM_KEYUP, VK_ESCAPE, 0xC0000001);
+                      });
+    LeaveDuringSearch("QornSearchAll: the close box during the broadcast", gSearchAll, 3000,
+                      [](HWND sheet, DWORD) { PostMessageW(sheet, WM_NCLBUTTONDOWN, HTCLOSE, 0); });
+    LeaveDuringSearch("QornSearchAll: a close request during the broadcast", gSearchAll, 3000,
+                      [](HWND sheet, DWORD) { PostMessageW(sheet, WM_CLOSE, 0, 0); });
 }
 
 // The dialog templates are the library's resources in Chinese (PRC).
@@ -479,6 +563,8 @@ int wmain(int argc, wchar_t** argv) {
             Unregistered();
         } else if (flow == L"noprinter") {
             NoPrinter();
+        } else if (flow == L"cancel") {
+            CancelDuringSearch();
         } else {
             std::printf("FAILED: unknown flow %ls\n", flow.c_str());
             return 1;

@@ -87,6 +87,26 @@ TEST_F(AddressWizard, AddressFieldsAreCheckedInOrder) {
     }
 }
 
+// Leaving the wizard while the address is searched for cancels the search and ends the wizard
+// as cancelled: the printer it found anyway is not kept, and nothing is asked.
+TEST_F(AddressWizard, LeavingDuringTheSearchCancelsItAndKeepsNothing) {
+    discovery_.searches = {{kLab1}};
+    discovery_.searchUntilCancelled = true;
+    EXPECT_EQ(0, Run([](FakeFrame& f) {
+                  TypeAddress(f, 192, 168, 0, 20);
+                  f.leaveDuringSearches = true;
+                  f.Next();
+                  EXPECT_TRUE(f.closed);
+                  EXPECT_EQ(0u, f.current);
+              }));
+    EXPECT_EQ(nullptr, sheet_.Found());
+    EXPECT_EQ(1, discovery_.cancels);
+    EXPECT_TRUE(frame_->messages.empty()) << "no not-found or port question";
+    EXPECT_TRUE(discovery_.portQuestions.empty());
+    EXPECT_FALSE(discovery_.recordsAlive);
+    EXPECT_EQ(discovery_.starts, discovery_.stops);
+}
+
 // The search runs off the page's thread; the record is copied and freed on the page's thread.
 TEST_F(AddressWizard, AFoundPrinterIsCopiedAndShown) {
     discovery_.searches = {{kLab1}};

@@ -1,5 +1,6 @@
 #include "tests/wizard/fake_wizard.h"
 
+#include <chrono>
 #include <cstring>
 #include <thread>
 
@@ -44,15 +45,21 @@ Answer FakeView::Ask(const Message& message) {
     return answer;
 }
 
-void FakeView::RunInBackground(const std::function<void()>& work) {
+bool FakeView::RunInBackground(const std::function<void()>& work,
+                               const std::function<void()>& cancel) {
     ++frame_->backgroundRuns;
     bool back = frame_->backButton;
     bool next = frame_->nextButton;
     frame_->backButton = frame_->nextButton = false;
     std::thread worker(work);
+    const bool leave = frame_->leaveDuringSearches;
+    if (leave) {
+        cancel();
+    }
     worker.join();
     frame_->backButton = back;
     frame_->nextButton = next;
+    return !leave;
 }
 
 // --- FakeFrame ---
@@ -147,7 +154,25 @@ PrinterRecord* FakeDiscovery::Answer(const std::vector<Printer>& printers) {
     return newest;
 }
 
+void FakeDiscovery::CancelSearch() {
+    ++cancels;
+    std::lock_guard<std::mutex> lock(cancelMutex_);
+    cancelled_ = true;
+    cancelSignal_.notify_all();
+}
+
+void FakeDiscovery::AwaitCancel() {
+    if (searchUntilCancelled) {
+        std::unique_lock<std::mutex> lock(cancelMutex_);
+        cancelSignal_.wait_for(lock, std::chrono::seconds(10), [this] { return cancelled_; });
+    }
+}
+
 void FakeDiscovery::StopDiscovery() {
+    {
+        std::lock_guard<std::mutex> lock(cancelMutex_);
+        cancelled_ = false;
+    }
     ++stops;
     stopThreads.push_back(std::this_thread::get_id());
     // Records must not be touched after this: overwrite them so a page that kept a pointer
@@ -165,12 +190,14 @@ void FakeDiscovery::StopDiscovery() {
 PrinterRecord* FakeDiscovery::BroadcastSearch(HWND, int transport) {
     ++broadcasts;
     searchThreads.push_back(std::this_thread::get_id());
+    AwaitCancel();
     return transport == 0 ? Answer(NextSearch()) : nullptr;
 }
 
 PrinterRecord* FakeDiscovery::FindPrinter(HWND, const char* address, int mode) {
     finds.emplace_back(address, mode);
     searchThreads.push_back(std::this_thread::get_id());
+    AwaitCancel();
     std::vector<Printer> candidates = NextSearch();
     std::vector<Printer> found;
     for (const Printer& p : candidates) {

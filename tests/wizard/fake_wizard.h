@@ -2,10 +2,12 @@
 // that answers with prepared printers: the page logic without a toolkit or a network.
 #pragma once
 
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -54,8 +56,10 @@ class FakeView : public wizard::WizardView {
     }
     Answer Ask(const Message& message) override;
     void SetBusy(bool on) override { busy = on; }
-    // On a thread of its own, as the views run it; the frame's buttons are off meanwhile.
-    void RunInBackground(const std::function<void()>& work) override;
+    // On a thread of its own, as the views run it; the frame's buttons are off meanwhile. With
+    // the frame's leaveDuringSearches the user leaves the wizard while the work runs.
+    bool RunInBackground(const std::function<void()>& work,
+                         const std::function<void()>& cancel) override;
     HWND Window() override { return nullptr; }
 
     bool IsEnabled(int id) const { return !enabled_.count(id) || enabled_.at(id); }
@@ -103,8 +107,9 @@ struct FakeFrame : wizard::WizardFrame {
     bool cancelEnabled = true;
     bool busyWhileAsking = false;
     int backgroundRuns = 0;
-    std::deque<Answer> answers;     // the user's answers to the message boxes, in order
-    std::vector<Message> messages;  // every message box shown
+    bool leaveDuringSearches = false;  // Escape pressed while each search runs
+    std::deque<Answer> answers;        // the user's answers to the message boxes, in order
+    std::vector<Message> messages;     // every message box shown
 
   private:
     void Show(size_t index);
@@ -125,6 +130,8 @@ class FakeDiscovery : public wizard::DiscoveryService {
     void StopDiscovery() override;
     PrinterRecord* BroadcastSearch(HWND, int transport) override;
     PrinterRecord* FindPrinter(HWND, const char* address, int mode) override;
+    // From the page's thread while the search waits on its own.
+    void CancelSearch() override;
     bool PortExists(const WCHAR* portName) override {
         portQuestions.push_back(portName);
         return existingPorts.count(portName) != 0;
@@ -139,6 +146,10 @@ class FakeDiscovery : public wizard::DiscoveryService {
     std::vector<std::pair<std::string, int>> finds;  // address text and mode of FindPrinter
     std::vector<Text> portQuestions;
     bool recordsAlive = false;  // records were handed out and not yet freed
+    // Each search runs until it is cancelled (at most 10 s), then answers all the same: a
+    // result the page must not use once the user has left.
+    bool searchUntilCancelled = false;
+    int cancels = 0;
     // The threads that searched and that freed the records, call by call.
     std::vector<std::thread::id> searchThreads;
     std::vector<std::thread::id> stopThreads;
@@ -146,7 +157,11 @@ class FakeDiscovery : public wizard::DiscoveryService {
   private:
     PrinterRecord* Answer(const std::vector<Printer>& printers);
     std::vector<Printer> NextSearch();
+    void AwaitCancel();
     std::vector<std::unique_ptr<PrinterRecord>> records_;
+    std::mutex cancelMutex_;
+    std::condition_variable cancelSignal_;
+    bool cancelled_ = false;
 };
 
 // Installs a fake discovery for the life of the object.

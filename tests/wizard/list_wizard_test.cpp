@@ -193,6 +193,24 @@ TEST_F(ListWizard, RefreshReplacesEveryRow) {
     EXPECT_EQ(2, discovery_.broadcasts);
 }
 
+// Leaving the wizard while the first search runs cancels the search and ends the wizard as
+// cancelled. What the search found anyway is dropped: no row, and its records freed on the
+// page's thread once the search's thread has ended.
+TEST_F(ListWizard, LeavingDuringASearchCancelsItAndDropsItsResult) {
+    discovery_.searches = {{kLab1}};
+    discovery_.searchUntilCancelled = true;
+    FakeFrame frame([](FakeFrame&) { ADD_FAILURE() << "the wizard stayed open"; });
+    frame.leaveDuringSearches = true;
+    EXPECT_EQ(0, sheet_.RunWizard(frame));
+    EXPECT_TRUE(frame.closed);
+    EXPECT_EQ(1, discovery_.cancels);
+    EXPECT_TRUE(frame.Page(0).rows.empty());
+    EXPECT_FALSE(discovery_.recordsAlive);
+    EXPECT_EQ(std::vector<std::thread::id>{std::this_thread::get_id()}, discovery_.stopThreads);
+    EXPECT_TRUE(frame.messages.empty());
+    EXPECT_FALSE(frame.Page(0).busy);
+}
+
 TEST_F(ListWizard, OnlyTheSettingsPageFinishes) {
     discovery_.searches = {{kLab1}};
     EXPECT_EQ(0, Run([](FakeFrame& f) { f.pages[0]->HandleClose(); }));

@@ -1,10 +1,13 @@
 #include "tools/cli/port_settings.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
 
+#include "net/portcheck.h"
+#include "platform/winsock.h"
 #include "tools/cli/text.h"
 
 namespace cli {
@@ -12,18 +15,19 @@ namespace cli {
 namespace {
 
 const char kPortSettingsHelp[] =
-    "  --ip ADDR            printer address (dotted IPv4)\n"
+    "  --ip ADDR            printer address: dotted IPv4, every octet in plain decimal\n"
     "  --lpr | --raw        transport (LPR, or raw TCP: the default of a new port)\n"
-    "  --queue Q            LPR queue name\n"
-    "  --port-number N      printer's TCP port\n"
+    "  --queue Q            LPR queue name (LPR ports only)\n"
+    "  --port-number N      printer's TCP port, 1 to 65535\n"
     "  --timeout MS         send time-out in milliseconds (SnmpTimeOut)\n"
     "  --community C        SNMP community\n"
     "  --snmp-index N       SNMP device index\n"
     "  --snmp-version 0|1   SNMP version code\n"
     "  --snmp-enabled 0|1   SNMP status flag\n"
-    "  --mail ADDR          mail address of the LPR M line\n"
+    "  --mail ADDR          mail address of the LPR M line (LPR ports only)\n"
     "  --host-name H        printer host name (kept and reported)\n"
-    "  --hw-address HEX     printer hardware address (kept and reported)\n";
+    "  --hw-address MAC     printer hardware address, 12 hexadecimal digits, alone or in\n"
+    "                       pairs with ':' or '-' (kept and reported; stored in lower case)\n";
 
 // The record's text fields hold this many characters with their terminator.
 constexpr size_t kNameChars = sizeof(PortEntry::PortName) / sizeof(WCHAR);
@@ -191,23 +195,89 @@ DWORD CheckPortName(const std::string& name) {
     return ERROR_SUCCESS;
 }
 
-DWORD CheckAddress(const PortSettings& settings) {
-    if (!settings.ip) {
-        return ERROR_SUCCESS;
-    }
-    std::optional<DWORD> address = ParseDottedAddress(*settings.ip);
-    return address && *address != 0 && *address != 0xffffffffu ? ERROR_SUCCESS
-                                                               : ERROR_INVALID_PARAMETER;
+namespace {
+
+std::string Dotted(DWORD address) {
+    char text[16];
+    snprintf(text, sizeof text, "%lu.%lu.%lu.%lu", static_cast<unsigned long>(address >> 24),
+             static_cast<unsigned long>(address >> 16 & 0xff),
+             static_cast<unsigned long>(address >> 8 & 0xff),
+             static_cast<unsigned long>(address & 0xff));
+    return text;
 }
 
-void PrintRecord(const PortEntry& r, bool json) {
-    struct Line {
-        const char* key;
-        std::string text;
-        bool number;
-    };
-    const bool lpr = r.Protocol == PROTOCOL_LPR;
-    std::vector<Line> lines = {
+// The transports keep the low 16 bits of a stored port number.
+DWORD AsTcpPort(DWORD number) {
+    return number & 0xffff;
+}
+
+}  // namespace
+
+std::string CheckSettingValues(PortSettings* s) {
+    if (s->ip) {
+        portcfg::AddressFault fault = portcfg::CheckPrinterAddress(s->ip->c_str());
+        if (fault != portcfg::AddressFault::kNone) {
+            std::string line = "--ip \"" + *s->ip + "\": " + portcfg::AddressFaultText(fault);
+            DWORD read = portcfg::AddressAsRead(s->ip->c_str());
+            if (fault == portcfg::AddressFault::kLeadingZero && read != INADDR_NONE) {
+                line += " (" + *s->ip + " would reach " + Dotted(read) + ")";
+            }
+            return line;
+        }
+    }
+    if (s->portNumber &&
+        (*s->portNumber < portcfg::kMinPortNumber || *s->portNumber > portcfg::kMaxPortNumber)) {
+        std::string line =
+            "--port-number " + std::to_string(*s->portNumber) + ": a TCP port is 1 to 65535";
+        if (*s->portNumber > portcfg::kMaxPortNumber) {
+            line +=
+                " (the monitor would connect to " + std::to_string(AsTcpPort(*s->portNumber)) + ")";
+        }
+        return line;
+    }
+    if (s->hwAddress && !s->hwAddress->empty()) {
+        char stored[portcfg::kHardwareAddressDigits + 1];
+        if (!portcfg::NormalizeHardwareAddress(s->hwAddress->c_str(), stored)) {
+            return "--hw-address \"" + *s->hwAddress +
+                   "\": not a hardware address (12 hexadecimal digits, alone or in pairs with "
+                   "':' or '-' between)";
+        }
+        s->hwAddress = stored;
+    }
+    return std::string();
+}
+
+std::string CheckTransportSettings(const PortSettings& s, DWORD protocol) {
+    if (protocol == PROTOCOL_LPR) {
+        return std::string();
+    }
+    const char* option = s.queue ? "--queue" : s.mail ? "--mail" : nullptr;
+    if (option == nullptr) {
+        return std::string();
+    }
+    return std::string(option) + " is a setting of LPR ports, and the port prints by raw TCP " +
+           "(give --lpr too)";
+}
+
+std::string AddressReadAs(const PortEntry& record) {
+    DWORD read = portcfg::AddressAsRead(FieldText(record.IPAddress).c_str());
+    return read == INADDR_NONE ? std::string() : Dotted(read);
+}
+
+DWORD PortNumberReadAs(const PortEntry& record) {
+    return AsTcpPort(record.PortNumber);
+}
+
+namespace {
+
+struct RecordLine {
+    const char* key;
+    std::string text;
+    bool number;
+};
+
+std::vector<RecordLine> RecordLines(const PortEntry& r) {
+    std::vector<RecordLine> lines = {
         {"PortName", FieldText(r.PortName), false},
         {"Protocol", std::to_string(r.Protocol), true},
         {"IPAddress", FieldText(r.IPAddress), false},
@@ -220,24 +290,71 @@ void PrintRecord(const PortEntry& r, bool json) {
         {"SnmpCommunity", FieldText(r.SnmpCommunity), false},
         {"SnmpIndex", std::to_string(r.SnmpIndex), true},
     };
-    if (lpr) {
+    if (r.Protocol == PROTOCOL_LPR) {
         lines.push_back({"QueueName", FieldText(r.QueueName), false});
         lines.push_back({"MailAlert", FieldText(r.MailAlert), false});
         lines.push_back({"DoubleSpool", std::to_string(r.DoubleSpool), true});
     }
-    if (json) {
-        printf("{");
-        for (size_t i = 0; i < lines.size(); ++i) {
-            printf("%s\"%s\": %s", i == 0 ? "" : ", ", lines[i].key,
-                   lines[i].number ? lines[i].text.c_str() : JsonString(lines[i].text).c_str());
-        }
-        printf("}\n");
-        return;
+    return lines;
+}
+
+std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Printf(const char* format, ...) {
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
+}
+
+}  // namespace
+
+std::string RecordText(const PortEntry& r) {
+    const bool lpr = r.Protocol == PROTOCOL_LPR;
+    std::string text;
+    for (const auto& line : RecordLines(r)) {
+        text += Printf("%-14s %s%s\n", line.key, line.text.c_str(),
+                       strcmp(line.key, "Protocol") == 0 ? (lpr ? " (LPR)" : " (raw TCP)") : "");
     }
-    for (const auto& line : lines) {
-        printf("%-14s %s%s\n", line.key, line.text.c_str(),
-               strcmp(line.key, "Protocol") == 0 ? (lpr ? " (LPR)" : " (raw TCP)") : "");
+    // A stored value keeps printing where it prints; what it means is said, not changed.
+    const std::string address = FieldText(r.IPAddress);
+    const std::string readAs = AddressReadAs(r);
+    if (!readAs.empty() && readAs != address) {
+        text += Printf(
+            "Note: %s is read as %s (%s), so jobs go to %s; config --ip sets the address "
+            "meant.\n",
+            address.c_str(), readAs.c_str(),
+            portcfg::HasLeadingZeroOctet(address.c_str())
+                ? "an octet with a leading zero is octal"
+                : "inet_addr's reading of a short or non-decimal form",
+            readAs.c_str());
     }
+    const DWORD port = PortNumberReadAs(r);
+    if (port != r.PortNumber) {
+        text += Printf(
+            "Note: port number %lu is read as %lu (a TCP port has 16 bits), so jobs go to port "
+            "%lu; config --port-number sets the port meant.\n",
+            static_cast<unsigned long>(r.PortNumber), static_cast<unsigned long>(port),
+            static_cast<unsigned long>(port));
+    }
+    return text;
+}
+
+std::string RecordJson(const PortEntry& r) {
+    std::string json = "{";
+    for (const auto& line : RecordLines(r)) {
+        json += (json.size() > 1 ? ", \"" : "\"") + std::string(line.key) +
+                "\": " + (line.number ? line.text : JsonString(line.text));
+    }
+    // Where the transports connect, for scripts that must not guess how a text reads.
+    const std::string readAs = AddressReadAs(r);
+    return json + ", \"IPAddressReadAs\": " + (readAs.empty() ? "null" : JsonString(readAs)) +
+           ", \"PortNumberReadAs\": " + std::to_string(PortNumberReadAs(r)) + "}";
+}
+
+void PrintRecord(const PortEntry& r, bool json) {
+    printf("%s%s", json ? RecordJson(r).c_str() : RecordText(r).c_str(), json ? "\n" : "");
 }
 
 const char* PortSettingsHelp() {

@@ -47,10 +47,14 @@ void TakeTransportDefaults(const PortSettings& settings, PortEntry* record);
 // the record's 63 characters, or one with '\' (a registry key path) or control characters.
 DWORD CheckPortName(const std::string& name);
 
-// 0 when the settings give no address or one a printer can have: dotted IPv4 as the monitor
-// reads it, not 0.0.0.0 or 255.255.255.255 (which the monitor can never print to);
-// ERROR_INVALID_PARAMETER otherwise.
-DWORD CheckAddress(const PortSettings& settings);
+// Checks the settings that are new input, as the monitor takes them: a printer's address in
+// plain decimal, a TCP port of 1 to 65535, a hardware address (written into its stored form,
+// 12 lower-case digits). An empty text, or the line that says why one is refused.
+std::string CheckSettingValues(PortSettings* settings);
+
+// The settings of LPR ports (--queue, --mail) on a port that prints by raw TCP: an empty text,
+// or the line that says so.
+std::string CheckTransportSettings(const PortSettings& settings, DWORD protocol);
 
 // Text fields of the record.
 bool SetField(WCHAR* field, size_t chars, const std::string& text);
@@ -64,8 +68,18 @@ std::string FieldText(const WCHAR (&field)[N]) {
     return FieldText(field, N);
 }
 
-// The record as "Key  value" lines, or as one JSON object.
+// The record as "Key  value" lines, or as one JSON object, on standard output. A stored address
+// or port number that the transports read otherwise than it looks (127.0.0.010 is 127.0.0.8)
+// says so.
 void PrintRecord(const PortEntry& record, bool json);
+// The same texts: lines that each end in '\n', and the object without a line end.
+std::string RecordText(const PortEntry& record);
+std::string RecordJson(const PortEntry& record);
+
+// The address and the TCP port that the transports connect to for the record's values, as
+// text ("127.0.0.8", "4464"); an empty address when it does not read.
+std::string AddressReadAs(const PortEntry& record);
+DWORD PortNumberReadAs(const PortEntry& record);
 
 // The option lines of the help, one per setting.
 const char* PortSettingsHelp();

@@ -1,100 +1,91 @@
 #include "tools/cli/port_verbs.h"
 
+#include <cctype>
 #include <cstdio>
-#include <string>
 
 #include "net/portentry.h"
+#include "tools/cli/port_access.h"
 #include "tools/cli/port_settings.h"
-#include "tools/cli/spooler.h"
 #include "tools/cli/status_verb.h"
+#include "tools/cli/verbs.h"
 
 namespace cli {
 
 namespace {
 
-const char kPortVerbsHead[] =
-    "  list                       the ports of the monitor \"NORVA TCP/IP Port\"\n"
-    "  add NAME --ip ADDR [settings]\n"
-    "                             add a port (raw TCP to 9100 unless the settings say else)\n"
-    "  config NAME [settings]     change a port's settings\n"
-    "  show NAME [--json]         a port's settings\n";
-const char kPortVerbsTail[] =
-    "  delete NAME                delete a port\n"
-    "  exists NAME                whether the spooler knows the port, under any monitor\n"
-    "                             (exit 0 yes, 1 no)\n";
+struct Verb {
+    const char* name;
+    int (*run)(const Tool&, const Args&);
+    const char* synopsis;  // what follows the verb
+    const char* summary;   // one line, in the tool's help and at the top of the verb's
+    const char* details;   // the rest of the verb's help
+    bool settings;         // the port settings follow in the verb's help
+};
 
-std::string Quoted(const char* request, const std::string& name) {
-    return std::string(request) + " \"" + name + "\"";
-}
+const Verb kVerbs[] = {
+    {"list", ListVerb, "[--long | --json]", "the ports of the monitor \"NORVA TCP/IP Port\"",
+     "  --long     one line per port: name, address, protocol, TCP port, LPR queue\n"
+     "  --json     the same as a JSON array of objects with the keys name, address,\n"
+     "             protocol (\"raw\" or \"lpr\"), portNumber and queue (null for raw TCP)\n"
+     "A port whose settings cannot be read shows its error instead (\"error\": CODE).\n",
+     false},
+    {"ports", PortsVerb, "[--level 1|2] [--json]", "every port the spooler lists, of any monitor",
+     "  --level N  the EnumPortsW level: 2 (default) with monitor, description and type,\n"
+     "             1 the names only\n"
+     "  --json     a JSON array of objects with the keys name, monitor, description and\n"
+     "             type (a list of \"write\", \"read\", \"redirected\", \"network\")\n",
+     false},
+    {"add", AddVerb, "NAME --ip ADDR [settings]",
+     "add a port (raw TCP to 9100 unless the settings say else)",
+     "Every setting is checked before anything changes; a port whose settings cannot be\n"
+     "applied after it was made is deleted again.\n",
+     true},
+    {"config", ConfigVerb, "NAME SETTING...", "change a port's settings",
+     "A port that changes its transport takes the new transport's TCP port (515 or 9100)\n"
+     "and, for LPR, the queue q_ADDRESS, unless they are given.\n",
+     true},
+    {"show", ShowVerb, "NAME [--json]", "a port's settings",
+     "  --json     one JSON object with the registry's value names as keys, and\n"
+     "             IPAddressReadAs and PortNumberReadAs: where the monitor connects\n"
+     "A stored address or port number that the monitor reads otherwise than it looks\n"
+     "(127.0.0.010 is read as 127.0.0.8) is said below the settings.\n",
+     false},
+    {"status", StatusVerb, "NAME [--json]", "ask the port's printer how it is",
+     "With the port's settings: whether its TCP port takes a connection within 2 s and, by\n"
+     "SNMP (unless SnmpEnabled is 0), its description, device and printer status, each\n"
+     "error condition by name, its page counter and supplies. A printer that does not\n"
+     "answer SNMP is \"no status answer\", never offline.\n"
+     "Exit status 0 ready; 3 needs attention (a condition, a device status other than\n"
+     "running, a supply at 5 % or less); 4 not reachable (no connection).\n",
+     false},
+    {"delete", DeleteVerb, "NAME", "delete a port", "A port that is printing is not deleted.\n",
+     false},
+    {"exists", ExistsVerb, "NAME", "whether the spooler knows the port, under any monitor",
+     "Exit status 0 when it does, 1 when it does not.\n", false},
+    {"test-page", TestPageVerb, "NAME", "print a one-page test job to the port",
+     "The page is plain text: the port's name, its settings and the time. It goes\n"
+     "through the monitor's own job path, and its outcome is reported as for any job.\n",
+     false},
+    {"export", ExportVerb, "[--if-installed] FILE", "write the monitor's ports into a .reg file",
+     "Every port with all its values, in UTF-16 as reg.exe writes it; nvreg import,\n"
+     "reg.exe import and this tool's import take it back.\n"
+     "  --if-installed  where the monitor has no ports key (it was never installed),\n"
+     "                  write nothing and succeed: what the package's removal runs\n",
+     false},
+    {"import", ImportVerb, "FILE", "make the ports of a .reg file through the monitor",
+     "As add and config do: a port that exists gets the file's settings. Every port of\n"
+     "the file is checked before anything changes; keys other than the monitor's ports\n"
+     "are refused.\n",
+     false},
+};
 
-// Opens the channel after the tool reached the spooler; 0 or the exit code.
-int OpenChannel(const Tool& tool, XcvChannel* channel, bool administer) {
-    int attached = tool.Attach();
-    if (attached != kExitOk) {
-        return attached;
-    }
-    DWORD error = channel->Open(administer);
-    if (error != ERROR_SUCCESS) {
-        return tool.Fail(
-            Utf8((WideString(WSTR("OpenPrinterW ,XcvMonitor ")) + portcfg::kMonitorName).c_str()),
-            error);
-    }
-    return kExitOk;
-}
-
-// The port must be one of this monitor's: the requests of a monitor do not reach the ports of
-// another, and a name the spooler does not know is told apart from one of another monitor.
-int RequireOwnPort(const Tool& tool, const char* request, const std::string& name) {
-    std::vector<SpoolerPort> ports;
-    DWORD error = ListSpoolerPorts(&ports);
-    if (error != ERROR_SUCCESS) {
-        return tool.Fail("EnumPortsW", error);
-    }
-    WideString wide = Wide(name);
-    for (const SpoolerPort& port : ports) {
-        if (!SameName(port.name.c_str(), wide.c_str())) {
-            continue;
+const Verb* FindVerb(const std::string& name) {
+    for (const Verb& v : kVerbs) {
+        if (name == v.name) {
+            return &v;
         }
-        if (SameName(port.monitor.c_str(), portcfg::kMonitorName)) {
-            return kExitOk;
-        }
-        return tool.Fail(Quoted(request, name) + ": the port belongs to the monitor \"" +
-                             Utf8(port.monitor.c_str()) + "\"",
-                         ERROR_NOT_SUPPORTED);
     }
-    return tool.Fail(Quoted(request, name), ERROR_UNKNOWN_PORT);
-}
-
-// Opens the channel and checks that the port is this monitor's, for a request on it; 0 or the
-// exit code.
-int OpenForOwnPort(const Tool& tool, XcvChannel* channel, bool administer, const char* request,
-                   const std::string& name) {
-    int opened = OpenChannel(tool, channel, administer);
-    if (opened != kExitOk) {
-        return opened;
-    }
-    return RequireOwnPort(tool, request, name);
-}
-
-// Reads the port's record (ReadConfigInf); 0 or the exit code. Invalid data is a port whose
-// stored settings the monitor cannot use (a writer stopped half-way, or a value made by hand),
-// which the line says. A record without a name is one whose address did not parse: nothing was
-// read, and writing settings over it would store a port without a transport.
-int ReadPort(const Tool& tool, XcvChannel& channel, const std::string& name, PortEntry* record) {
-    DWORD error = channel.RequestWithName(WSTR("ReadConfigInf"), name, record, sizeof *record);
-    if (error != ERROR_SUCCESS) {
-        std::string what = Quoted("ReadConfigInf", name);
-        if (error == ERROR_INVALID_DATA) {
-            what +=
-                ": the port's stored settings lack a required value (IPAddress, HostName, "
-                "HWAddress) or hold one the monitor cannot use (Protocol, IPAddress)";
-        }
-        return tool.Fail(what, error);
-    }
-    if (record->PortName[0] == 0) {
-        return tool.Problem(name + ": the port's address does not parse (IPAddress)");
-    }
-    return kExitOk;
+    return nullptr;
 }
 
 // Reads the port's record, applies the settings and writes it back; 0 or the exit code.
@@ -109,6 +100,10 @@ int Configure(const Tool& tool, XcvChannel& channel, const std::string& name,
     if (!problem.empty()) {
         return tool.Usage(problem);
     }
+    problem = CheckTransportSettings(settings, record.Protocol);
+    if (!problem.empty()) {
+        return tool.Fail(problem, ERROR_INVALID_PARAMETER);
+    }
     TakeTransportDefaults(settings, &record);
     SetField(record.PortName, name);
     DWORD error = channel.Request(WSTR("ConfigPort"), &record, sizeof record, nullptr, 0);
@@ -120,13 +115,13 @@ int Configure(const Tool& tool, XcvChannel& channel, const std::string& name,
 
 // Every setting is checked before anything is asked of the spooler, so that a bad one changes
 // nothing; 0 or the exit code.
-int CheckSettings(const Tool& tool, const PortSettings& settings) {
-    if (CheckAddress(settings) != ERROR_SUCCESS) {
-        return tool.Fail("--ip \"" + *settings.ip + "\": not the dotted IPv4 address of a printer",
-                         ERROR_INVALID_PARAMETER);
+int CheckSettings(const Tool& tool, PortSettings* settings) {
+    std::string problem = CheckSettingValues(settings);
+    if (!problem.empty()) {
+        return tool.Fail(problem, ERROR_INVALID_PARAMETER);
     }
     PortEntry check{};
-    std::string problem = ApplySettings(settings, &check);
+    problem = ApplySettings(*settings, &check);
     if (!problem.empty()) {
         return tool.Usage(problem);
     }
@@ -134,8 +129,7 @@ int CheckSettings(const Tool& tool, const PortSettings& settings) {
 }
 
 // One port name and nothing else; 0 or the usage error's exit code.
-int OnlyName(const Tool& tool, const char* verb, const std::vector<std::string>& args,
-             std::string* name) {
+int OnlyName(const Tool& tool, const char* verb, const Args& args, std::string* name) {
     if (args.size() != 1 || args[0].empty() || args[0][0] == '-') {
         return tool.Usage(std::string(verb) + " takes one port name");
     }
@@ -143,28 +137,9 @@ int OnlyName(const Tool& tool, const char* verb, const std::vector<std::string>&
     return kExitOk;
 }
 
-int List(const Tool& tool, const std::vector<std::string>& args) {
-    if (!args.empty()) {
-        return tool.Usage("list takes no arguments");
-    }
-    int attached = tool.Attach();
-    if (attached != kExitOk) {
-        return attached;
-    }
-    std::vector<SpoolerPort> ports;
-    DWORD error = ListSpoolerPorts(&ports);
-    if (error != ERROR_SUCCESS) {
-        return tool.Fail("EnumPortsW", error);
-    }
-    for (const SpoolerPort& port : ports) {
-        if (SameName(port.monitor.c_str(), portcfg::kMonitorName)) {
-            printf("%s\n", Utf8(port.name.c_str()).c_str());
-        }
-    }
-    return kExitOk;
-}
+}  // namespace
 
-int Add(const Tool& tool, const std::vector<std::string>& args) {
+int AddVerb(const Tool& tool, const Args& args) {
     std::string name;
     PortSettings settings;
     int parsed = ParsePortSettings(tool, args, &name, &settings);
@@ -180,9 +155,14 @@ int Add(const Tool& tool, const std::vector<std::string>& args) {
                              "characters",
                          ERROR_INVALID_NAME);
     }
-    int checked = CheckSettings(tool, settings);
+    int checked = CheckSettings(tool, &settings);
     if (checked != kExitOk) {
         return checked;
+    }
+    std::string problem =
+        CheckTransportSettings(settings, settings.lpr ? PROTOCOL_LPR : PROTOCOL_RAW);
+    if (!problem.empty()) {
+        return tool.Fail(problem, ERROR_INVALID_PARAMETER);
     }
     PortEntry record{};
     SetField(record.PortName, name);
@@ -208,14 +188,17 @@ int Add(const Tool& tool, const std::vector<std::string>& args) {
     return kExitOk;
 }
 
-int Config(const Tool& tool, const std::vector<std::string>& args) {
+int ConfigVerb(const Tool& tool, const Args& args) {
     std::string name;
     PortSettings settings;
     int parsed = ParsePortSettings(tool, args, &name, &settings);
     if (parsed >= 0) {
         return parsed;
     }
-    int checked = CheckSettings(tool, settings);
+    if (!settings.ip && !settings.MoreThanTheAddress()) {
+        return tool.Usage("config needs a setting to change");
+    }
+    int checked = CheckSettings(tool, &settings);
     if (checked != kExitOk) {
         return checked;
     }
@@ -231,46 +214,26 @@ int Config(const Tool& tool, const std::vector<std::string>& args) {
     return configured;
 }
 
-// NAME and --json, in any order; 0 or the usage error's exit code.
-int NameAndJson(const Tool& tool, const char* verb, const std::vector<std::string>& args,
-                std::string* name, bool* json) {
+int ShowVerb(const Tool& tool, const Args& args) {
+    bool json = false;
+    std::string name;
     for (const auto& a : args) {
         if (a == "--json") {
-            *json = true;
+            json = true;
         } else if (a.size() > 1 && a[0] == '-') {
             return tool.Usage("unknown option " + a);
-        } else if (name->empty()) {
-            *name = a;
+        } else if (name.empty()) {
+            name = a;
         } else {
             return tool.Usage("one port name only");
         }
     }
-    if (name->empty()) {
-        return tool.Usage(std::string(verb) + " needs a port name");
+    if (name.empty()) {
+        return tool.Usage("show needs a port name");
     }
-    return kExitOk;
-}
-
-// Reads the record of one of this monitor's ports for a question about it; 0 or the exit
-// code.
-int ReadOwnPort(const Tool& tool, const std::string& name, PortEntry* record) {
     XcvChannel channel;
-    int own = OpenForOwnPort(tool, &channel, /*administer=*/false, "ReadConfigInf", name);
-    if (own != kExitOk) {
-        return own;
-    }
-    return ReadPort(tool, channel, name, record);
-}
-
-int Show(const Tool& tool, const std::vector<std::string>& args) {
-    bool json = false;
-    std::string name;
-    int usage = NameAndJson(tool, "show", args, &name, &json);
-    if (usage != kExitOk) {
-        return usage;
-    }
     PortEntry record{};
-    int read = ReadOwnPort(tool, name, &record);
+    int read = ReadOwnPort(tool, &channel, name, &record);
     if (read != kExitOk) {
         return read;
     }
@@ -279,22 +242,33 @@ int Show(const Tool& tool, const std::vector<std::string>& args) {
 }
 
 // Asks the port's printer how it is (status_verb.h gives the exit codes).
-int Status(const Tool& tool, const std::vector<std::string>& args) {
+int StatusVerb(const Tool& tool, const Args& args) {
     bool json = false;
     std::string name;
-    int usage = NameAndJson(tool, "status", args, &name, &json);
-    if (usage != kExitOk) {
-        return usage;
+    for (const auto& a : args) {
+        if (a == "--json") {
+            json = true;
+        } else if (a.size() > 1 && a[0] == '-') {
+            return tool.Usage("unknown option " + a);
+        } else if (name.empty()) {
+            name = a;
+        } else {
+            return tool.Usage("one port name only");
+        }
     }
+    if (name.empty()) {
+        return tool.Usage("status needs a port name");
+    }
+    XcvChannel channel;
     PortEntry record{};
-    int read = ReadOwnPort(tool, name, &record);
+    int read = ReadOwnPort(tool, &channel, name, &record);
     if (read != kExitOk) {
         return read;
     }
     return ShowPrinterStatus(record, json);
 }
 
-int Delete(const Tool& tool, const std::vector<std::string>& args) {
+int DeleteVerb(const Tool& tool, const Args& args) {
     std::string name;
     int usage = OnlyName(tool, "delete", args, &name);
     if (usage != kExitOk) {
@@ -314,7 +288,7 @@ int Delete(const Tool& tool, const std::vector<std::string>& args) {
 }
 
 // Exit 0 when the spooler knows the port (under any monitor), 1 when not.
-int Exists(const Tool& tool, const std::vector<std::string>& args) {
+int ExistsVerb(const Tool& tool, const Args& args) {
     std::string name;
     int usage = OnlyName(tool, "exists", args, &name);
     if (usage != kExitOk) {
@@ -336,28 +310,72 @@ int Exists(const Tool& tool, const std::vector<std::string>& args) {
     return answer != 0 ? kExitOk : kExitFailed;
 }
 
-}  // namespace
-
 int RunPortVerb(const Tool& tool, const std::string& verb, const std::vector<std::string>& args) {
-    struct Verb {
-        const char* name;
-        int (*run)(const Tool&, const std::vector<std::string>&);
-    };
-    static const Verb kVerbs[] = {
-        {"list", List},     {"add", Add},       {"config", Config}, {"show", Show},
-        {"status", Status}, {"delete", Delete}, {"exists", Exists},
-    };
-    for (const Verb& v : kVerbs) {
-        if (verb == v.name) {
-            return v.run(tool, args);
-        }
+    const Verb* v = FindVerb(verb);
+    if (v == nullptr) {
+        return -1;
     }
-    return -1;
+    if (AsksForHelp(tool, args)) {
+        PrintVerbHelp(tool, verb, v->synopsis, v->summary, v->details);
+        if (v->settings) {
+            printf("\nSettings:\n%s", PortSettingsHelp());
+        }
+        return kExitOk;
+    }
+    return v->run(tool, args);
 }
 
-const char* PortVerbsHelp() {
-    static const std::string help = std::string(kPortVerbsHead) + StatusVerbHelp() + kPortVerbsTail;
-    return help.c_str();
+std::string VerbHelpLine(const std::string& verb, const char* synopsis, const char* summary) {
+    constexpr size_t kColumn = 29;
+    std::string line = "  " + verb + (synopsis[0] != 0 ? " " : "") + synopsis;
+    line += line.size() + 1 < kColumn ? std::string(kColumn - line.size(), ' ')
+                                      : "\n" + std::string(kColumn, ' ');
+    return line + summary + "\n";
+}
+
+bool AsksForHelp(const Tool& tool, const std::vector<std::string>& args) {
+    for (const std::string& a : args) {
+        if (IsHelpOption(a, tool.slashHelp)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+const VerbDoc* FindVerbDoc(const VerbDoc* docs, size_t count, const std::string& name) {
+    for (size_t i = 0; i < count; ++i) {
+        if (name == docs[i].name) {
+            return &docs[i];
+        }
+    }
+    return nullptr;
+}
+
+std::string VerbDocsHelp(const VerbDoc* docs, size_t count) {
+    std::string help;
+    for (size_t i = 0; i < count; ++i) {
+        help += VerbHelpLine(docs[i].name, docs[i].synopsis, docs[i].summary);
+    }
+    return help;
+}
+
+std::string PortVerbsHelp() {
+    std::string help;
+    for (const Verb& v : kVerbs) {
+        help += VerbHelpLine(v.name, v.synopsis, v.summary);
+    }
+    return help;
+}
+
+int PrintVerbHelp(const Tool& tool, const std::string& verb, const char* synopsis,
+                  const char* summary, const char* details) {
+    std::string sentence = summary;
+    if (!sentence.empty()) {
+        sentence[0] = static_cast<char>(toupper(static_cast<unsigned char>(sentence[0])));
+    }
+    printf("Usage: %s %s%s%s\n\n%s.\n%s", tool.name, verb.c_str(), synopsis[0] != 0 ? " " : "",
+           synopsis, sentence.c_str(), details);
+    return kExitOk;
 }
 
 int RegisterPortThroughMonitor(const Tool& tool, const std::string& dotted) {

@@ -43,26 +43,41 @@ DWORD XcvChannel::RequestWithName(const WCHAR* request, const std::string& name,
                    output, outputSize, needed);
 }
 
-DWORD ListSpoolerPorts(std::vector<SpoolerPort>* ports) {
+namespace {
+
+WideString Text(const WCHAR* text) {
+    return text != nullptr ? WideString(text) : WideString();
+}
+
+}  // namespace
+
+DWORD ListSpoolerPorts(std::vector<SpoolerPort>* ports, DWORD level) {
     ports->clear();
     DWORD needed = 0;
     DWORD returned = 0;
     std::vector<BYTE> buffer;
-    BOOL ok = EnumPortsW(nullptr, 2, nullptr, 0, &needed, &returned);
+    BOOL ok = EnumPortsW(nullptr, level, nullptr, 0, &needed, &returned);
     // The list may grow between the two calls: ask again with the new size.
     while (!ok && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
         buffer.assign(needed, 0);
-        ok = EnumPortsW(nullptr, 2, buffer.data(), needed, &needed, &returned);
+        ok = EnumPortsW(nullptr, level, buffer.data(), needed, &needed, &returned);
     }
     if (!ok) {
         return GetLastError();
     }
     for (DWORD i = 0; i < returned; ++i) {
-        PORT_INFO_2W info;
-        memcpy(&info, buffer.data() + i * sizeof info, sizeof info);
-        ports->push_back(
-            {info.pPortName != nullptr ? WideString(info.pPortName) : WideString(),
-             info.pMonitorName != nullptr ? WideString(info.pMonitorName) : WideString()});
+        SpoolerPort port;
+        if (level == 1) {
+            PORT_INFO_1W info;
+            memcpy(&info, buffer.data() + i * sizeof info, sizeof info);
+            port.name = Text(info.pName);
+        } else {
+            PORT_INFO_2W info;
+            memcpy(&info, buffer.data() + i * sizeof info, sizeof info);
+            port = {Text(info.pPortName), Text(info.pMonitorName), Text(info.pDescription),
+                    info.fPortType};
+        }
+        ports->push_back(port);
     }
     return ERROR_SUCCESS;
 }

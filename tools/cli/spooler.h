@@ -31,13 +31,15 @@ class XcvChannel {
     HANDLE handle_ = nullptr;
 };
 
-// One port as the spooler lists it.
+// One port as the spooler lists it; level 1 gives the name only.
 struct SpoolerPort {
     WideString name;
     WideString monitor;
+    WideString description;
+    DWORD type = 0;  // PORT_TYPE_WRITE, PORT_TYPE_READ, ...
 };
 
-// Every port the spooler knows (EnumPortsW level 2), in its order; 0 or the error.
-DWORD ListSpoolerPorts(std::vector<SpoolerPort>* ports);
+// Every port the spooler knows (EnumPortsW at level 2, or 1), in its order; 0 or the error.
+DWORD ListSpoolerPorts(std::vector<SpoolerPort>* ports, DWORD level = 2);
 
 }  // namespace cli

@@ -15,16 +15,6 @@ namespace {
 
 namespace mib = snmp::printer_mib;
 
-const char kStatusVerbHelp[] =
-    "  status NAME [--json]       ask the port's printer how it is, with the port's settings:\n"
-    "                             whether its TCP port takes a connection within 2 s and, by\n"
-    "                             SNMP (unless SnmpEnabled is 0), its description, device and\n"
-    "                             printer status, each error condition by name, its page\n"
-    "                             counter and supplies. Exit 0 ready, 3 needs attention (a\n"
-    "                             condition, a device status other than running, a supply at\n"
-    "                             5 % or less), 4 not reachable (no connection); a printer\n"
-    "                             that does not answer SNMP is \"no status answer\", not offline\n";
-
 // CUPS's thresholds: a supply at 5 % or less is low, at 1 % or less empty.
 constexpr int kLowSupplyPercent = 5;
 constexpr int kEmptySupplyPercent = 1;
@@ -285,8 +275,5 @@ int ShowPrinterStatus(const PortEntry& record, bool json) {
     return VerdictExit(assessment.verdict);
 }
 
-const char* StatusVerbHelp() {
-    return kStatusVerbHelp;
-}
 
 }  // namespace cli

@@ -20,7 +20,4 @@ inline constexpr int kExitNotReachable = 4;
 // Asks the port's printer and prints its state; returns one of the codes above.
 int ShowPrinterStatus(const PortEntry& record, bool json);
 
-// The verb's lines of the help.
-const char* StatusVerbHelp();
-
 }  // namespace cli

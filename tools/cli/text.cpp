@@ -99,31 +99,6 @@ bool ParseNumber(const std::string& text, DWORD max, DWORD* value) {
     return true;
 }
 
-std::optional<DWORD> ParseDottedAddress(const std::string& text) {
-    DWORD address = 0;
-    size_t pos = 0;
-    for (int part = 0; part < 4; ++part) {
-        if (part > 0) {
-            if (pos >= text.size() || text[pos] != '.') {
-                return std::nullopt;
-            }
-            ++pos;
-        }
-        size_t digits = 0;
-        unsigned value = 0;
-        while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && digits < 3) {
-            value = value * 10 + static_cast<unsigned>(text[pos] - '0');
-            ++pos;
-            ++digits;
-        }
-        if (digits == 0 || value > 255) {
-            return std::nullopt;
-        }
-        address = address << 8 | value;
-    }
-    return pos == text.size() ? std::optional<DWORD>(address) : std::nullopt;
-}
-
 bool SameName(const WCHAR* a, const WCHAR* b) {
     return a != nullptr && b != nullptr && _wcsicmp(a, b) == 0;
 }

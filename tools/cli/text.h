@@ -2,7 +2,6 @@
 // output, UTF-16 towards the spooler, JSON strings, numbers of the command line.
 #pragma once
 
-#include <optional>
 #include <string>
 
 #include "platform/win32.h"
@@ -20,10 +19,6 @@ std::string JsonString(const std::string& text);
 
 // A decimal number (or hexadecimal after 0x) of at most `max`, nothing else.
 bool ParseNumber(const std::string& text, DWORD max, DWORD* value);
-
-// Four decimal numbers 0..255 separated by dots, nothing else (the form a port name is made
-// of); the address in host byte order.
-std::optional<DWORD> ParseDottedAddress(const std::string& text);
 
 // Case-insensitive comparison of two names, as the spooler compares port and monitor names.
 bool SameName(const WCHAR* a, const WCHAR* b);

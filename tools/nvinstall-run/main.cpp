@@ -17,6 +17,7 @@
 
 #include "platform/win32.h"
 #include "tools/nvinstall-run/autopilot.h"
+#include "wizard/qt/display_probe.h"
 #include "wizard/qt/wizard_driver.h"
 
 namespace {
@@ -60,6 +61,7 @@ const char kUsage[] =
     "                     30 seconds, or a wizard still open after the last step stop the\n"
     "                     autopilot: it cancels the wizard and says why.\n"
     "  -h, --help         show this help\n"
+    "  --version          show the version\n"
     "\n"
     "Output: with --autopilot, each step as it runs (\"autopilot: ...\"); then \"result: N\",\n"
     "the export's return value (0, or 183 when the port could not be written), and\n"
@@ -68,7 +70,8 @@ const char kUsage[] =
     "Exit status: 0 when a port was registered, 1 when the wizard ended without one or the\n"
     "export failed, 2 for a bad command line or a library that cannot be loaded, 3 when the\n"
     "autopilot could not run all its steps, 4 when the library could not show its wizard at\n"
-    "all (no display, for one): the library says why in one line on standard error.\n"
+    "all (no display, or one that cannot be reached): the library says why in one line on\n"
+    "standard error.\n"
     "\n"
     "Environment: QT_QPA_PLATFORM=offscreen shows the wizard on no screen at all (for\n"
     "--autopilot); without it the wizard needs DISPLAY or WAYLAND_DISPLAY. NORVA_REGISTRY, the\n"
@@ -122,6 +125,7 @@ int main(int argc, char** argv) {
         {"library", required_argument, nullptr, 'l'},
         {"autopilot", required_argument, nullptr, 'a'},
         {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},
         {nullptr, 0, nullptr, 0},
     };
     qInstallMessageHandler(QtMessages);
@@ -138,6 +142,9 @@ int main(int argc, char** argv) {
                 break;
             case 'h':
                 std::fputs(kUsage, stdout);
+                return 0;
+            case 'V':
+                std::printf("nvinstall-run (NORVA TCP/IP Port) %s\n", NORVA_VERSION);
                 return 0;
             default:
                 return UsageError("unknown option");
@@ -159,14 +166,29 @@ int main(int argc, char** argv) {
 
     // The autopilot needs the application object before the library runs its wizard: the tool
     // makes it, and the library uses the host's, as it would in any Qt installer.
+    // QApplication keeps argc and argv for its life.
+    char platformOption[] = "-platform";
+    std::string platform;
+    int qtArgc = 3;
+    std::vector<char*> qtArgv;
     std::unique_ptr<QApplication> application;
     std::unique_ptr<wizard::qtview::WizardDriver> driver;
     if (!plans.empty()) {
         if (!DisplayAvailable()) {
             return UsageError("--autopilot needs a display, or QT_QPA_PLATFORM=offscreen");
         }
-        int qtArgc = 1;
-        application = std::make_unique<QApplication>(qtArgc, argv);
+        // Qt ends the process when its platform cannot start: asked first, as the library does.
+        std::string why;
+        platform = wizard::qtview::UsablePlatform(&why);
+        if (platform.empty()) {
+            std::fprintf(stderr,
+                         "nvinstall-run: the wizard cannot be shown: no Qt platform can "
+                         "start (%s)\n",
+                         why.c_str());
+            return kExitNoWizard;
+        }
+        qtArgv = {argv[0], platformOption, platform.data(), nullptr};
+        application = std::make_unique<QApplication>(qtArgc, qtArgv.data());
         driver = std::make_unique<wizard::qtview::WizardDriver>();
         for (const std::string& plan : plans) {
             std::string error;

@@ -4,6 +4,7 @@
 // the monitor (AddMonitorW, DeleteMonitorW), and runs the installer's printer discovery without
 // its wizard. The port verbs and discovery are nvspool's and nvdiscover's (tools/cli).
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "tools/cli/port_verbs.h"
 #include "tools/cli/text.h"
 #include "tools/nvport/monitor_verbs.h"
+#include "tools/nvport/print_job.h"
 
 namespace {
 
@@ -20,7 +22,7 @@ const char kUsage[] =
     "\n"
     "Manages the ports of the print monitor \"NORVA TCP/IP Port\" through the Windows spooler,\n"
     "installs and removes the monitor, and finds NORVA printers on the network. Changes need\n"
-    "an administrator.\n"
+    "an administrator. VERB --help (or VERB /?) tells more of each verb.\n"
     "\n"
     "Ports (the same verbs as nvspool's):\n"
     "%s"
@@ -28,26 +30,29 @@ const char kUsage[] =
     "Settings of add and config:\n"
     "%s"
     "\n"
-    "The monitor:\n"
-    "  install-monitor            register nvtcpmon.dll, which must be in the system directory,\n"
-    "                             as the monitor (AddMonitorW); an installed one stays as it is\n"
-    "  remove-monitor             remove the monitor and its ports (DeleteMonitorW); refused\n"
-    "                             while a printer prints to one of its ports\n"
-    "  show-monitor               whether the monitor is installed, and its DLL (exit 0 yes,\n"
-    "                             1 no)\n"
-    "\n"
-    "Printers (the installer's discovery, without its wizard):\n"
-    "  discover [--ip A.B.C.D | --mac 12HEXDIGITS] [--json]\n"
-    "  discover --register A.B.C.D\n"
+    "The monitor, and printers:\n"
     "%s"
     "\n"
-    "  -h, --help                 show this help\n"
+    "  -h, --help, /?             show this help\n"
+    "  --version                  show the version\n"
     "\n"
     "Errors are one line with the Win32 code and its text. Exit status: 0 success, 1 failure\n"
     "(and the \"no\" of exists and discover), 2 a bad command line.\n";
 
+const cli::VerbDoc kOwnVerbs[] = {
+    {"install-monitor", "", "register the monitor with the spooler (AddMonitorW)",
+     "nvtcpmon.dll must be in the system directory; an installed monitor stays as it is.\n"},
+    {"remove-monitor", "", "remove the monitor and its ports (DeleteMonitorW)",
+     "Refused while a printer prints to one of the monitor's ports.\n"},
+    {"show-monitor", "", "whether the monitor is installed, and its DLL",
+     "Exit status 0 when it is installed, 1 when it is not.\n"},
+    {"discover", "[--ip A.B.C.D | --mac MAC] [--json] [--verbose] | --register A.B.C.D",
+     "find printers by SNMP, as the installer does, or make a printer's port", ""},
+};
+
 void PrintUsage(FILE* out) {
-    fprintf(out, kUsage, cli::PortVerbsHelp(), cli::PortSettingsHelp(), cli::DiscoverOptionsHelp());
+    fprintf(out, kUsage, cli::PortVerbsHelp().c_str(), cli::PortSettingsHelp(),
+            cli::VerbDocsHelp(kOwnVerbs, std::size(kOwnVerbs)).c_str());
 }
 
 // UTF-8 on the console while the tool runs (pipes and files get the same bytes).
@@ -74,17 +79,35 @@ int Run(const std::vector<std::string>& args) {
         return cli::kExitUsage;
     }
     const std::string& verb = args[0];
-    for (const std::string& a : args) {
-        if (a == "-h" || a == "--help") {
-            PrintUsage(stdout);
-            return cli::kExitOk;
-        }
+    if (cli::IsHelpOption(verb, /*slashHelp=*/true)) {
+        PrintUsage(stdout);
+        return cli::kExitOk;
     }
-    const cli::Tool tool{"nvport", nullptr};
+    if (verb == "--version") {
+        return cli::PrintVersion("nvport");
+    }
+    cli::Tool tool{"nvport"};
+    tool.installCommand = "nvport install-monitor";
+    tool.slashHelp = true;
+    tool.printJob = [&tool](const std::string& port, const std::string& document,
+                            const std::string& data) {
+        return nvport::PrintThroughSpooler(tool, port, document, data);
+    };
     std::vector<std::string> rest(args.begin() + 1, args.end());
     int result = cli::RunPortVerb(tool, verb, rest);
     if (result >= 0) {
         return result;
+    }
+    const cli::VerbDoc* own = cli::FindVerbDoc(kOwnVerbs, std::size(kOwnVerbs), verb);
+    if (own == nullptr) {
+        return tool.Usage("unknown verb " + verb);
+    }
+    if (cli::AsksForHelp(tool, rest)) {
+        cli::PrintVerbHelp(tool, verb, own->synopsis, own->summary, own->details);
+        if (verb == "discover") {
+            printf("%s", cli::DiscoverOptionsHelp());
+        }
+        return cli::kExitOk;
     }
     if (verb == "install-monitor") {
         return nvport::InstallMonitor(tool, rest);
@@ -95,12 +118,9 @@ int Run(const std::vector<std::string>& args) {
     if (verb == "show-monitor") {
         return nvport::ShowMonitor(tool, rest);
     }
-    if (verb == "discover") {
-        return cli::RunDiscover(tool, rest, [&tool](const std::string& dotted) {
-            return cli::RegisterPortThroughMonitor(tool, dotted);
-        });
-    }
-    return tool.Usage("unknown verb " + verb);
+    return cli::RunDiscover(tool, rest, [&tool](const std::string& dotted) {
+        return cli::RegisterPortThroughMonitor(tool, dotted);
+    });
 }
 
 }  // namespace

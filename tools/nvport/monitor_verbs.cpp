@@ -4,8 +4,10 @@
 #include <cwchar>
 
 #include "net/portentry.h"
+#include "platform/late_api.h"
 #include "tools/cli/spooler.h"
 #include "tools/cli/text.h"
+#include "tools/nvport/print_job.h"
 
 namespace nvport {
 
@@ -58,34 +60,17 @@ DWORD FindPrinterOnOurPorts(std::string* printer, std::string* port) {
     if (error != ERROR_SUCCESS) {
         return error;
     }
-    std::vector<BYTE> buffer;
-    DWORD count = 0;
-    error =
-        EnumerateInto(&buffer, &count, [](BYTE* data, DWORD size, DWORD* needed, DWORD* returned) {
-            return EnumPrintersW(PRINTER_ENUM_LOCAL, nullptr, 5, data, size, needed, returned);
-        });
-    for (DWORD i = 0; error == ERROR_SUCCESS && i < count; ++i) {
-        const auto* info = reinterpret_cast<const PRINTER_INFO_5W*>(buffer.data()) + i;
-        // A printer may print to several ports (a pool): "NAME,NAME".
-        std::wstring list = info->pPortName != nullptr ? info->pPortName : L"";
-        for (size_t start = 0; start <= list.size();) {
-            size_t end = list.find(L',', start);
-            std::wstring used = list.substr(start, end == std::wstring::npos ? end : end - start);
+    return FindPrinterOnPort(
+        [&ports](const wchar_t* used) {
             for (const cli::SpoolerPort& p : ports) {
                 if (cli::SameName(p.monitor.c_str(), portcfg::kMonitorName) &&
-                    cli::SameName(p.name.c_str(), used.c_str())) {
-                    *printer = cli::Utf8(info->pPrinterName);
-                    *port = cli::Utf8(p.name.c_str());
-                    return ERROR_SUCCESS;
+                    cli::SameName(p.name.c_str(), used)) {
+                    return true;
                 }
             }
-            if (end == std::wstring::npos) {
-                break;
-            }
-            start = end + 1;
-        }
-    }
-    return error;
+            return false;
+        },
+        printer, port);
 }
 
 }  // namespace
@@ -94,9 +79,10 @@ int InstallMonitor(const cli::Tool& tool, const std::vector<std::string>& args) 
     if (!args.empty()) {
         return tool.Usage("install-monitor takes no arguments");
     }
-    // A 64-bit spooler loads 64-bit monitors only, from the 64-bit system directory.
+    // A 64-bit spooler loads 64-bit monitors only, from the 64-bit system directory. A Windows
+    // without IsWow64Process has no 64-bit spooler either.
     BOOL wow64 = FALSE;
-    if (IsWow64Process(GetCurrentProcess(), &wow64) && wow64) {
+    if (LateIsWow64Process(GetCurrentProcess(), &wow64) && wow64) {
         return tool.Fail(
             "install-monitor: this is 64-bit Windows, whose spooler loads only the "
             "64-bit monitor: use the x86_64 nvport and package",

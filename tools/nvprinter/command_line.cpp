@@ -306,6 +306,10 @@ const OptionSpec kOptions[] = {
      "seed of --reset-random (default 1: the same counts every run)", RawCount<&RawConfig::seed>},
     {"close-early", "N", kRawModes, Group::kFaults, "close the connection normally after N bytes",
      RawCount<&RawConfig::closeEarly>},
+    {"half-close-after", "N", kRawModes, Group::kFaults,
+     "after N bytes close the sending side (FIN) and read no more,\nkeeping the connection "
+     "until the sender ends it",
+     RawCount<&RawConfig::halfCloseAfter>},
     {"hold-open", nullptr, kRawModes, Group::kFaults,
      "keep a job's connection open after the sender's end, until the\nsimulator stops",
      [](PrinterSetup& s, const std::string&) {

@@ -24,7 +24,7 @@ void PrintUsage(std::FILE* out) {
     for (const nvprinter::Mode& mode : nvprinter::kModes) {
         std::fprintf(out, "  %-8s %s\n", mode.name, mode.summary);
     }
-    std::fputs("\nOptions:\n  -h, --help   show this help\n", out);
+    std::fputs("\nOptions:\n  -h, --help   show this help\n  --version    show the version\n", out);
 }
 
 }  // namespace
@@ -37,6 +37,10 @@ int main(int argc, char** argv) {
     const std::string name = argv[1];
     if (name == "-h" || name == "--help" || name == "help") {
         PrintUsage(stdout);
+        return nvprinter::kExitOk;
+    }
+    if (name == "--version") {
+        std::printf("nvprinter (NORVA TCP/IP Port) %s\n", NORVA_VERSION);
         return nvprinter::kExitOk;
     }
     for (const nvprinter::Mode& mode : nvprinter::kModes) {

@@ -33,6 +33,7 @@ struct RawService::Connection {
     long long bytes = 0;
     long long resetAt = -1;  // this job's reset count (--reset-after or --reset-random)
     bool paused = false;     // --pause-after has taken its pause
+    bool halfClosed = false;  // --half-close-after has closed the sending side
     bool ended = false;      // --hold-open: the job has ended, the connection stays
     bool printing = false;   // bytes came: the printer counts it as printing
     Clock::time_point pauseEnds;
@@ -95,7 +96,8 @@ long long RawService::Allowance(const Connection& c) const {
     long long limit = config_.readSize > 0 ? config_.readSize : kDefaultReadSize;
     const long long stallAt = resumed_ ? -1 : config_.stallAfter;
     const long long pauseAt = c.paused ? -1 : config_.pauseAfter;
-    for (long long fault : {stallAt, pauseAt, c.resetAt, config_.closeEarly}) {
+    for (long long fault :
+         {stallAt, pauseAt, c.resetAt, config_.closeEarly, config_.halfCloseAfter}) {
         if (fault >= 0) {
             limit = std::min(limit, fault - c.bytes);
         }
@@ -227,6 +229,10 @@ void RawService::ApplyFaults() {
         } else if (config_.closeEarly >= 0 && c->bytes >= config_.closeEarly) {
             EndOfJob(c.get(), "closed early by the printer");
             Close(c.get());
+        } else if (config_.halfCloseAfter >= 0 && c->bytes >= config_.halfCloseAfter &&
+                   !c->halfClosed) {
+            shutdown(c->fd, SHUT_WR);  // the connection stays until the sender ends it
+            c->halfClosed = true;
         }
     }
 }

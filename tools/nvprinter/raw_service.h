@@ -31,6 +31,7 @@ struct RawConfig {
     long long resetRandom = 0;    // reset after a random count of 0..resetRandom-1
     long long seed = 1;           // of resetRandom
     long long closeEarly = -1;    // an orderly close by the printer
+    long long halfCloseAfter = -1;  // close the sending side (FIN) and read no more
     long long slow = 0;           // bytes per second of each job; 0: as fast as it comes
     long long receiveBuffer = 0;  // SO_RCVBUF of each connection; 0: the system's
     long long readSize = 0;       // bytes per read at most; 0: 1 MiB

@@ -43,6 +43,7 @@ const char kUsage[] =
     "                the key with its values and subkeys as reg.exe does (UTF-16LE, CR LF)\n"
     "  /y            export: overwrite FILE without asking\n"
     "  -h, --help    show this help\n"
+    "  --version     show the version\n"
     "\n"
     "Options may be written with - instead of / (-v NAME). delete without /v, /ve or /va\n"
     "deletes the key with all its subkeys.\n"
@@ -114,6 +115,10 @@ int main(int argc, char** argv) {
     }
     if (OptionName(args[0], &name) && IsHelp(name)) {
         std::fputs(kUsage, stdout);
+        return nvreg::kExitOk;
+    }
+    if (args[0] == "--version") {
+        std::printf("nvreg (NORVA TCP/IP Port) %s\n", NORVA_VERSION);
         return nvreg::kExitOk;
     }
     nvreg::Options options;

@@ -14,6 +14,8 @@ int Fail(const std::string& what, DWORD code);
 int Usage(const char* text);
 // Loads the monitor into the host; on failure reports it and sets *exitCode.
 bool LoadMonitor(SpoolerHost& host, const Options& options, int* exitCode);
+// The lines of nvspool's own verbs (xcv, print, serve) in the tool's help.
+std::string OwnVerbsHelp();
 
 int Print(const std::vector<std::string>& args, const Options& options);
 int XcvCommand(const std::vector<std::string>& args, const Options& options);

@@ -19,15 +19,9 @@ const char kUsage[] =
     "\n"
     "Loads the NORVA TCP/IP Port monitor as the Windows spooler does and drives it.\n"
     "\n"
-    "Commands:\n"
-    "  ports [--level 1|2]        the ports of every loaded monitor and the host's own\n"
+    "Commands (COMMAND --help tells more of each):\n"
     "%s"
-    "  xcv REQUEST [--input-string S | --input-file F] [--output-size N]\n"
-    "                             any Xcv request, output as hex\n"
-    "  print --port NAME FILE     print a file through the port (print --help)\n"
-    "  serve [--control SOCKET]   run as the \"Spooler\" service: keep the monitor\n"
-    "                             loaded; stop and start reload it (socket mode 0660;\n"
-    "                             only root and this account may stop or start it)\n"
+    "%s"
     "\n"
     "The port verbs are nvport's on Windows; add-port, config-port, show-port, delete-port\n"
     "and port-exists are older names of add, config, show, delete and exists.\n"
@@ -37,11 +31,22 @@ const char kUsage[] =
     "\n"
     "Options:\n"
     "  --monitor PATH           the monitor library (default: $NORVA_MONITOR, else\n"
-    "                           libnvtcpmon.so in the lib directory beside nvspool)\n"
+    "                           libnvtcpmon.so in the lib directory beside nvspool, else\n"
+    "                           the installed one)\n"
     "  -h, --help               show this help\n"
+    "  --version                show the version\n"
     "\n"
-    "Environment: NORVA_REGISTRY (registry store), NORVA_TRACE (monitor trace: file or -),\n"
+    "Errors are one line with the Win32 code and its text. Exit status: 0 success, 1\n"
+    "failure (and the \"no\" of exists), 2 a bad command line.\n"
+    "\n"
+    "Environment: NORVA_REGISTRY (registry store, default /var/lib/norva/registry.db; a\n"
+    "command that only reads makes none), NORVA_TRACE (monitor trace: file or -),\n"
     "NORVA_SPOOLER_SOCKET (the service's control socket, default /run/norva/spooler.sock).\n";
+
+void PrintUsage(FILE* out) {
+    fprintf(out, kUsage, cli::PortVerbsHelp().c_str(), nvspool::OwnVerbsHelp().c_str(),
+            cli::PortSettingsHelp());
+}
 
 std::string DefaultMonitorPath(const char* argv0) {
     if (const char* env = getenv("NORVA_MONITOR")) {
@@ -51,7 +56,9 @@ std::string DefaultMonitorPath(const char* argv0) {
     ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     std::string dir = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string(argv0);
     dir = dir.substr(0, dir.find_last_of('/') + 1);
-    return dir + "../lib/libnvtcpmon.so";
+    // Beside the build's tools; an installed nvspool finds it by its run path (lib/norva).
+    std::string built = dir + "../lib/libnvtcpmon.so";
+    return access(built.c_str(), R_OK) == 0 ? built : "libnvtcpmon.so";
 }
 
 }  // namespace
@@ -63,8 +70,11 @@ int main(int argc, char** argv) {
     size_t i = 0;
     for (; i < args.size(); ++i) {
         if (args[i] == "-h" || args[i] == "--help") {
-            printf(kUsage, cli::PortVerbsHelp(), cli::PortSettingsHelp());
+            PrintUsage(stdout);
             return 0;
+        }
+        if (args[i] == "--version") {
+            return cli::PrintVersion("nvspool");
         }
         if (args[i] == "--monitor" && i + 1 < args.size()) {
             options.monitorPath = args[++i];
@@ -75,7 +85,7 @@ int main(int argc, char** argv) {
         }
     }
     if (i == args.size()) {
-        fprintf(stderr, kUsage, cli::PortVerbsHelp(), cli::PortSettingsHelp());
+        PrintUsage(stderr);
         return 2;
     }
     std::string command = args[i];

@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -184,6 +185,19 @@ FILE* OpenInput(const std::string& file, std::string* error) {
     return spool;
 }
 
+constexpr double kMiB = 1048576.0;
+
+// A job's size as the summary gives it: in bytes, and beside them in MiB, the progress bar's
+// unit, from one MiB on.
+std::string SizeText(long long bytes) {
+    if (bytes < (1LL << 20)) {
+        return std::to_string(bytes) + " bytes";
+    }
+    char text[64];
+    snprintf(text, sizeof text, "%.1f MiB (%lld bytes)", bytes / kMiB, bytes);
+    return text;
+}
+
 class Progress {
   public:
     Progress(long long total, bool enabled)
@@ -200,12 +214,12 @@ class Progress {
         }
         last_ = now;
         double seconds = std::chrono::duration<double>(now - start_).count();
-        double rate = seconds > 0 ? done / seconds / (1 << 20) : 0;
+        double rate = seconds > 0 ? done / seconds / kMiB : 0;
         int width = 30;
         int filled = total_ > 0 ? static_cast<int>(width * done / total_) : width;
         fprintf(stderr, "\r[%-*s] %7.1f of %.1f MiB  %6.1f MiB/s", width,
-                std::string(static_cast<size_t>(filled), '#').c_str(), done / 1048576.0,
-                total_ / 1048576.0, rate);
+                std::string(static_cast<size_t>(filled), '#').c_str(), done / kMiB, total_ / kMiB,
+                rate);
         fflush(stderr);
     }
     void Finish() {
@@ -274,6 +288,45 @@ class JobDeleter {
     std::thread thread_;
     std::atomic<int> signal_{0};
     std::atomic<bool> done_{false};
+};
+
+// The job's status text as the monitor sets it. A text that only counts on ("... for 5 s",
+// "... in 3 s") rewrites its line on a terminal and is not repeated elsewhere, so that a
+// long wait is one line in a log.
+class StatusLine {
+  public:
+    void Show(DWORD id, const std::string& text) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (text.empty()) {
+            return;
+        }
+        std::string shape;
+        for (char c : text) {
+            if (c < '0' || c > '9') {
+                shape += c;
+            }
+        }
+        bool same = shape == shape_;
+        shape_ = shape;
+        if (same && !terminal_) {
+            return;
+        }
+        fprintf(stderr, "%snvspool: job %u: %s%s", same ? "\r" : (open_ ? "\n" : ""),
+                static_cast<unsigned>(id), text.c_str(), terminal_ ? "\033[K" : "\n");
+        open_ = terminal_;
+        fflush(stderr);
+    }
+    ~StatusLine() {
+        if (open_) {
+            fputc('\n', stderr);
+        }
+    }
+
+  private:
+    std::mutex mutex_;
+    std::string shape_;
+    bool terminal_ = isatty(STDERR_FILENO) != 0;
+    bool open_ = false;
 };
 
 // One pass over the data: StartDocPort, the writes, EndDocPort.
@@ -386,6 +439,7 @@ int Print(const std::vector<std::string>& args, const Options& options) {
     long long size = ftello(input);
 
     StopSignals signals;  // before any thread starts
+    StatusLine status;    // outlives the host, which reports to it
     SpoolerHost host;
     JobDeleter deleter(signals, &host);
     int exitCode = 0;
@@ -402,11 +456,8 @@ int Print(const std::vector<std::string>& args, const Options& options) {
     DWORD jobId = host.AddJob(job);
     deleter.Watch(jobId);
     if (!o.quiet) {
-        host.SetStatusObserver([](DWORD id, const std::u16string& text) {
-            if (!text.empty()) {
-                fprintf(stderr, "nvspool: job %u: %s\n", static_cast<unsigned>(id),
-                        NvToUtf8(text.c_str()).c_str());
-            }
+        host.SetStatusObserver([&status](DWORD id, const std::u16string& text) {
+            status.Show(id, NvToUtf8(text.c_str()));
         });
     }
 
@@ -417,11 +468,8 @@ int Print(const std::vector<std::string>& args, const Options& options) {
     if (!table->pfnOpenPort(host.MonitorHandle(), portName.data(), &port)) {
         fclose(input);
         DWORD code = GetLastError();
-        if (code == ERROR_SUCCESS) {
-            fprintf(stderr, "nvspool: OpenPort %s: the monitor has no such port\n", o.port.c_str());
-            return 1;
-        }
-        return Fail("OpenPort " + o.port, code);
+        // The monitor does not know the name: an unknown port, as show and config say.
+        return Fail("OpenPort " + o.port, code == ERROR_SUCCESS ? ERROR_UNKNOWN_PORT : code);
     }
     Outcome outcome = Outcome::kFailed;
     std::string failure;
@@ -451,10 +499,15 @@ int Print(const std::vector<std::string>& args, const Options& options) {
         return 128 + deleter.Signal();
     }
     if (outcome != Outcome::kPrinted) {
-        return Fail(failure + " on " + o.port, code);
+        std::string what = failure + " on " + o.port;
+        if (code == ERROR_PRINT_CANCELLED && o.outputFile.empty()) {
+            // The monitor asks the user for the file of a FILE: job; here no dialog can.
+            what += ": a job to FILE: needs the file to print into: give --output-file PATH";
+        }
+        return Fail(what, code);
     }
     if (!o.quiet) {
-        printf("Printed %lld bytes to %s (job %u).\n", size, o.port.c_str(),
+        printf("Printed %s to %s (job %u).\n", SizeText(size).c_str(), o.port.c_str(),
                static_cast<unsigned>(jobId));
     }
     return 0;

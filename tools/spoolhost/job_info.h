@@ -77,6 +77,33 @@ inline BOOL ApplySetJob(JobRecord* job, DWORD level, const BYTE* data, DWORD com
     return TRUE;
 }
 
+// A port's status as the monitor last set it (SetPortW at level 3), and every change.
+struct PortStatusRecord {
+    JobText port;
+    DWORD status = 0;  // PORT_STATUS_..., 0 for none
+    DWORD severity = 0;
+    JobText text;  // pszStatus
+};
+
+// SetPortW at level 3: FALSE with the spooler's error for another level or no data.
+inline BOOL ReadPortStatus(LPCWSTR portName, DWORD level, const BYTE* data,
+                           PortStatusRecord* record) {
+    if (level != 3) {
+        SetLastError(ERROR_INVALID_LEVEL);
+        return FALSE;
+    }
+    if (data == nullptr || portName == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const auto* info = reinterpret_cast<const PORT_INFO_3W*>(data);
+    record->port = portName;
+    record->status = info->dwStatus;
+    record->severity = info->dwSeverity;
+    record->text = info->pszStatus != nullptr ? info->pszStatus : JobText();
+    return TRUE;
+}
+
 // Level 1 or 2 (the caller has checked it, and that needed is not null) of the job into the
 // buffer; a short buffer reports the size needed with ERROR_INSUFFICIENT_BUFFER.
 inline BOOL PackJobInfo(DWORD jobId, DWORD level, const JobTexts& job, LPBYTE buffer, DWORD size,

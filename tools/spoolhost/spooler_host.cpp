@@ -517,6 +517,33 @@ std::vector<std::u16string> SpoolerHost::JobStatusTexts(DWORD jobId) const {
     return {};
 }
 
+BOOL SpoolerHost::SetPort(LPWSTR, LPWSTR portName, DWORD level, LPBYTE portInfo) {
+    PortStatusRecord record;
+    if (!ReadPortStatus(portName, level, portInfo, &record)) {
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    portStatus_.push_back(record);
+    return TRUE;
+}
+
+PortStatusRecord SpoolerHost::PortStatus(const std::u16string& port) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto it = portStatus_.rbegin(); it != portStatus_.rend(); ++it) {
+        if (lstrcmpiW(it->port.c_str(), port.c_str()) == 0) {
+            return *it;
+        }
+    }
+    PortStatusRecord none;
+    none.port = port;
+    return none;
+}
+
+std::vector<PortStatusRecord> SpoolerHost::PortStatusChanges() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return portStatus_;
+}
+
 void SpoolerHost::SetStatusObserver(StatusObserver observer) {
     std::lock_guard<std::mutex> lock(mutex_);
     statusObserver_ = std::move(observer);

@@ -84,6 +84,10 @@ class SpoolerHost : public NvSpoolerServices {
     // job's status text; empty when it clears it.
     using StatusObserver = std::function<void(DWORD jobId, const std::u16string& text)>;
     void SetStatusObserver(StatusObserver observer);
+    // What the monitor said of a port's printer (SetPortW level 3): the last status of the
+    // port (status 0 when none), and every change in order.
+    PortStatusRecord PortStatus(const std::u16string& port) const;
+    std::vector<PortStatusRecord> PortStatusChanges() const;
     // Printer handles that are open (OpenPrinterW without ClosePrinter).
     size_t OpenPrinterCount() const;
 
@@ -103,6 +107,7 @@ class SpoolerHost : public NvSpoolerServices {
     BOOL GetJob(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD size,
                 LPDWORD needed) override;
     BOOL SetJob(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD command) override;
+    BOOL SetPort(LPWSTR name, LPWSTR portName, DWORD level, LPBYTE portInfo) override;
     BOOL EnumPorts(LPWSTR name, DWORD level, LPBYTE ports, DWORD size, LPDWORD needed,
                    LPDWORD returned) override;
     BOOL XcvData(HANDLE xcv, PCWSTR dataName, PBYTE input, DWORD inputSize, PBYTE output,
@@ -148,6 +153,7 @@ class SpoolerHost : public NvSpoolerServices {
     std::vector<XcvChannel> channels_;
     int administerOverride_ = -1;
     StatusObserver statusObserver_;
+    std::vector<PortStatusRecord> portStatus_;  // every change, in order
     ULONG_PTR nextPrinterHandle_ = 0x70000000;
     DWORD nextJobId_ = 1;
 };

@@ -71,6 +71,10 @@ std::array<int, 4> AddressEdit::Fields() const {
     return values;
 }
 
+bool AddressEdit::IsBlank(int field) const {
+    return fields_[static_cast<size_t>(field)]->text().isEmpty();
+}
+
 QString AddressEdit::Text() const {
     std::array<int, 4> values = Fields();
     return QStringLiteral("%1.%2.%3.%4")

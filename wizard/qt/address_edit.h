@@ -21,6 +21,8 @@ class AddressEdit : public QWidget {
 
     // The four values, 0..255 each, blank fields as 0.
     std::array<int, 4> Fields() const;
+    // Whether a field (0..3) holds no number: 0 typed is a value, nothing is none.
+    bool IsBlank(int field) const;
     // The control's text: the four values dotted, blank fields as 0 ("0.0.0.0" when blank).
     QString Text() const;
     // Fills the fields from a dotted text (missing or non-numeric parts stay blank); an empty

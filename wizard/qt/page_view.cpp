@@ -108,8 +108,16 @@ void PageView::SetFocus(int id, int field) {
 }
 
 std::array<int, 4> PageView::AddressFields(int id) {
-    auto* address = As<AddressEdit>(page_, id);
-    return address != nullptr ? address->Fields() : std::array<int, 4>{0, 0, 0, 0};
+    std::array<int, 4> fields{kBlankField, kBlankField, kBlankField, kBlankField};
+    if (auto* address = As<AddressEdit>(page_, id)) {
+        fields = address->Fields();
+        for (int i = 0; i < 4; ++i) {
+            if (address->IsBlank(i)) {
+                fields[static_cast<size_t>(i)] = kBlankField;
+            }
+        }
+    }
+    return fields;
 }
 
 // --- The report list ---
@@ -172,8 +180,9 @@ void PageView::SetBusy(bool busy) {
     frame_.SetBusy(busy);
 }
 
-void PageView::RunInBackground(const std::function<void()>& work) {
-    frame_.RunInBackground(work);
+bool PageView::RunInBackground(const std::function<void()>& work,
+                               const std::function<void()>& cancel) {
+    return frame_.RunInBackground(work, cancel);
 }
 
 }  // namespace wizard::qtview

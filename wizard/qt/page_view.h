@@ -38,7 +38,8 @@ class PageView : public WizardView {
 
     Answer Ask(const Message& message) override;
     void SetBusy(bool busy) override;
-    void RunInBackground(const std::function<void()>& work) override;
+    bool RunInBackground(const std::function<void()>& work,
+                         const std::function<void()>& cancel) override;
     // Qt gives child widgets no native window, and the search only passes the handle along.
     HWND Window() override { return nullptr; }
 

@@ -303,13 +303,18 @@ Answer WizardDialog::Ask(const Message& message) {
     return box.clickedButton() == box.button(QMessageBox::Yes) ? Answer::kYes : Answer::kNo;
 }
 
-void WizardDialog::RunInBackground(const std::function<void()>& work) {
+bool WizardDialog::RunInBackground(const std::function<void()>& work,
+                                   const std::function<void()>& cancel) {
     const bool back = back_->isEnabled();
     const bool next = next_->isEnabled();
     SetFrameButtons(false, false);
     if (background_++ == 0) {
         qApp->installEventFilter(this);
     }
+    const std::function<void()>* outerCancel = cancelWork_;
+    const bool outerCancelled = cancelled_;
+    cancelWork_ = &cancel;
+    cancelled_ = false;
     {
         QEventLoop loop;
         std::thread worker([&work, &loop] {
@@ -320,17 +325,33 @@ void WizardDialog::RunInBackground(const std::function<void()>& work) {
         loop.exec();
         worker.join();
     }
+    const bool finished = !cancelled_;
+    cancelWork_ = outerCancel;
+    cancelled_ = outerCancelled;
     if (--background_ == 0) {
         qApp->removeEventFilter(this);
     }
     SetFrameButtons(back, next);
+    return finished;
 }
 
+void WizardDialog::CancelBackground() {
+    if (background_ > 0 && cancelWork_ != nullptr && !cancelled_) {
+        cancelled_ = true;
+        (*cancelWork_)();
+    }
+}
+
+// During background work every input to the wizard is dropped; Escape cancels the work.
 bool WizardDialog::eventFilter(QObject* watched, QEvent* event) {
     if (background_ > 0 && IsUserInput(event->type())) {
         auto* widget = qobject_cast<QWidget*>(watched);
         if ((widget != nullptr && widget->window() == this) ||
             (watched == windowHandle() && windowHandle() != nullptr)) {
+            if (event->type() == QEvent::KeyPress &&
+                static_cast<QKeyEvent*>(event)->matches(QKeySequence::Cancel)) {
+                CancelBackground();
+            }
             return true;
         }
     }
@@ -346,9 +367,11 @@ void WizardDialog::paintEvent(QPaintEvent* event) {
     QDialog::paintEvent(event);
 }
 
+// The window's close button during background work cancels it; the page then ends the wizard.
 void WizardDialog::closeEvent(QCloseEvent* event) {
     if (background_ > 0) {
         event->ignore();
+        CancelBackground();
         return;
     }
     QDialog::closeEvent(event);

@@ -9,7 +9,8 @@
 //
 // Work that a page runs in the background (a search) runs on a worker thread while the frame
 // keeps running its event loop: the window is repainted, Back and Next are off, and every key,
-// click and close request meant for the wizard is dropped, so nothing is acted on later.
+// click and close request meant for the wizard is dropped, so nothing is acted on later, except
+// Escape and the window's close button: they cancel the work, and the page ends the wizard.
 #pragma once
 
 #include <QDialog>
@@ -44,7 +45,9 @@ class WizardDialog : public QDialog {
     // A modal message box owned by the dialog; the busy cursor is lifted while it is open.
     Answer Ask(const Message& message);
     void SetBusy(bool busy);
-    void RunInBackground(const std::function<void()>& work);
+    // The work on a worker thread while the dialog's loop runs; false when the user cancelled
+    // it (Escape, the window's close button), which calls `cancel` and still waits for it.
+    bool RunInBackground(const std::function<void()>& work, const std::function<void()>& cancel);
 
     BaseUnits Units() const { return units_; }
 
@@ -56,6 +59,8 @@ class WizardDialog : public QDialog {
     void paintEvent(QPaintEvent* event) override;
 
   private:
+    // The user leaves the wizard while work runs in the background: its cancel, once.
+    void CancelBackground();
     void Show(size_t index);
     void RunPageShown(size_t index);
     // Runs a page operation; a close request made inside it closes the dialog once the
@@ -82,7 +87,9 @@ class WizardDialog : public QDialog {
     bool running_ = false;
     bool closeRequested_ = false;
     bool busy_ = false;
-    int background_ = 0;  // work running in the background (nested)
+    int background_ = 0;                                 // work running in the background (nested)
+    const std::function<void()>* cancelWork_ = nullptr;  // of the innermost work
+    bool cancelled_ = false;
     bool painted_ = false;
 };
 

@@ -2,7 +2,9 @@
 
 #include "wizard/win32/message_box.h"
 
+#include <algorithm>
 #include <cwchar>
+#include <vector>
 
 namespace wizard::win32view {
 
@@ -50,6 +52,33 @@ LRESULT CALLBACK AddressFieldProc(HWND field, UINT message, WPARAM wParam, LPARA
 BOOL CALLBACK WatchAddressField(HWND field, LPARAM) {
     SetWindowSubclass(field, AddressFieldProc, kFieldSubclass, 0);
     return TRUE;
+}
+
+// The address an IPv4 address control holds; a blank field counts as 0.
+DWORD AddressOf(HWND control) {
+    DWORD address = 0;
+    SendMessageW(control, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address));
+    return address;
+}
+
+// The edit windows of the control's four fields, from left to right; empty when the control's
+// windows are not four edits.
+std::vector<HWND> FieldEdits(HWND control) {
+    std::vector<HWND> edits;
+    for (HWND child = GetWindow(control, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        edits.push_back(child);
+    }
+    if (edits.size() != 4) {
+        return {};
+    }
+    auto left = [](HWND window) {
+        RECT rect = {};
+        GetWindowRect(window, &rect);
+        return rect.left;
+    };
+    std::sort(edits.begin(), edits.end(), [&left](HWND a, HWND b) { return left(a) < left(b); });
+    return edits;
 }
 
 Text WindowText(HWND window) {
@@ -134,8 +163,13 @@ INT_PTR PageWindow::OnNotify(const NMHDR& header) {
         case PSN_WIZBACK:
             return Result(refused ? -1 : 0);
         case PSN_QUERYCANCEL:
-            // TRUE keeps the sheet open: never in the middle of a search.
-            return Result(frame_.InBackground() ? TRUE : FALSE);
+            // In the middle of a search the sheet stays open until the search has ended: the
+            // close request cancels the search, and the page then ends the wizard.
+            if (frame_.InBackground()) {
+                frame_.CancelBackground();
+                return Result(TRUE);
+            }
+            return Result(FALSE);
         case LVN_ENDLABELEDITW:
             // The printer's name can be edited in place, but no edit is kept.
             return Result(FALSE);
@@ -185,9 +219,10 @@ Text PageWindow::GetText(int id) {
         return Text();
     }
     if (IsAddressControl(control)) {
-        std::array<int, 4> fields = AddressFields(id);
+        const DWORD address = AddressOf(control);
         WCHAR dotted[16];
-        swprintf(dotted, 16, L"%d.%d.%d.%d", fields[0], fields[1], fields[2], fields[3]);
+        swprintf(dotted, 16, L"%d.%d.%d.%d", FIRST_IPADDRESS(address), SECOND_IPADDRESS(address),
+                 THIRD_IPADDRESS(address), FOURTH_IPADDRESS(address));
         return dotted;
     }
     return WindowText(control);
@@ -221,13 +256,22 @@ void PageWindow::SetFocus(int id, int field) {
     }
 }
 
+// IPM_GETADDRESS reads a blank field as 0; a field whose edit holds no text is blank.
 std::array<int, 4> PageWindow::AddressFields(int id) {
-    DWORD address = 0;
-    if (HWND control = Item(id)) {
-        SendMessageW(control, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address));
+    HWND control = Item(id);
+    if (control == nullptr) {
+        return {kBlankField, kBlankField, kBlankField, kBlankField};
     }
-    return {FIRST_IPADDRESS(address), SECOND_IPADDRESS(address), THIRD_IPADDRESS(address),
-            FOURTH_IPADDRESS(address)};
+    const DWORD address = AddressOf(control);
+    std::array<int, 4> fields = {FIRST_IPADDRESS(address), SECOND_IPADDRESS(address),
+                                 THIRD_IPADDRESS(address), FOURTH_IPADDRESS(address)};
+    const std::vector<HWND> edits = FieldEdits(control);
+    for (size_t i = 0; i < edits.size(); ++i) {
+        if (GetWindowTextLengthW(edits[i]) == 0) {
+            fields[i] = kBlankField;
+        }
+    }
+    return fields;
 }
 
 // --- The report list ---

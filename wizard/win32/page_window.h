@@ -36,8 +36,9 @@ class PageWindow : public WizardView {
 
     Answer Ask(const Message& message) override;
     void SetBusy(bool busy) override { frame_.SetBusy(busy); }
-    void RunInBackground(const std::function<void()>& work) override {
-        frame_.RunInBackground(work);
+    bool RunInBackground(const std::function<void()>& work,
+                         const std::function<void()>& cancel) override {
+        return frame_.RunInBackground(work, cancel);
     }
     HWND Window() override { return window_; }
 

@@ -109,8 +109,26 @@ bool SheetFrame::IsInputForSheet(const MSG& msg) const {
            (msg.hwnd == sheet_ || IsChild(sheet_, msg.hwnd));
 }
 
-void SheetFrame::RunInBackground(const std::function<void()>& work) {
+bool SheetFrame::IsLeavingSheet(const MSG& msg) const {
+    return IsInputForSheet(msg) && ((msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE) ||
+                                    (msg.message == WM_SYSKEYDOWN && msg.wParam == VK_F4) ||
+                                    (msg.message == WM_NCLBUTTONDOWN && msg.wParam == HTCLOSE));
+}
+
+void SheetFrame::CancelBackground() {
+    if (background_ > 0 && cancel_ != nullptr && !cancelled_) {
+        cancelled_ = true;
+        (*cancel_)();
+    }
+}
+
+bool SheetFrame::RunInBackground(const std::function<void()>& work,
+                                 const std::function<void()>& cancel) {
     ++background_;
+    const std::function<void()>* outerCancel = cancel_;
+    const bool outerCancelled = cancelled_;
+    cancel_ = &cancel;
+    cancelled_ = false;
     ApplyButtons();
     HANDLE worker =
         CreateThread(nullptr, 0, RunWork, const_cast<std::function<void()>*>(&work), 0, nullptr);
@@ -126,6 +144,8 @@ void SheetFrame::RunInBackground(const std::function<void()>& work) {
                 if (msg.message == WM_QUIT) {
                     quit = true;  // for the loop that runs after this one
                     quitCode = msg.wParam;
+                } else if (IsLeavingSheet(msg)) {
+                    CancelBackground();
                 } else if (!IsInputForSheet(msg)) {
                     TranslateMessage(&msg);
                     DispatchMessageW(&msg);
@@ -137,8 +157,12 @@ void SheetFrame::RunInBackground(const std::function<void()>& work) {
             PostQuitMessage(static_cast<int>(quitCode));
         }
     }
+    const bool finished = !cancelled_;
+    cancel_ = outerCancel;
+    cancelled_ = outerCancelled;
     --background_;
     ApplyButtons();
+    return finished;
 }
 
 // --- PropertySheetFrame ---

@@ -8,7 +8,9 @@
 //
 // Work a page runs in the background (a search) runs on a worker thread while this thread keeps
 // pumping its messages: the sheet is repainted, Back and Next are off, the busy cursor stays,
-// and every key and click meant for the sheet is dropped rather than kept for later.
+// and every key and click meant for the sheet is dropped rather than kept for later, except
+// the ways to leave it: Escape, Alt+F4, the close box and a close request (PSN_QUERYCANCEL)
+// cancel the work, and the page ends the wizard.
 #pragma once
 
 #include <functional>
@@ -38,15 +40,20 @@ class SheetFrame {
     // True the first time it is asked: the first page is on screen.
     bool FirstOnScreen() { return !onScreen_ && (onScreen_ = true); }
     void SetBusy(bool busy);
-    // Work on a worker thread while this thread pumps messages; returns when it has finished.
-    void RunInBackground(const std::function<void()>& work);
+    // Work on a worker thread while this thread pumps messages; returns when it has finished:
+    // false when the user cancelled it meanwhile, which called `cancel` once.
+    bool RunInBackground(const std::function<void()>& work, const std::function<void()>& cancel);
     bool InBackground() const { return background_ > 0; }
+    // The user leaves the sheet while work runs in the background: its cancel, once.
+    void CancelBackground();
 
   private:
     static LRESULT CALLBACK SheetProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                                       UINT_PTR id, DWORD_PTR self);
     // A message of the user's input to the sheet or one of its windows.
     bool IsInputForSheet(const MSG& msg) const;
+    // One of that input that leaves the sheet: Escape, Alt+F4, a click on the close box.
+    bool IsLeavingSheet(const MSG& msg) const;
     // The buttons the pages asked for, unless held or in the middle of background work.
     void ApplyButtons();
 
@@ -57,6 +64,8 @@ class SheetFrame {
     bool closing_ = false;
     bool busy_ = false;
     int background_ = 0;
+    const std::function<void()>* cancel_ = nullptr;  // of the innermost work
+    bool cancelled_ = false;
 };
 
 class PropertySheetFrame : public WizardFrame {

@@ -57,6 +57,7 @@ class NvSpoolerServices {
     virtual BOOL GetJob(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD size,
                         LPDWORD needed) = 0;
     virtual BOOL SetJob(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD command) = 0;
+    virtual BOOL SetPort(LPWSTR name, LPWSTR portName, DWORD level, LPBYTE portInfo) = 0;
     virtual BOOL EnumPorts(LPWSTR name, DWORD level, LPBYTE ports, DWORD size, LPDWORD needed,
                            LPDWORD returned) = 0;
     virtual BOOL XcvData(HANDLE xcv, PCWSTR dataName, PBYTE input, DWORD inputSize, PBYTE output,

@@ -16,6 +16,30 @@ typedef struct _PORT_INFO_2W {
     DWORD Reserved;
 } PORT_INFO_2W, *PPORT_INFO_2W, *LPPORT_INFO_2W;
 
+// A port's status as a monitor reports it (SetPortW at level 3).
+typedef struct _PORT_INFO_3W {
+    DWORD dwStatus;    // PORT_STATUS_..., 0 for none
+    LPWSTR pszStatus;  // the monitor's own text, when dwStatus is 0
+    DWORD dwSeverity;  // PORT_STATUS_TYPE_...
+} PORT_INFO_3W, *PPORT_INFO_3W, *LPPORT_INFO_3W;
+
+#define PORT_STATUS_TYPE_ERROR 1
+#define PORT_STATUS_TYPE_WARNING 2
+#define PORT_STATUS_TYPE_INFO 3
+
+#define PORT_STATUS_OFFLINE 1
+#define PORT_STATUS_PAPER_JAM 2
+#define PORT_STATUS_PAPER_OUT 3
+#define PORT_STATUS_OUTPUT_BIN_FULL 4
+#define PORT_STATUS_PAPER_PROBLEM 5
+#define PORT_STATUS_NO_TONER 6
+#define PORT_STATUS_DOOR_OPEN 7
+#define PORT_STATUS_USER_INTERVENTION 8
+#define PORT_STATUS_OUT_OF_MEMORY 9
+#define PORT_STATUS_TONER_LOW 10
+#define PORT_STATUS_WARMING_UP 11
+#define PORT_STATUS_POWER_SAVE 12
+
 #define PORT_TYPE_WRITE 0x0001
 #define PORT_TYPE_READ 0x0002
 #define PORT_TYPE_REDIRECTED 0x0004
@@ -187,6 +211,7 @@ BOOL OpenPrinterW(LPWSTR printerName, LPHANDLE printer, LPPRINTER_DEFAULTSW defa
 BOOL ClosePrinter(HANDLE printer);
 BOOL GetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD bufSize, LPDWORD needed);
 BOOL SetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD command);
+BOOL SetPortW(LPWSTR name, LPWSTR portName, DWORD level, LPBYTE portInfo);
 BOOL EnumPortsW(LPWSTR name, DWORD level, LPBYTE ports, DWORD bufSize, LPDWORD needed,
                 LPDWORD returned);
 BOOL XcvDataW(HANDLE xcv, PCWSTR dataName, PBYTE inputData, DWORD inputSize, PBYTE outputData,

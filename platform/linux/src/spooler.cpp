@@ -78,6 +78,15 @@ BOOL SetJobW(HANDLE printer, DWORD jobId, DWORD level, LPBYTE job, DWORD command
     return services != nullptr ? services->SetJob(printer, jobId, level, job, command) : FALSE;
 }
 
+BOOL SetPortW(LPWSTR name, LPWSTR portName, DWORD level, LPBYTE portInfo) {
+    NvSpoolerServices* services = Services();
+    if (services == nullptr) {
+        SetLastError(RPC_S_SERVER_UNAVAILABLE);
+        return FALSE;
+    }
+    return services->SetPort(name, portName, level, portInfo);
+}
+
 BOOL EnumPortsW(LPWSTR name, DWORD level, LPBYTE ports, DWORD bufSize, LPDWORD needed,
                 LPDWORD returned) {
     if (NvFaultFail("EnumPortsW")) {
