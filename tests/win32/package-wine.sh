@@ -12,6 +12,7 @@
 #     reg.exe imports too;
 #   - nvport discover finds the printer simulator by SNMP on loopback and makes its port, also
 #     without the functions of later Windows releases (NORVA_TEST=no-late-api);
+#   - nvport status reads the simulated printer's state (out of paper) through that port;
 #   - a newer package upgrades the older one and keeps the monitor and its ports;
 #   - msiexec /x is refused while a printer prints to one of the monitor's ports; then it
 #     writes a .reg copy of the ports (beside its log, or in the temporary folder where Wine
@@ -111,9 +112,11 @@ expect_as_before() {
   fi
 }
 
+# The simulated printer: its agent on UDP port 161 and its raw port on 9100, out of paper.
 start_agent() {
-  "$linux_dir/bin/nvprinter" snmp --listen 127.0.0.1:161 --mac 021a2b3c4d5e \
-    --description "Lab Printer 1" --quiet >"$work/agent.out" &
+  "$linux_dir/bin/nvprinter" printer --snmp 127.0.0.1:161 --raw 127.0.0.1:9100 --discard \
+    --mac 021a2b3c4d5e --description "Lab Printer 1" --condition noPaper --quiet \
+    >"$work/agent.out" &
   agent_pid=$!
   wait_for_output "$work/agent.out" 'listening on' || bad "the printer simulator did not start"
 }
@@ -252,6 +255,12 @@ test_arch() {
   expect_ok "and so it does without the functions of later Windows" '*"address": "127.0.0.1"*"description": "Lab Printer 1"*'
   nvport discover --register 127.0.0.1
   expect_ok "discover --register makes the installer's port" 'registered port NORVA_127.0.0.1 (127.0.0.1, raw TCP port 9100)'
+  nvport status NORVA_127.0.0.1
+  if [ "$rc" = 3 ] && [[ "$out" == *'Conditions     noPaper'*'State          needs attention: noPaper'* ]]; then
+    ok "status shows the printer out of paper (exit 3)"
+  else
+    bad "status (exit $rc: $out $err)"
+  fi
 
   echo "== upgrade"
   local newer=${NV_MSI_VERSION%.*}.$((${NV_MSI_VERSION##*.} + 1))
