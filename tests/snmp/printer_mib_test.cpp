@@ -2,6 +2,7 @@
 // override lines) send them, and the answer to one status Get as a manager reads it.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "snmp/printer_status.h"
@@ -9,6 +10,12 @@
 using namespace snmp;
 
 namespace {
+
+// The names as text (the table's pointers are not the test's literals).
+std::vector<std::string> Names(PrinterConditions conditions) {
+    std::vector<const char*> names = ConditionNames(conditions);
+    return std::vector<std::string>(names.begin(), names.end());
+}
 
 struct Bits {
     const char* name;
@@ -43,7 +50,7 @@ TEST(PrinterErrorState, EachConditionHasItsBitBothWays) {
         ASSERT_TRUE(condition.has_value()) << b.name;
         EXPECT_EQ(DecodeErrorState(b.octets), ConditionBit(*condition)) << b.name;
         EXPECT_EQ(EncodeErrorState(ConditionBit(*condition)), b.octets) << b.name;
-        EXPECT_EQ(ConditionNames(ConditionBit(*condition)), std::vector<const char*>{b.name});
+        EXPECT_EQ(Names(ConditionBit(*condition)), std::vector<std::string>{b.name});
     }
 }
 
@@ -52,8 +59,7 @@ TEST(PrinterErrorState, UnknownBitsAndOctetsAreIgnored) {
     EXPECT_EQ(EncodeErrorState(0), std::vector<std::uint8_t>{0x00});
     // The unassigned last bit of the second octet, and a third octet.
     const std::vector<std::uint8_t> extra = {0x48, 0x01, 0xff};
-    EXPECT_EQ(ConditionNames(DecodeErrorState(extra)),
-              (std::vector<const char*>{"noPaper", "doorOpen"}));
+    EXPECT_EQ(Names(DecodeErrorState(extra)), (std::vector<std::string>{"noPaper", "doorOpen"}));
     EXPECT_FALSE(ConditionFromName("NoPaper").has_value());
 }
 
