@@ -175,6 +175,7 @@ TEST_F(Nvspool, ARefusingPrinterFailsAtOnce) {
 TEST_F(Nvspool, AJobThatFailsAtItsEndIsRestartedABoundedNumberOfTimes) {
     FakeRawPrinter::Options options;
     options.resetAfter = 100000;
+    options.receiveBuffer = 32 * 1024;  // a printer's: the job's end never leaves the sender
     FakeRawPrinter printer(options);
     AddPort("RESET", printer);
     ToolResult r = Run(
