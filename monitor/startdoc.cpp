@@ -93,6 +93,8 @@ static HANDLE PrintToFile(DWORD level, LPBYTE docInfo, DWORD* pendingError) {
 BOOL WINAPI MonStartDocPort(HANDLE portHandle, LPWSTR printerName, DWORD jobId, DWORD level,
                             LPBYTE docInfo) {
     CPortRef port(portHandle);
+    BOOL filePort = FALSE;
+    BOOL comPort = FALSE;
     {
         // The test-and-set of PORT_IN_JOB is one step: of two calls at once, exactly one starts
         // the job, and a port in a job is not deleted.
@@ -106,15 +108,18 @@ BOOL WINAPI MonStartDocPort(HANDLE portHandle, LPWSTR printerName, DWORD jobId, 
             return TRUE;
         }
         port->SetState(PORT_IN_JOB);
+        // The name is read here, under the lock, where a ConfigPort cannot change it.
+        filePort = IsFilePort(port->GetName());
+        comPort = IsComPort(port->GetName());
     }
     DWORD pendingError = ERROR_SUCCESS;
     if (port->OpenJobPrinter(printerName)) {
         port->SetJobIds(jobId, level);
-        if (IsFilePort(port->GetName())) {
+        if (filePort) {
             port->SetOutput(PrintToFile(level, docInfo, &pendingError));
         } else if ((port->GetState() & PORT_DEVICE_OPEN) == 0) {
             port->StartDoc();  // the network transport; success is an open output handle
-        } else if (!IsComPort(port->GetName())) {
+        } else if (!comPort) {
             port->OpenDosDevice();
         }
     }

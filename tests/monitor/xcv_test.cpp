@@ -354,6 +354,34 @@ TEST_F(Xcv, DeletingAnOpenIdlePortLetsACallOnItFinish) {
     EXPECT_EQ(0u, host_->OpenPrinterCount());
 }
 
+// ConfigPort gives a port the letter case of its record whatever the port is doing. Job starts
+// and ends on the port at the same time (starts that fail as fast as they come, with traces on
+// so that they read the port's name too) go on with the port's name.
+TEST_F(Xcv, ConfigPortsThatChangeTheNamesCaseDuringJobStartsAndEnds) {
+    HANDLE xcv = Open();
+    const std::u16string kUnparsable = u"255.255.255.255";  // no job can start
+    PortEntry record = Record(u"Renamed", kUnparsable);
+    ASSERT_EQ(ERROR_SUCCESS, Request(xcv, u"AddPort", &record, sizeof record, nullptr, 0));
+    HANDLE port = OpenPort(u"Renamed");
+    ASSERT_NE(nullptr, port);
+    DWORD id = NewJob();
+    TraceCapture trace;
+    constexpr int kRounds = 30;
+    std::thread jobs([&] {
+        for (int round = 0; round < kRounds; ++round) {
+            EXPECT_FALSE(StartDoc(port, id));
+            EXPECT_EQ(static_cast<DWORD>(ERROR_REGISTRY_CORRUPT), GetLastError());
+            EXPECT_TRUE(table_->pfnEndDocPort(port));
+        }
+    });
+    for (int round = 0; round < kRounds; ++round) {
+        record = Record(round % 2 == 0 ? u"RENAMED" : u"renamed", kUnparsable);
+        EXPECT_EQ(ERROR_SUCCESS, Request(xcv, u"ConfigPort", &record, sizeof record, nullptr, 0));
+    }
+    jobs.join();
+    EXPECT_EQ(std::vector<std::u16string>{u"renamed"}, MonitorPorts());
+}
+
 TEST_F(Xcv, PortIsValidProbesAPath) {
     HANDLE xcv = Open();
     TempDir dir;
