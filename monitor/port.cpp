@@ -315,6 +315,10 @@ BOOL WINAPI MonOpenPort(HANDLE monitorHandle, LPWSTR name, PHANDLE portHandle) {
     if (IsFilePort(name)) {
         DbgPrint("Creating a new CPort for %ws\n", name);
         port = monitor->CreatePortEntry(name, /*temporary=*/TRUE);
+        if (port != nullptr && portHandle == nullptr) {
+            monitor->RemovePortEntry(port);  // nowhere to give it, and nothing could close it
+            port = nullptr;
+        }
         ok = port != nullptr;
     } else {
         port = monitor->FindPort(name);
