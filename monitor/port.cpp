@@ -22,6 +22,7 @@ CPort::CPort(CPrintMonitor* monitor, LPCWSTR name)
       m_buffer1(nullptr),
       m_buffer2(nullptr),
       m_pins(0),
+      m_jobThread(0),
       m_statusShown(false),
       m_restartNoted(false),
       m_restarts(0),

@@ -105,9 +105,16 @@ BOOL WINAPI MonStartDocPort(HANDLE portHandle, LPWSTR printerName, DWORD jobId, 
         }
         DbgPrint("StartDocPort( \"%ws\", JobId=%d )\n", port->GetName(), static_cast<int>(jobId));
         if ((port->GetState() & PORT_IN_JOB) != 0) {
-            return TRUE;
+            // The job's own thread may start it again, which changes nothing. Any other thread
+            // would share the job's transport: it is refused at once (a wait for the job's end
+            // could wait for a call that its caller makes only after this one returns).
+            if (port->IsJobThread()) {
+                return TRUE;
+            }
+            SetLastError(ERROR_BUSY);
+            return FALSE;
         }
-        port->SetState(PORT_IN_JOB);
+        port->EnterJob();
         // The name is read here, under the lock, where a ConfigPort cannot change it.
         filePort = IsFilePort(port->GetName());
         comPort = IsComPort(port->GetName());
