@@ -1,5 +1,6 @@
 #include "net/netxcv.h"
 
+#include <cstddef>
 #include <cstring>
 #include <new>
 
@@ -49,6 +50,24 @@ void FieldToAnsi(char* field, size_t fieldBytes, const WCHAR* text) {
     QORN_ASSERT(fits);
 }
 
+// The part of the record that a request uses: AddPort the name and the address (the protocol
+// between them is ignored); ConfigPort the fields of the record's protocol, which for raw TCP
+// end with SnmpIndex and for LPR are the whole record, and for a protocol it refuses are the
+// name and the address, which it takes before it refuses.
+constexpr size_t kAddressFieldsEnd = offsetof(PortEntry, HostName);
+constexpr size_t kRawFieldsEnd = offsetof(PortEntry, QueueName);
+
+size_t ConfigPortBytes(DWORD protocol) {
+    switch (protocol) {
+        case PROTOCOL_RAW:
+            return kRawFieldsEnd;
+        case PROTOCOL_LPR:
+            return sizeof(PortEntry);
+        default:
+            return kAddressFieldsEnd;
+    }
+}
+
 // A DWORD that the registry readers turn from 0 into their default is reported the same way.
 DWORD OrDefault(DWORD value, DWORD fallback) {
     return value != 0 ? value : fallback;
@@ -56,18 +75,24 @@ DWORD OrDefault(DWORD value, DWORD fallback) {
 
 }  // namespace
 
-BOOL ReadPortEntry(PBYTE input, DWORD inputSize, PortEntry* record) {
-    if (input == nullptr || inputSize < sizeof(PortEntry)) {
+BOOL ReadPortEntry(PBYTE input, DWORD inputSize, size_t usedBytes, PortEntry* record) {
+    if (input == nullptr || inputSize < usedBytes || usedBytes > sizeof(PortEntry)) {
         return FALSE;
     }
-    memcpy(record, input, sizeof(PortEntry));
-    return portcfg::IsTerminated(record->PortName, 64) &&
-           portcfg::IsTerminated(record->IPAddress, 32) &&
-           portcfg::IsTerminated(record->HostName, 64) &&
-           portcfg::IsTerminated(record->HWAddress, 64) &&
-           portcfg::IsTerminated(record->SnmpCommunity, 64) &&
-           portcfg::IsTerminated(record->QueueName, 32) &&
-           portcfg::IsTerminated(record->MailAlert, 64);
+    memset(record, 0, sizeof *record);
+    memcpy(record, input, usedBytes);
+    auto terminated = [&](const WCHAR* field, size_t fieldBytes) {
+        size_t offset = reinterpret_cast<const BYTE*>(field) - reinterpret_cast<BYTE*>(record);
+        return offset + fieldBytes > usedBytes ||
+               portcfg::IsTerminated(field, fieldBytes / sizeof(WCHAR));
+    };
+    return terminated(record->PortName, sizeof record->PortName) &&
+           terminated(record->IPAddress, sizeof record->IPAddress) &&
+           terminated(record->HostName, sizeof record->HostName) &&
+           terminated(record->HWAddress, sizeof record->HWAddress) &&
+           terminated(record->SnmpCommunity, sizeof record->SnmpCommunity) &&
+           terminated(record->QueueName, sizeof record->QueueName) &&
+           terminated(record->MailAlert, sizeof record->MailAlert);
 }
 
 CNetXcv::CNetXcv(CPrintMonitor* monitor, LPCWSTR name) : CXcv(monitor, name) {
@@ -94,7 +119,7 @@ DWORD CNetXcv::DataXfer(LPCWSTR name, PBYTE input, DWORD inputSize, PBYTE output
 // address of the record are used.
 DWORD CNetXcv::_AddPort(PBYTE input, DWORD inputSize, PBYTE, DWORD, PDWORD) {
     PortEntry record;
-    if (!ReadPortEntry(input, inputSize, &record)) {
+    if (!ReadPortEntry(input, inputSize, kAddressFieldsEnd, &record)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return ERROR_INVALID_PARAMETER;
     }
@@ -290,8 +315,12 @@ DWORD CNetXcv::ApplyRecord(CNetPort* port, const PortEntry& record) {
 }
 
 DWORD CNetXcv::_ConfigPort(PBYTE input, DWORD inputSize, PBYTE, DWORD, PDWORD) {
+    DWORD protocol = 0;  // an input too short to hold it holds no address either
+    if (input != nullptr && inputSize >= offsetof(PortEntry, Protocol) + sizeof protocol) {
+        memcpy(&protocol, input + offsetof(PortEntry, Protocol), sizeof protocol);
+    }
     PortEntry record;
-    if (!ReadPortEntry(input, inputSize, &record)) {
+    if (!ReadPortEntry(input, inputSize, ConfigPortBytes(protocol), &record)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return ERROR_INVALID_PARAMETER;
     }
