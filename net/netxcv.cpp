@@ -180,8 +180,9 @@ void CNetXcv::ReleasePort(CNetPort* port) {
 }
 
 // Fills the record from the port's settings, read afresh through a new transport that stays
-// with the port. 0, or the code of what stopped it (the output is then not written): a
-// protocol this monitor does not know, or an address that does not parse, is invalid data.
+// with the port. 0, or the code of what stopped it: a protocol this monitor does not know is
+// invalid data; an address that does not parse is the transport's ERROR_REGISTRY_CORRUPT, as
+// a job on the port reports it.
 DWORD CNetXcv::FillRecord(CNetPort* port, PortEntry* record) {
     CopyBounded(record->PortName, 64, port->GetName());
     record->Protocol = port->m_protocol;
@@ -202,9 +203,10 @@ DWORD CNetXcv::FillRecord(CNetPort* port, PortEntry* record) {
     }
     port->SetTransport(transport);
     if (!transport->ReadConfig(port)) {
+        DWORD error = LastErrorOr(ERROR_REGISTRY_CORRUPT);
         port->SetTransport(nullptr);
-        SetLastError(ERROR_INVALID_DATA);
-        return ERROR_INVALID_DATA;
+        SetLastError(error);
+        return error;
     }
     bool lpr = port->m_protocol == PROTOCOL_LPR;
     portcfg::AnsiToWideField(record->HostName, 64, port->m_hostName);
@@ -244,21 +246,19 @@ DWORD CNetXcv::_ReadConfigInf(PBYTE input, DWORD inputSize, PBYTE output, DWORD 
     }
     DWORD error = ERROR_SUCCESS;
     CNetPort* port = AcquirePort(name, &error);
-    if (port == nullptr && error != ERROR_FILE_NOT_FOUND) {
+    if (port == nullptr) {
         return error;
     }
+    // The record is filled apart and copied only when it is whole: a failure leaves the output
+    // as it was. A port that lacks one of its required values (a writer stopped half-way)
+    // reports it as invalid data.
     PortEntry record;
     memset(&record, 0, sizeof record);
-    if (port != nullptr) {
-        // A port that lacks one of its required values (a writer stopped half-way) reports it
-        // as invalid data; the cleared record is copied.
-        bool read = port->ReadConfig() != FALSE;
-        error = read ? FillRecord(port, &record) : LastErrorOr(ERROR_INVALID_DATA);
-        port->LeaveJobGate();
-        ReleasePort(port);
-        if (read && error != ERROR_SUCCESS) {
-            return error;  // an unknown protocol or an unparsable address: the output stays
-        }
+    error = port->ReadConfig() ? FillRecord(port, &record) : LastErrorOr(ERROR_INVALID_DATA);
+    port->LeaveJobGate();
+    ReleasePort(port);
+    if (error != ERROR_SUCCESS) {
+        return error;
     }
     memcpy(output, &record, sizeof record);
     if (needed != nullptr) {

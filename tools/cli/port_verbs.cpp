@@ -75,7 +75,8 @@ int OpenForOwnPort(const Tool& tool, XcvChannel* channel, bool administer, const
 
 // Reads the port's record (ReadConfigInf); 0 or the exit code. Invalid data is a port whose
 // stored settings the monitor cannot use (a writer stopped half-way, or a value made by hand),
-// which the line says. A record without a name is one whose address did not parse: nothing was
+// and a corrupt registry one whose address does not parse, which the line says. A record
+// without a name is what a monitor that answers such an address with 0 leaves: nothing was
 // read, and writing settings over it would store a port without a transport.
 int ReadPort(const Tool& tool, XcvChannel& channel, const std::string& name, PortEntry* record) {
     DWORD error = channel.RequestWithName(WSTR("ReadConfigInf"), name, record, sizeof *record);
@@ -84,7 +85,9 @@ int ReadPort(const Tool& tool, XcvChannel& channel, const std::string& name, Por
         if (error == ERROR_INVALID_DATA) {
             what +=
                 ": the port's stored settings lack a required value (IPAddress, HostName, "
-                "HWAddress) or hold one the monitor cannot use (Protocol, IPAddress)";
+                "HWAddress) or hold one the monitor cannot use (Protocol)";
+        } else if (error == ERROR_REGISTRY_CORRUPT) {
+            what += ": the port's address does not parse (IPAddress)";
         }
         return tool.Fail(what, error);
     }
