@@ -140,7 +140,8 @@ TEST_F(Nvspool, FailuresAreOneLineWithTheWin32CodeAndItsMeaning) {
     // The monitor cannot read such a port; the settings are not written over nothing.
     r = Run({"config", "BAD", "--timeout", "5000"});
     EXPECT_EQ(1, r.exitCode);
-    EXPECT_NE(std::string::npos, r.err.find("error 13: The data is invalid.")) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("does not parse (IPAddress): error 1015: The registry"))
+        << r.err;
 
     r = Run({"print", "--port", "FILE:", File("doc.prn", "x")});
     EXPECT_EQ(1, r.exitCode);
