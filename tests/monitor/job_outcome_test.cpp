@@ -216,9 +216,16 @@ TEST_F(PrintTool, SigintDeletesThePrintingJob) {
 class LivePrinter {
   public:
     explicit LivePrinter(std::vector<std::string> options) {
-        std::vector<std::string> argv = {BuildDir() + "/bin/nvprinter", "printer", "--raw",
-                                         "127.0.0.1:0", "--lpd", "127.0.0.1:0", "--snmp",
-                                         "127.0.0.1:0", "--out", out_.path().string()};
+        std::vector<std::string> argv = {BuildDir() + "/bin/nvprinter",
+                                         "printer",
+                                         "--raw",
+                                         "127.0.0.1:0",
+                                         "--lpd",
+                                         "127.0.0.1:0",
+                                         "--snmp",
+                                         "127.0.0.1:0",
+                                         "--out",
+                                         out_.path().string()};
         argv.insert(argv.end(), options.begin(), options.end());
         process_ = std::make_unique<BackgroundProcess>(argv, logs_.file("printer.log"));
         for (int i = 0; i < 3; ++i) {
@@ -259,12 +266,11 @@ class PrinterStatus : public FaultTest, public ::testing::WithParamInterface<Con
     std::vector<nvspool::PortStatusRecord> PrintThrough(LivePrinter& printer, bool lpd,
                                                         DWORD snmpEnabled = 1) {
         setenv("NORVA_TEST",
-               ("pacing-ms=100,status-interval-ms=500,snmp-port=" +
-                std::to_string(printer.snmp()))
+               ("pacing-ms=100,status-interval-ms=500,snmp-port=" + std::to_string(printer.snmp()))
                    .c_str(),
                1);
-        PrinterFault fault{"live", lpd ? "lpd" : "raw", "", 200000, 16384, 2000, 0,
-                           JobEnd::kSent, JobEnd::kSent, 1};
+        PrinterFault fault{"live",        lpd ? "lpd" : "raw", "", 200000, 16384, 2000, 0,
+                           JobEnd::kSent, JobEnd::kSent,       1};
         AddPort(fault, lpd ? printer.lpd() : printer.raw());
         SetPortValue(u"FAULT", u"SnmpEnabled", snmpEnabled);
         EXPECT_EQ(ERROR_SUCCESS, Load());
@@ -293,7 +299,8 @@ TEST_P(PrinterStatus, IsSetWhileTheConditionLastsAndClearedAfter) {
     const ConditionCase& c = GetParam();
     for (bool lpd : {false, true}) {
         SCOPED_TRACE(lpd ? "LPR" : "raw TCP");
-        LivePrinter printer({"--slow", "80000", "--condition", std::string(c.condition) + "@0-1000"});
+        LivePrinter printer(
+            {"--slow", "80000", "--condition", std::string(c.condition) + "@0-1000"});
         auto changes = PrintThrough(printer, lpd);
         ASSERT_EQ(2u, changes.size()) << "set once, cleared once";
         EXPECT_EQ(c.status, changes[0].status);
@@ -313,8 +320,7 @@ INSTANTIATE_TEST_SUITE_P(
         ConditionCase{"jammed", PORT_STATUS_PAPER_JAM, PORT_STATUS_TYPE_ERROR, "Paper jam"},
         ConditionCase{"doorOpen", PORT_STATUS_DOOR_OPEN, PORT_STATUS_TYPE_ERROR, "door"},
         ConditionCase{"offline", PORT_STATUS_OFFLINE, PORT_STATUS_TYPE_ERROR, "offline"},
-        ConditionCase{"inputTrayEmpty", PORT_STATUS_PAPER_PROBLEM, PORT_STATUS_TYPE_ERROR,
-                      "tray"},
+        ConditionCase{"inputTrayEmpty", PORT_STATUS_PAPER_PROBLEM, PORT_STATUS_TYPE_ERROR, "tray"},
         ConditionCase{"lowToner", PORT_STATUS_TONER_LOW, PORT_STATUS_TYPE_WARNING, "Toner is low"},
         ConditionCase{"warmup", PORT_STATUS_WARMING_UP, PORT_STATUS_TYPE_INFO, "warming up"}),
     [](const ::testing::TestParamInfo<ConditionCase>& test) {

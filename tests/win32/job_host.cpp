@@ -154,7 +154,9 @@ class Peer {
     DWORD port() const { return port_; }
     bool valid() const { return port_ != 0; }
     // A live printer's (nvprinter printer) LPD port, and a command to its control FIFO.
-    DWORD lpdPort() const { return static_cast<DWORD>(atol(ReadWhole(dir_ + "/lpd-port").c_str())); }
+    DWORD lpdPort() const {
+        return static_cast<DWORD>(atol(ReadWhole(dir_ + "/lpd-port").c_str()));
+    }
     void Command(const std::string& line) const {
         std::ofstream control(dir_ + "/control");
         control << line << "\n";
@@ -236,7 +238,9 @@ class Host {
   private:
     // --- Setup ---
     bool AddPorts();
-    void AddPort(const std::string& name, const std::string& peer, DWORD protocol, DWORD timeOut);
+    // A port to the peer's raw port, or to `portNumber` when given.
+    void AddPort(const std::string& name, const std::string& peer, DWORD protocol, DWORD timeOut,
+                 DWORD portNumber = 0);
     bool Load(const std::string& library);
 
     // --- One job as the spooler drives it ---
@@ -289,7 +293,7 @@ class Host {
 // --- Setup ---
 
 void Host::AddPort(const std::string& name, const std::string& peerName, DWORD protocol,
-                   DWORD timeOut) {
+                   DWORD timeOut, DWORD portNumber) {
     HKEY key = nullptr;
     WString path = WString(WSTR("Ports\\")) + Wide(name);
     if (RegCreateKeyExW(root_, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
@@ -308,7 +312,7 @@ void Host::AddPort(const std::string& name, const std::string& peerName, DWORD p
     text(WSTR("HostName"), WSTR(""));
     text(WSTR("HWAddress"), WSTR(""));
     number(WSTR("Protocol"), protocol);
-    number(WSTR("PortNumber"), peer(peerName).port());
+    number(WSTR("PortNumber"), portNumber != 0 ? portNumber : peer(peerName).port());
     number(WSTR("SnmpTimeOut"), timeOut);
     if (protocol == kProtocolLpr) {
         text(WSTR("QueueName"), WSTR("lp"));
@@ -332,7 +336,7 @@ bool Host::AddPorts() {
     AddPort("LPR", "lpd", kProtocolLpr, 15000);
     AddPort("LPRREFUSED", "refused", kProtocolLpr, 15000);
     AddPort("STATUSRAW", "status", kProtocolRaw, 15000);
-    AddPort("STATUSLPR", "status", kProtocolLpr, 15000);
+    AddPort("STATUSLPR", "status", kProtocolLpr, 15000, peer("status").lpdPort());
     for (const PrinterFault& fault : kPrinterFaults) {
         AddPort(fault.name, fault.name,
                 std::string(fault.mode) == "lpd" ? kProtocolLpr : kProtocolRaw, fault.timeOutMs);
@@ -636,7 +640,8 @@ void Host::PrinterStatus() {
     } cases[] = {{"status-raw", "STATUSRAW"}, {"status-lpr", "STATUSLPR"}};
     DWORD id = 700;
     for (const auto& c : cases) {
-        std::string data = Pattern(2000000, 77);
+        // 4 MB at 200 kB/s: the job outlasts the paper-out and the poller's look at its end.
+        std::string data = Pattern(4000000, 77);
         auto start = Clock::now();
         std::thread weather([&] {
             std::this_thread::sleep_for(std::chrono::milliseconds(1000));
@@ -675,9 +680,11 @@ void Host::PrinterStatus() {
         int copies = live.Copies(data, lpd);
         Expect(c.name, copies == 1, "one whole copy, not " + std::to_string(copies));
         Outcome(c.name, std::string("paper-out=") + (changes == expected ? "shown,cleared" : "?") +
-                            " end=" + std::to_string(run.ended) + " copies=" + std::to_string(copies));
-        printf("timing %s: paper out shown %lld ms after it began, cleared %lld ms after it ended\n",
-               c.name, shownMs, clearedMs);
+                            " end=" + std::to_string(run.ended) +
+                            " copies=" + std::to_string(copies));
+        printf(
+            "timing %s: paper out shown %lld ms after it began, cleared %lld ms after it ended\n",
+            c.name, shownMs, clearedMs);
     }
 }
 
