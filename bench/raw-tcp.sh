@@ -5,11 +5,16 @@
 #     `nc -N` sending the same file, both to the same `nvprinter raw --discard` sink on
 #     loopback, in alternating rounds. Prints the median wall time, throughput and CPU seconds
 #     (user + system of the sender's process) per GiB of each, and their ratios.
-#  2. Fifty jobs on fifty ports at once (16 MiB each by default), each port its own nvspool
+#  2. The same job with the printer's SNMP agent answering the monitor's status queries
+#     during the job (every 500 ms instead of 5 s, to make them count) against a port whose
+#     SnmpEnabled is 0, in alternating rounds.
+#  3. Fifty jobs on fifty ports at once (16 MiB each by default), each port its own nvspool
 #     process, against one such job alone times fifty.
 #
 # Usage: bench/raw-tcp.sh [--size MIB] [--rounds N] [--ports N] [--port-size MIB]
-# Environment: NORVA_BUILD (the build tree, default build). Needs netcat-openbsd.
+# Environment: NORVA_BUILD (the build tree, default build); NORVA_SIMULATOR (the nvprinter to
+# use, default the build's: an older build's monitor can be measured with today's simulator).
+# Needs netcat-openbsd.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,9 +33,12 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-bin=$PWD/${NORVA_BUILD:-build}/bin
-for tool in nvspool nvprinter; do
-  [ -x "$bin/$tool" ] || { echo "raw-tcp.sh: no $bin/$tool (build first)" >&2; exit 1; }
+build=${NORVA_BUILD:-build}
+case $build in /*) ;; *) build=$PWD/$build ;; esac
+bin=$build/bin
+simulator_bin=${NORVA_SIMULATOR:-$bin/nvprinter}
+for tool in "$bin/nvspool" "$simulator_bin"; do
+  [ -x "$tool" ] || { echo "raw-tcp.sh: no $tool (build first)" >&2; exit 1; }
 done
 command -v nc >/dev/null || { echo "raw-tcp.sh: nc is missing (apt-get install netcat-openbsd)" >&2; exit 1; }
 
@@ -43,12 +51,15 @@ cleanup() {
 trap cleanup EXIT
 export NORVA_REGISTRY=$work/registry.db
 
-# The sink: one simulator for every job, one line per job on its stderr.
-"$bin/nvprinter" raw --listen 127.0.0.1:0 --discard > "$work/sink.out" 2> "$work/sink.log" &
+# The sink: one simulator for every job, one line per job on its stderr, with an SNMP agent
+# that answers the monitor's status queries.
+"$simulator_bin" printer --raw 127.0.0.1:0 --snmp 127.0.0.1:0 --discard \
+  > "$work/sink.out" 2> "$work/sink.log" &
 sink_pid=$!
-for _ in $(seq 200); do grep -q 'listening on' "$work/sink.out" && break; sleep 0.01; done
-sink_port=$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$work/sink.out")
-[ -n "$sink_port" ] || { echo "raw-tcp.sh: the sink did not start" >&2; exit 1; }
+for _ in $(seq 200); do [ "$(grep -c 'listening on' "$work/sink.out")" -ge 2 ] && break; sleep 0.01; done
+sink_port=$(sed -n 's/^raw listening on .*:\([0-9]*\)$/\1/p' "$work/sink.out")
+snmp_port=$(sed -n 's/^snmp listening on .*:\([0-9]*\)$/\1/p' "$work/sink.out")
+[ -n "$sink_port" ] && [ -n "$snmp_port" ] || { echo "raw-tcp.sh: the sink did not start" >&2; exit 1; }
 
 # Runs a command with its output discarded; prints "real user sys" in seconds.
 measure() {
@@ -70,6 +81,8 @@ expect_jobs() {
 }
 
 "$bin/nvspool" add-port BENCH --ip 127.0.0.1 --port-number "$sink_port" --timeout 60000 > /dev/null
+"$bin/nvspool" add-port BENCHSNMP --ip 127.0.0.1 --port-number "$sink_port" --timeout 60000 > /dev/null
+"$bin/nvspool" config-port BENCH --snmp-enabled 0 > /dev/null
 head -c $((size_mib * 1024 * 1024)) /dev/urandom > "$work/job.prn"
 bytes=$((size_mib * 1024 * 1024))
 
@@ -104,6 +117,25 @@ read -r nv_real nv_cpu < "$work/nvspool.median"
 read -r nc_real nc_cpu < "$work/nc.median"
 awk -v a="$nv_real" -v b="$nc_real" -v c="$nv_cpu" -v d="$nc_cpu" 'BEGIN {
   printf "   throughput nvspool/nc = %.2f   CPU per GiB nvspool/nc = %.2f\n", b / a, (d > 0 ? c / d : 0) }'
+
+echo
+echo "== The same job, the printer's agent answering status queries every 500 ms, against SnmpEnabled 0"
+: > "$work/snmp.times"
+: > "$work/nosnmp.times"
+for round in $(seq "$rounds"); do
+  t=$(NORVA_TEST=snmp-port=$snmp_port,status-interval-ms=500 measure "$bin/nvspool" print --quiet --port BENCHSNMP "$work/job.prn")
+  done_count=$((done_count + 1)); expect_jobs "$done_count" 1 "$bytes"
+  echo "$t" >> "$work/snmp.times"
+  u=$(measure "$bin/nvspool" print --quiet --port BENCH "$work/job.prn")
+  done_count=$((done_count + 1)); expect_jobs "$done_count" 1 "$bytes"
+  echo "$u" >> "$work/nosnmp.times"
+done
+summarise snmp "$work/snmp.times"
+summarise nosnmp "$work/nosnmp.times"
+read -r snmp_real _ < "$work/snmp.median"
+read -r nosnmp_real _ < "$work/nosnmp.median"
+awk -v a="$snmp_real" -v b="$nosnmp_real" 'BEGIN {
+  printf "   throughput with SNMP answering / SnmpEnabled 0 = %.3f\n", b / a }'
 
 echo
 echo "== ${ports} jobs of ${port_mib} MiB on ${ports} ports at once, one nvspool process per port"

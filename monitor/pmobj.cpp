@@ -1,5 +1,6 @@
 #include "monitor/pmobj.h"
 
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <unordered_map>
@@ -11,8 +12,6 @@
 #include "net/netxcv.h"
 #include "net/portentry.h"
 
-// Longest port name that CreatePortEntry accepts, in characters.
-static constexpr size_t kMaxPortNameChars = 247;
 // First size of the name buffer that LoadPorts enumerates into, in characters.
 static constexpr DWORD kFirstNameBufferChars = 128;
 static const WCHAR kPortsKeyName[] = WSTR("Ports");
@@ -111,15 +110,25 @@ BOOL CPMObject::HasName(LPCWSTR name) const {
     return name != nullptr && m_name != nullptr && _wcsicmp(m_name, name) == 0;
 }
 
+// Names equal but for letter case have the same length: each unit compares with one unit.
 BOOL CPMObject::SetName(LPCWSTR name) {
-    QORN_ASSERT(name == nullptr || HasName(name));  // the name index relies on it
-    LPWSTR copy = DupString(name);
-    if (copy == nullptr) {
+    if (!HasName(name) || wcslen(name) != wcslen(m_name)) {
+        QORN_ASSERT(FALSE);  // the name index relies on it
         return FALSE;
     }
-    FreeMem(m_name);
-    m_name = copy;
+    memcpy(m_name, name, wcslen(name) * sizeof(WCHAR));
     return TRUE;
+}
+
+CNameCopy::CNameCopy(const CPMObject* object) : m_text{}, m_named(false) {
+    if (object == nullptr) {
+        return;
+    }
+    CAppLock lock;
+    if (object->GetName() != nullptr) {
+        CopyBounded(m_text, kMaxPortNameChars + 1, object->GetName());
+        m_named = true;
+    }
 }
 
 // --- Lists ---

@@ -26,8 +26,10 @@ class CPMObject : public CQornTemplate {
     LPCWSTR GetName() const { return m_name; }
     // Two objects have the same name when they are equal ignoring letter case.
     BOOL HasName(LPCWSTR name) const;
-    // Replaces the name by the same name in other letter case (the index of its list stays
-    // right); FALSE when the copy cannot be made.
+    // Gives the name the letter case of `name`, which must be the same name (so that the index
+    // of its list stays right); FALSE otherwise. The letters change in place: the name's buffer
+    // stays for the object's life, so that no reader is left with freed memory. The caller
+    // holds the monitor-wide lock; a reader outside it takes a CNameCopy.
     BOOL SetName(LPCWSTR name);
     CPrintMonitor* GetMonitor() const { return m_monitor; }
     CRegKey& GetKey() { return m_key; }
@@ -56,6 +58,22 @@ class CPMObject : public CQornTemplate {
   private:
     HANDLE m_handle;
     LONG m_refs;  // the list's reference and one per call at work on the object
+};
+
+// Longest port name, in characters: CreatePortEntry refuses longer ones.
+inline constexpr size_t kMaxPortNameChars = 247;
+
+// A copy of an object's name taken under the monitor-wide lock, for a call that reads the name
+// outside the lock while a ConfigPort may change its letter case. A longer name than a port's
+// (an Xcv channel's) is cut; null for no object or a nameless one.
+class CNameCopy {
+  public:
+    explicit CNameCopy(const CPMObject* object);
+    LPCWSTR get() const { return m_named ? m_text : nullptr; }
+
+  private:
+    WCHAR m_text[kMaxPortNameChars + 1];
+    bool m_named;
 };
 
 // A call's reference to the object behind a handle, of class T: null when the handle is not a

@@ -22,6 +22,7 @@ CPort::CPort(CPrintMonitor* monitor, LPCWSTR name)
       m_buffer1(nullptr),
       m_buffer2(nullptr),
       m_pins(0),
+      m_jobThread(0),
       m_statusShown(false),
       m_statusText{},
       m_shownState{},
@@ -255,8 +256,9 @@ static BOOL BuildName(LPWSTR dest, LPCWSTR prefix, LPCWSTR second, LPCWSTR name)
 }
 
 BOOL CPort::RemoveDosDevice() {
+    CNameCopy name(this);
     WCHAR alias[kPortNameBufferChars];
-    if (!BuildName(alias, kNonSpooledPrefix, nullptr, m_name)) {
+    if (!BuildName(alias, kNonSpooledPrefix, nullptr, name.get())) {
         return FALSE;
     }
     return DefineDosDeviceW(DDD_REMOVE_DEFINITION, alias, nullptr);
@@ -267,9 +269,11 @@ void CPort::ForgetDeviceName() {
     m_deviceName = nullptr;
 }
 
+// StartDocPort runs it outside the lock: it works on a copy of the name.
 BOOL CPort::OpenDosDevice() {
+    CNameCopy name(this);
     WCHAR alias[kPortNameBufferChars];
-    if (!BuildName(alias, kNonSpooledPrefix, nullptr, m_name)) {
+    if (!BuildName(alias, kNonSpooledPrefix, nullptr, name.get())) {
         return FALSE;
     }
     WCHAR targets[kDeviceTargetChars];
@@ -281,19 +285,19 @@ BOOL CPort::OpenDosDevice() {
         return FALSE;
     }
     WCHAR pipe[kPortNameBufferChars];
-    BuildName(pipe, kSpoolerPipePrefix, nullptr, m_name);
+    BuildName(pipe, kSpoolerPipePrefix, nullptr, name.get());
     HANDLE token = RevertToPrinterSelf();
     // Skip the spooler's own pipe entries; the first other entry is the device's target.
     LPCWSTR target = targets;
     while (*target != 0 && _wcsicmp(target, pipe) == 0) {
         target += wcslen(target) + 1;
     }
-    BuildName(alias, kNonSpooledPrefix, nullptr, m_name);
+    BuildName(alias, kNonSpooledPrefix, nullptr, name.get());
     DefineDosDeviceW(DDD_REMOVE_DEFINITION, alias, nullptr);
     DefineDosDeviceW(DDD_RAW_TARGET_PATH, alias, target);
     ImpersonatePrinterClient(token);
     WCHAR path[kPortNameBufferChars];
-    BuildName(path, kDevicePathPrefix, kNonSpooledPrefix, m_name);
+    BuildName(path, kDevicePathPrefix, kNonSpooledPrefix, name.get());
     m_output = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                            OPEN_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
     if (m_output == INVALID_HANDLE_VALUE) {
@@ -319,6 +323,10 @@ BOOL WINAPI MonOpenPort(HANDLE monitorHandle, LPWSTR name, PHANDLE portHandle) {
     if (IsFilePort(name)) {
         DbgPrint("Creating a new CPort for %ws\n", name);
         port = monitor->CreatePortEntry(name, /*temporary=*/TRUE);
+        if (port != nullptr && portHandle == nullptr) {
+            monitor->RemovePortEntry(port);  // nowhere to give it, and nothing could close it
+            port = nullptr;
+        }
         ok = port != nullptr;
     } else {
         port = monitor->FindPort(name);
@@ -379,7 +387,8 @@ BOOL WINAPI MonReadPort(HANDLE portHandle, LPBYTE, DWORD size, LPDWORD) {
 
 BOOL WINAPI MonEndDocPort(HANDLE portHandle) {
     CPortRef port(portHandle);
-    DbgPrint("EndDocPort( \"%ws\" )\n", port != nullptr ? port->GetName() : nullptr);
+    CNameCopy name(port.get());  // a ConfigPort may change it meanwhile
+    DbgPrint("EndDocPort( \"%ws\" )\n", name.get());
     if (port == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -398,11 +407,11 @@ BOOL WINAPI MonEndDocPort(HANDLE portHandle) {
     }
     if (error == ERROR_PRINT_CANCELLED) {
         DbgPrint("EndDocPort( \"%ws\" ): the job was deleted or restarted by the user\n",
-                 port->GetName());
+                 name.get());
     } else {
         if (!sent) {
-            DbgPrint("EndDocPort( \"%ws\" ) failed, error %d: the job is restarted\n",
-                     port->GetName(), static_cast<int>(error));
+            DbgPrint("EndDocPort( \"%ws\" ) failed, error %d: the job is restarted\n", name.get(),
+                     static_cast<int>(error));
         }
         port->SetJobCommand(sent ? JOB_CONTROL_SENT_TO_PRINTER : JOB_CONTROL_RESTART, error);
     }

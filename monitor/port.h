@@ -39,6 +39,12 @@ class CPort : public CPMObject {
     void Pin() { ++m_pins; }
     void Unpin() { --m_pins; }
     void SetState(DWORD bits) { m_state |= bits; }
+    // PORT_IN_JOB is set by the job's own thread, which these tell apart from the others.
+    void EnterJob() {
+        m_state |= PORT_IN_JOB;
+        m_jobThread = GetCurrentThreadId();
+    }
+    BOOL IsJobThread() const { return m_jobThread == GetCurrentThreadId(); }
     void ClearState(DWORD bits) { m_state &= ~bits; }
     HANDLE GetOutput() const { return m_output; }
     void SetOutput(HANDLE output) { m_output = output; }
@@ -111,6 +117,7 @@ class CPort : public CPMObject {
     LPBYTE m_buffer1;
     LPBYTE m_buffer2;
     int m_pins;
+    DWORD m_jobThread;  // the thread whose StartDocPort set PORT_IN_JOB
 
   private:
     void NoteRestart(DWORD reason);

@@ -93,6 +93,8 @@ static HANDLE PrintToFile(DWORD level, LPBYTE docInfo, DWORD* pendingError) {
 BOOL WINAPI MonStartDocPort(HANDLE portHandle, LPWSTR printerName, DWORD jobId, DWORD level,
                             LPBYTE docInfo) {
     CPortRef port(portHandle);
+    BOOL filePort = FALSE;
+    BOOL comPort = FALSE;
     {
         // The test-and-set of PORT_IN_JOB is one step: of two calls at once, exactly one starts
         // the job, and a port in a job is not deleted.
@@ -103,18 +105,28 @@ BOOL WINAPI MonStartDocPort(HANDLE portHandle, LPWSTR printerName, DWORD jobId, 
         }
         DbgPrint("StartDocPort( \"%ws\", JobId=%d )\n", port->GetName(), static_cast<int>(jobId));
         if ((port->GetState() & PORT_IN_JOB) != 0) {
-            return TRUE;
+            // The job's own thread may start it again, which changes nothing. Any other thread
+            // would share the job's transport: it is refused at once (a wait for the job's end
+            // could wait for a call that its caller makes only after this one returns).
+            if (port->IsJobThread()) {
+                return TRUE;
+            }
+            SetLastError(ERROR_BUSY);
+            return FALSE;
         }
-        port->SetState(PORT_IN_JOB);
+        port->EnterJob();
+        // The name is read here, under the lock, where a ConfigPort cannot change it.
+        filePort = IsFilePort(port->GetName());
+        comPort = IsComPort(port->GetName());
     }
     DWORD pendingError = ERROR_SUCCESS;
     if (port->OpenJobPrinter(printerName)) {
         port->SetJobIds(jobId, level);
-        if (IsFilePort(port->GetName())) {
+        if (filePort) {
             port->SetOutput(PrintToFile(level, docInfo, &pendingError));
         } else if ((port->GetState() & PORT_DEVICE_OPEN) == 0) {
             port->StartDoc();  // the network transport; success is an open output handle
-        } else if (!IsComPort(port->GetName())) {
+        } else if (!comPort) {
             port->OpenDosDevice();
         }
     }

@@ -158,13 +158,13 @@ DWORD CXcv::_PortIsValid(PBYTE input, DWORD inputSize, PBYTE output, DWORD outpu
 }
 
 // The input is a PortEntry: its PortName (64 wide characters, 128 bytes, at the start) is the
-// name, read no further than that field. (Passing the record's Protocol, 1 or 2, as the name's
-// size would leave every real record's name without its terminator.)
+// name, and all that is read. (Passing the record's Protocol, 1 or 2, as the name's size would
+// leave every real record's name without its terminator.)
 DWORD CXcv::_ExistPort(PBYTE input, DWORD inputSize, PBYTE output, DWORD outputSize,
                        PDWORD needed) {
     static constexpr DWORD kNameFieldBytes = sizeof(PortEntry::PortName);
-    if (input == nullptr || inputSize < kNameFieldBytes + sizeof(DWORD)) {
-        return 1;  // no record to read: the inner request cannot run
+    if (input == nullptr || inputSize < kNameFieldBytes) {
+        return 1;  // no name field to read: the inner request cannot run
     }
     return _PortExists(input, kNameFieldBytes, output, outputSize, needed) != ERROR_SUCCESS ? 1 : 0;
 }

@@ -1,5 +1,6 @@
 #include "net/netxcv.h"
 
+#include <cstddef>
 #include <cstring>
 #include <new>
 
@@ -64,6 +65,24 @@ bool IsRefusedAddress(CNetPort* port, const WCHAR* address) {
            !portcfg::WideToField(given, sizeof given, address) || strcmp(stored, given) != 0;
 }
 
+// The part of the record that a request uses: AddPort the name and the address (the protocol
+// between them is ignored); ConfigPort the fields of the record's protocol, which for raw TCP
+// end with SnmpIndex and for LPR are the whole record, and for a protocol it refuses are the
+// name and the address, which it takes before it refuses.
+constexpr size_t kAddressFieldsEnd = offsetof(PortEntry, HostName);
+constexpr size_t kRawFieldsEnd = offsetof(PortEntry, QueueName);
+
+size_t ConfigPortBytes(DWORD protocol) {
+    switch (protocol) {
+        case PROTOCOL_RAW:
+            return kRawFieldsEnd;
+        case PROTOCOL_LPR:
+            return sizeof(PortEntry);
+        default:
+            return kAddressFieldsEnd;
+    }
+}
+
 // A DWORD that the registry readers turn from 0 into their default is reported the same way.
 DWORD OrDefault(DWORD value, DWORD fallback) {
     return value != 0 ? value : fallback;
@@ -71,18 +90,24 @@ DWORD OrDefault(DWORD value, DWORD fallback) {
 
 }  // namespace
 
-BOOL ReadPortEntry(PBYTE input, DWORD inputSize, PortEntry* record) {
-    if (input == nullptr || inputSize < sizeof(PortEntry)) {
+BOOL ReadPortEntry(PBYTE input, DWORD inputSize, size_t usedBytes, PortEntry* record) {
+    if (input == nullptr || inputSize < usedBytes || usedBytes > sizeof(PortEntry)) {
         return FALSE;
     }
-    memcpy(record, input, sizeof(PortEntry));
-    return portcfg::IsTerminated(record->PortName, 64) &&
-           portcfg::IsTerminated(record->IPAddress, 32) &&
-           portcfg::IsTerminated(record->HostName, 64) &&
-           portcfg::IsTerminated(record->HWAddress, 64) &&
-           portcfg::IsTerminated(record->SnmpCommunity, 64) &&
-           portcfg::IsTerminated(record->QueueName, 32) &&
-           portcfg::IsTerminated(record->MailAlert, 64);
+    memset(record, 0, sizeof *record);
+    memcpy(record, input, usedBytes);
+    auto terminated = [&](const WCHAR* field, size_t fieldBytes) {
+        size_t offset = reinterpret_cast<const BYTE*>(field) - reinterpret_cast<BYTE*>(record);
+        return offset + fieldBytes > usedBytes ||
+               portcfg::IsTerminated(field, fieldBytes / sizeof(WCHAR));
+    };
+    return terminated(record->PortName, sizeof record->PortName) &&
+           terminated(record->IPAddress, sizeof record->IPAddress) &&
+           terminated(record->HostName, sizeof record->HostName) &&
+           terminated(record->HWAddress, sizeof record->HWAddress) &&
+           terminated(record->SnmpCommunity, sizeof record->SnmpCommunity) &&
+           terminated(record->QueueName, sizeof record->QueueName) &&
+           terminated(record->MailAlert, sizeof record->MailAlert);
 }
 
 CNetXcv::CNetXcv(CPrintMonitor* monitor, LPCWSTR name) : CXcv(monitor, name) {
@@ -109,7 +134,8 @@ DWORD CNetXcv::DataXfer(LPCWSTR name, PBYTE input, DWORD inputSize, PBYTE output
 // address of the record are used.
 DWORD CNetXcv::_AddPort(PBYTE input, DWORD inputSize, PBYTE, DWORD, PDWORD) {
     PortEntry record;
-    if (!ReadPortEntry(input, inputSize, &record) || IsRefusedAddress(nullptr, record.IPAddress)) {
+    if (!ReadPortEntry(input, inputSize, kAddressFieldsEnd, &record) ||
+        IsRefusedAddress(nullptr, record.IPAddress)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return ERROR_INVALID_PARAMETER;
     }
@@ -170,8 +196,9 @@ void CNetXcv::ReleasePort(CNetPort* port) {
 }
 
 // Fills the record from the port's settings, read afresh through a new transport that stays
-// with the port. 0, or the code of what stopped it (the output is then not written): a
-// protocol this monitor does not know, or an address that does not parse, is invalid data.
+// with the port. 0, or the code of what stopped it: a protocol this monitor does not know is
+// invalid data; an address that does not parse is the transport's ERROR_REGISTRY_CORRUPT, as
+// a job on the port reports it.
 DWORD CNetXcv::FillRecord(CNetPort* port, PortEntry* record) {
     CopyBounded(record->PortName, 64, port->GetName());
     record->Protocol = port->m_protocol;
@@ -192,9 +219,10 @@ DWORD CNetXcv::FillRecord(CNetPort* port, PortEntry* record) {
     }
     port->SetTransport(transport);
     if (!transport->ReadConfig(port)) {
+        DWORD error = LastErrorOr(ERROR_REGISTRY_CORRUPT);
         port->SetTransport(nullptr);
-        SetLastError(ERROR_INVALID_DATA);
-        return ERROR_INVALID_DATA;
+        SetLastError(error);
+        return error;
     }
     bool lpr = port->m_protocol == PROTOCOL_LPR;
     portcfg::AnsiToWideField(record->HostName, 64, port->m_hostName);
@@ -234,21 +262,19 @@ DWORD CNetXcv::_ReadConfigInf(PBYTE input, DWORD inputSize, PBYTE output, DWORD 
     }
     DWORD error = ERROR_SUCCESS;
     CNetPort* port = AcquirePort(name, &error);
-    if (port == nullptr && error != ERROR_FILE_NOT_FOUND) {
+    if (port == nullptr) {
         return error;
     }
+    // The record is filled apart and copied only when it is whole: a failure leaves the output
+    // as it was. A port that lacks one of its required values (a writer stopped half-way)
+    // reports it as invalid data.
     PortEntry record;
     memset(&record, 0, sizeof record);
-    if (port != nullptr) {
-        // A port that lacks one of its required values (a writer stopped half-way) reports it
-        // as invalid data; the cleared record is copied.
-        bool read = port->ReadConfig() != FALSE;
-        error = read ? FillRecord(port, &record) : LastErrorOr(ERROR_INVALID_DATA);
-        port->LeaveJobGate();
-        ReleasePort(port);
-        if (read && error != ERROR_SUCCESS) {
-            return error;  // an unknown protocol or an unparsable address: the output stays
-        }
+    error = port->ReadConfig() ? FillRecord(port, &record) : LastErrorOr(ERROR_INVALID_DATA);
+    port->LeaveJobGate();
+    ReleasePort(port);
+    if (error != ERROR_SUCCESS) {
+        return error;
     }
     memcpy(output, &record, sizeof record);
     if (needed != nullptr) {
@@ -305,8 +331,12 @@ DWORD CNetXcv::ApplyRecord(CNetPort* port, const PortEntry& record) {
 }
 
 DWORD CNetXcv::_ConfigPort(PBYTE input, DWORD inputSize, PBYTE, DWORD, PDWORD) {
+    DWORD protocol = 0;  // an input too short to hold it holds no address either
+    if (input != nullptr && inputSize >= offsetof(PortEntry, Protocol) + sizeof protocol) {
+        memcpy(&protocol, input + offsetof(PortEntry, Protocol), sizeof protocol);
+    }
     PortEntry record;
-    if (!ReadPortEntry(input, inputSize, &record)) {
+    if (!ReadPortEntry(input, inputSize, ConfigPortBytes(protocol), &record)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return ERROR_INVALID_PARAMETER;
     }

@@ -41,6 +41,8 @@ class CNetXcv : public CXcv {
     DWORD ApplyRecord(CNetPort* port, const PortEntry& record);
 };
 
-// A PortEntry given as request input, copied when it is whole and its texts are terminated
-// inside their fields; FALSE otherwise.
-BOOL ReadPortEntry(PBYTE input, DWORD inputSize, PortEntry* record);
+// A PortEntry given as request input, of which the request uses the first `usedBytes` (whole
+// fields from the start of the record): those are copied into a cleared record when the input
+// holds them and each text among them ends inside its field; FALSE otherwise. The rest of the
+// input is never read.
+BOOL ReadPortEntry(PBYTE input, DWORD inputSize, size_t usedBytes, PortEntry* record);

@@ -292,7 +292,8 @@ void CStatusPoller::CollectAnswers(SOCKET socket, DWORD waitMs) {
         if (now >= deadline) {
             return;
         }
-        ULONGLONG left = deadline - now;
+        // In slices, so that the poller's end is not held up by a silent printer.
+        ULONGLONG left = std::min<ULONGLONG>(deadline - now, kStopCheckMs);
         fd_set readable;
         FD_ZERO(&readable);
         FD_SET(socket, &readable);

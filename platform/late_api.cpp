@@ -11,8 +11,10 @@ bool LateApiOff() {
     return TestSwitch("no-late-api", 0) != 0;
 }
 
-// SIO_TCP_INFO and its version-0 answer, as Windows 10 1703 defines them; written out here
-// because the system headers declare them only for programs built for that release.
+// SIO_TCP_INFO and its version-0 answer, as Windows 10 1703 defines them; written out for
+// Windows because its headers declare them only for programs built for that release. The
+// Linux stand-in declares them itself.
+#ifdef _WIN32
 constexpr DWORD kSioTcpInfo = 0xD8000027;  // _WSAIORW(IOC_VENDOR, 39)
 struct TcpInfoV0 {
     int State;
@@ -35,9 +37,9 @@ struct TcpInfoV0 {
     ULONG TimeoutEpisodes;
     UCHAR SynRetrans;
 };
-#ifndef _WIN32
-static_assert(SIO_TCP_INFO == kSioTcpInfo, "the Winsock stand-in's SIO_TCP_INFO");
-static_assert(sizeof(TCP_INFO_v0) == sizeof(TcpInfoV0), "the stand-in's TCP_INFO_v0 layout");
+#else
+constexpr DWORD kSioTcpInfo = SIO_TCP_INFO;
+using TcpInfoV0 = TCP_INFO_v0;
 #endif
 
 }  // namespace

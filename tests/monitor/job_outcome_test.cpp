@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -206,6 +207,141 @@ TEST_F(PrintTool, SigintDeletesThePrintingJob) {
         [&] { return printer.log().find("reset by the sender") != std::string::npos; }, 5000))
         << printer.log();
     EXPECT_EQ(0, WholeCopies(out.path().string(), printer.log(), false, data));
+}
+
+// --- The printer's state during a job ---
+
+// One printer with its raw port, LPD and SNMP agent (nvprinter printer), conditions on its
+// schedule; the monitor asks its agent every 500 ms (NORVA_TEST) instead of every 5 s.
+class LivePrinter {
+  public:
+    explicit LivePrinter(std::vector<std::string> options) {
+        std::vector<std::string> argv = {BuildDir() + "/bin/nvprinter",
+                                         "printer",
+                                         "--raw",
+                                         "127.0.0.1:0",
+                                         "--lpd",
+                                         "127.0.0.1:0",
+                                         "--snmp",
+                                         "127.0.0.1:0",
+                                         "--out",
+                                         out_.path().string()};
+        argv.insert(argv.end(), options.begin(), options.end());
+        process_ = std::make_unique<BackgroundProcess>(argv, logs_.file("printer.log"));
+        for (int i = 0; i < 3; ++i) {
+            std::string line = process_->readLine(10000);
+            uint16_t port = static_cast<uint16_t>(atoi(line.substr(line.rfind(':') + 1).c_str()));
+            (line.rfind("raw", 0) == 0 ? raw_ : line.rfind("lpd", 0) == 0 ? lpd_ : snmp_) = port;
+        }
+    }
+    uint16_t raw() const { return raw_; }
+    uint16_t lpd() const { return lpd_; }
+    uint16_t snmp() const { return snmp_; }
+    std::string out() const { return out_.path().string(); }
+    // Stops it; what it logged, the count of SNMP datagrams it received last.
+    std::string Stop() {
+        process_->stop();
+        return ReadFile(logs_.file("printer.log"));
+    }
+
+  private:
+    TempDir out_;
+    TempDir logs_;
+    std::unique_ptr<BackgroundProcess> process_;
+    uint16_t raw_ = 0, lpd_ = 0, snmp_ = 0;
+};
+
+// A condition and the port status the spooler must be told while it lasts.
+struct ConditionCase {
+    const char* condition;
+    DWORD status;
+    DWORD severity;
+    const char* text;  // in the job's status text
+};
+
+class PrinterStatus : public FaultTest, public ::testing::WithParamInterface<ConditionCase> {
+  protected:
+    // A job of 200 kB through the port while the printer reads 80 kB/s; the condition lasts
+    // its first second. What SetPortW said of the port, in order.
+    std::vector<nvspool::PortStatusRecord> PrintThrough(LivePrinter& printer, bool lpd,
+                                                        DWORD snmpEnabled = 1) {
+        setenv("NORVA_TEST",
+               ("pacing-ms=100,status-interval-ms=500,snmp-port=" + std::to_string(printer.snmp()))
+                   .c_str(),
+               1);
+        PrinterFault fault{"live",        lpd ? "lpd" : "raw", "", 200000, 16384, 2000, 0,
+                           JobEnd::kSent, JobEnd::kSent,       1};
+        AddPort(fault, lpd ? printer.lpd() : printer.raw());
+        SetPortValue(u"FAULT", u"SnmpEnabled", snmpEnabled);
+        EXPECT_EQ(ERROR_SUCCESS, Load());
+        data_ = TestData(fault.jobBytes, 24);
+        EXPECT_EQ(JobEnd::kSent, Print(fault, data_));
+        std::vector<nvspool::PortStatusRecord> changes;
+        for (const auto& change : host_->PortStatusChanges()) {
+            if (change.port == u"FAULT") {
+                changes.push_back(change);
+            }
+        }
+        return changes;
+    }
+    bool TextShown(const std::string& part) {
+        for (const auto& text : host_->JobStatusTexts(1)) {
+            if (U8(text).find(part) != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    }
+    std::string data_;
+};
+
+TEST_P(PrinterStatus, IsSetWhileTheConditionLastsAndClearedAfter) {
+    const ConditionCase& c = GetParam();
+    for (bool lpd : {false, true}) {
+        SCOPED_TRACE(lpd ? "LPR" : "raw TCP");
+        LivePrinter printer(
+            {"--slow", "80000", "--condition", std::string(c.condition) + "@0-1000"});
+        auto changes = PrintThrough(printer, lpd);
+        ASSERT_EQ(2u, changes.size()) << "set once, cleared once";
+        EXPECT_EQ(c.status, changes[0].status);
+        EXPECT_EQ(c.severity, changes[0].severity);
+        EXPECT_EQ(0u, changes[1].status);
+        EXPECT_TRUE(TextShown(c.text)) << "the job's status text names it";
+        printer.Stop();
+        EXPECT_EQ(1, WholeCopies(printer.out(), "", lpd, data_));
+        Unload();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Conditions, PrinterStatus,
+    ::testing::Values(
+        ConditionCase{"noPaper", PORT_STATUS_PAPER_OUT, PORT_STATUS_TYPE_ERROR, "out of paper"},
+        ConditionCase{"jammed", PORT_STATUS_PAPER_JAM, PORT_STATUS_TYPE_ERROR, "Paper jam"},
+        ConditionCase{"doorOpen", PORT_STATUS_DOOR_OPEN, PORT_STATUS_TYPE_ERROR, "door"},
+        ConditionCase{"offline", PORT_STATUS_OFFLINE, PORT_STATUS_TYPE_ERROR, "offline"},
+        ConditionCase{"inputTrayEmpty", PORT_STATUS_PAPER_PROBLEM, PORT_STATUS_TYPE_ERROR, "tray"},
+        ConditionCase{"lowToner", PORT_STATUS_TONER_LOW, PORT_STATUS_TYPE_WARNING, "Toner is low"},
+        ConditionCase{"warmup", PORT_STATUS_WARMING_UP, PORT_STATUS_TYPE_INFO, "warming up"}),
+    [](const ::testing::TestParamInfo<ConditionCase>& test) {
+        return std::string(test.param.condition);
+    });
+
+using PrinterWithoutStatus = PrinterStatus;
+
+// An agent that never answers says nothing about the printer: no port status at all, only
+// the job's status text says so.
+TEST_F(PrinterWithoutStatus, ASilentAgentIsNeverOffline) {
+    LivePrinter printer({"--slow", "25000", "--silent"});  // 8 s: two unanswered attempts take 4
+    EXPECT_TRUE(PrintThrough(printer, false).empty());
+    EXPECT_TRUE(TextShown("does not answer status queries"));
+}
+
+TEST_F(PrinterWithoutStatus, SnmpEnabledZeroSendsNoDatagram) {
+    LivePrinter printer({"--slow", "50000", "--condition", "noPaper@0-1000"});
+    EXPECT_TRUE(PrintThrough(printer, false, 0).empty());
+    std::string log = printer.Stop();
+    EXPECT_NE(std::string::npos, log.find(" 0 SNMP datagrams received")) << log;
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, JobOutcome, ::testing::ValuesIn(kPrinterFaults),

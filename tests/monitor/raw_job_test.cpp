@@ -321,7 +321,9 @@ TEST_F(RawJob, APrinterThatKeepsTheConnectionOpenPastTheBoundHasTheJob) {
 
 using PortLifecycle = JobTest;
 
-TEST_F(PortLifecycle, StartDocPortTwiceStartsOneJob) {
+// One job per port at a time. The job's own thread may start it again, which changes nothing;
+// a StartDocPort from another thread is refused with ERROR_BUSY and leaves the job as it was.
+TEST_F(PortLifecycle, AStartDuringAJobChangesNothingOnItsThreadAndIsBusyOnAnother) {
     FakeRawPrinter printer;
     AddRawPort(u"TWICE", printer);
     ASSERT_EQ(ERROR_SUCCESS, Load());
@@ -329,10 +331,19 @@ TEST_F(PortLifecycle, StartDocPortTwiceStartsOneJob) {
     DWORD id = NewJob();
     ASSERT_TRUE(StartDoc(port, id));
     EXPECT_TRUE(StartDoc(port, id));
+    DWORD otherError = 0;
+    std::thread other([&] {
+        EXPECT_FALSE(StartDoc(port, NewJob()));
+        otherError = GetLastError();
+    });
+    other.join();
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BUSY), otherError);
     EXPECT_TRUE(Write(port, "once"));
     EXPECT_TRUE(table_->pfnEndDocPort(port));
     ASSERT_TRUE(printer.WaitForJobs(1));
+    EXPECT_EQ(std::vector<std::string>{"once"}, printer.Jobs());
     EXPECT_EQ(1u, printer.Connections());
+    EXPECT_EQ(std::vector<DWORD>{JOB_CONTROL_SENT_TO_PRINTER}, host_->JobCommands(id));
 }
 
 TEST_F(PortLifecycle, EndDocPortWithoutAJobDoesNothing) {
@@ -561,34 +572,49 @@ TEST_F(DevicePort, AnAliasedDeviceReceivesTheJob) {
 
 // --- Ports at once ---
 
-// Two StartDocPort calls on one port at once: exactly one starts the job, the other returns at
-// once, and the port is free again after EndDocPort.
-TEST_F(RawJob, StartDocPortTwiceAtOnceStartsOneJob) {
+// Three threads print whole jobs on one port at once. Each start either begins a job of its
+// own or is refused with ERROR_BUSY: every job that started arrives whole, on a connection of
+// its own, and no job ends another's transport under it.
+TEST_F(RawJob, JobsFromThreeThreadsOnOnePortNeverShareATransport) {
     FakeRawPrinter printer;
     AddRawPort(u"RACE", printer);
     ASSERT_EQ(ERROR_SUCCESS, Load());
     HANDLE port = OpenPort(u"RACE");
-    constexpr int kRounds = 100;
-    for (int round = 0; round < kRounds; ++round) {
-        DWORD id = NewJob();
-        std::atomic<int> ready{0};
-        std::atomic<int> started{0};
-        auto start = [&] {
-            ++ready;
-            while (ready.load() < 2) {
+    constexpr int kThreads = 3;
+    constexpr int kRounds = 30;
+    std::atomic<int> ready{0};
+    std::atomic<size_t> printed{0};
+    auto print = [&](int thread) {
+        ++ready;
+        while (ready.load() < kThreads) {
+        }
+        for (int round = 0; round < kRounds; ++round) {
+            if (!StartDoc(port, NewJob())) {
+                EXPECT_EQ(static_cast<DWORD>(ERROR_BUSY), GetLastError());
+                continue;
             }
-            started += StartDoc(port, id) ? 1 : 0;
-        };
-        std::thread a(start);
-        std::thread b(start);
-        a.join();
-        b.join();
-        ASSERT_EQ(2, started.load()) << "round " << round;
-        ASSERT_TRUE(Write(port, "round " + std::to_string(round)));
-        ASSERT_TRUE(table_->pfnEndDocPort(port));
+            std::string data = std::to_string(thread) + "/" + std::to_string(round) + ";";
+            EXPECT_TRUE(Write(port, data));
+            EXPECT_TRUE(table_->pfnEndDocPort(port));
+            ++printed;
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back(print, i);
     }
-    ASSERT_TRUE(printer.WaitForJobs(kRounds));
-    EXPECT_EQ(static_cast<size_t>(kRounds), printer.Connections());
+    for (auto& t : threads) {
+        t.join();
+    }
+    ASSERT_GT(printed.load(), 0u);
+    ASSERT_TRUE(printer.WaitForJobs(printed.load()));
+    EXPECT_EQ(printed.load(), printer.Connections());
+    std::set<std::string> jobs;
+    for (const auto& job : printer.Jobs()) {
+        EXPECT_EQ(1, std::count(job.begin(), job.end(), ';')) << "one job's data: " << job;
+        jobs.insert(job);
+    }
+    EXPECT_EQ(printed.load(), jobs.size());
 }
 
 TEST_F(RawJob, TenJobsOnTenPortsAtOnce) {

@@ -183,25 +183,63 @@ TEST_F(Xcv, AddPortOfANameAnotherMonitorUsesIsRefused) {
     EXPECT_FALSE(RegistryKeyExists(std::u16string(kPortsKey) + u"\\LPT1:"));
 }
 
-TEST_F(Xcv, AddPortRefusesShortOrUnterminatedRecords) {
+// A record request checks the fields it uses and no others: the input must hold them, and
+// their texts must end inside their fields. AddPort uses the name and the address; ConfigPort
+// the fields of the record's protocol (raw TCP: up to SnmpIndex). What lies beyond, such as
+// the 0xCC of a port UI's uninitialised stack, does not matter.
+TEST_F(Xcv, RecordRequestsCheckOnlyTheFieldsTheyUse) {
     HANDLE xcv = Open();
-    PortEntry record = Record(u"P", u"10.0.0.5");
+    PortEntry existing = Record(u"CFG", u"10.0.0.5");
+    ASSERT_EQ(ERROR_SUCCESS, Request(xcv, u"AddPort", &existing, sizeof existing, nullptr, 0));
+    constexpr size_t kWhole = sizeof(PortEntry);
+    constexpr size_t kHostName = offsetof(PortEntry, HostName);    // the end of the address
+    constexpr size_t kQueueName = offsetof(PortEntry, QueueName);  // the end of the raw fields
+    struct Case {
+        const char16_t* request;
+        DWORD protocol;
+        size_t bytes;     // of input given
+        size_t fillFrom;  // 0xCC from here to the end of the record
+        DWORD expected;
+    };
+    const Case cases[] = {
+        {u"AddPort", PROTOCOL_RAW, kWhole, kQueueName, ERROR_SUCCESS},
+        {u"AddPort", PROTOCOL_LPR, kWhole, kHostName, ERROR_SUCCESS},
+        {u"AddPort", PROTOCOL_RAW, kHostName, kWhole, ERROR_SUCCESS},
+        {u"AddPort", PROTOCOL_RAW, kHostName - 1, kWhole, ERROR_INVALID_PARAMETER},
+        {u"AddPort", PROTOCOL_RAW, kWhole, offsetof(PortEntry, IPAddress), ERROR_INVALID_PARAMETER},
+        {u"ConfigPort", PROTOCOL_RAW, kQueueName, kWhole, ERROR_SUCCESS},
+        {u"ConfigPort", PROTOCOL_RAW, kWhole, kQueueName, ERROR_SUCCESS},
+        {u"ConfigPort", PROTOCOL_RAW, kQueueName - 1, kWhole, ERROR_INVALID_PARAMETER},
+        {u"ConfigPort", PROTOCOL_RAW, kWhole, offsetof(PortEntry, SnmpCommunity),
+         ERROR_INVALID_PARAMETER},
+        {u"ConfigPort", PROTOCOL_LPR, kWhole, kWhole, ERROR_SUCCESS},
+        {u"ConfigPort", PROTOCOL_LPR, kWhole - 1, kWhole, ERROR_INVALID_PARAMETER},
+        {u"ConfigPort", PROTOCOL_LPR, kWhole, offsetof(PortEntry, MailAlert),
+         ERROR_INVALID_PARAMETER},
+        {u"ConfigPort", 7, kHostName, kWhole, ERROR_INVALID_DATA},  // an unknown protocol
+        {u"ConfigPort", PROTOCOL_RAW, offsetof(PortEntry, IPAddress), kWhole,
+         ERROR_INVALID_PARAMETER},
+    };
+    int added = 0;
+    for (const Case& c : cases) {
+        bool add = std::u16string(c.request) == u"AddPort";
+        std::u16string name = add ? u"ADD" + W(std::to_string(added)) : u"CFG";
+        PortEntry record = Record(name, u"10.0.0.5", c.protocol);
+        memset(reinterpret_cast<BYTE*>(&record) + c.fillFrom, 0xCC, kWhole - c.fillFrom);
+        EXPECT_EQ(c.expected,
+                  Request(xcv, c.request, &record, static_cast<DWORD>(c.bytes), nullptr, 0))
+            << U8(c.request) << " protocol " << c.protocol << ", " << c.bytes
+            << " bytes, 0xCC from " << c.fillFrom;
+        added += add && c.expected == ERROR_SUCCESS ? 1 : 0;
+    }
+    EXPECT_EQ(static_cast<size_t>(added + 1), MonitorPorts().size());
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER),
-              Request(xcv, u"AddPort", &record, sizeof record - 1, nullptr, 0));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER),
-              Request(xcv, u"AddPort", nullptr, sizeof record, nullptr, 0));
-    for (auto& c : record.PortName) {
+              Request(xcv, u"AddPort", nullptr, sizeof existing, nullptr, 0));
+    for (auto& c : existing.PortName) {
         c = u'x';  // 64 characters: no room for the terminator
     }
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER),
-              Request(xcv, u"AddPort", &record, sizeof record, nullptr, 0));
-    record = Record(u"P", u"10.0.0.5");
-    for (auto& c : record.HostName) {
-        c = u'h';
-    }
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER),
-              Request(xcv, u"AddPort", &record, sizeof record, nullptr, 0));
-    EXPECT_TRUE(MonitorPorts().empty());
+              Request(xcv, u"AddPort", &existing, sizeof existing, nullptr, 0));
 }
 
 TEST_F(Xcv, PortExistsAnswersForThePortsOfEveryMonitor) {
@@ -238,8 +276,12 @@ TEST_F(Xcv, ExistPortTakesTheNameFromARecord) {
     record = Record(u"LPT1:", u"", PROTOCOL_RAW);
     EXPECT_EQ(1u, Request(xcv, u"ExistPort", &record, sizeof record, &answer, 3, &needed))
         << "the inner PortExists failed";
-    EXPECT_EQ(1u, Request(xcv, u"ExistPort", &record, 100, &answer, 4, &needed))
-        << "no record to read";
+    EXPECT_EQ(1u, Request(xcv, u"ExistPort", &record, 127, &answer, 4, &needed))
+        << "no whole name field to read";
+    answer = 0;
+    EXPECT_EQ(0u, Request(xcv, u"ExistPort", &record, 128, &answer, 4, &needed))
+        << "the name field is all it reads";
+    EXPECT_EQ(1u, answer);
 }
 
 TEST_F(Xcv, DeletePortNeedsTheAdministerRight) {
@@ -357,6 +399,34 @@ TEST_F(Xcv, DeletingAnOpenIdlePortLetsACallOnItFinish) {
     EXPECT_EQ(0u, host_->OpenPrinterCount());
 }
 
+// ConfigPort gives a port the letter case of its record whatever the port is doing. Job starts
+// and ends on the port at the same time (starts that fail as fast as they come, with traces on
+// so that they read the port's name too) go on with the port's name.
+TEST_F(Xcv, ConfigPortsThatChangeTheNamesCaseDuringJobStartsAndEnds) {
+    HANDLE xcv = Open();
+    const std::u16string kUnparsable = u"255.255.255.255";  // no job can start
+    PortEntry record = Record(u"Renamed", kUnparsable);
+    ASSERT_EQ(ERROR_SUCCESS, Request(xcv, u"AddPort", &record, sizeof record, nullptr, 0));
+    HANDLE port = OpenPort(u"Renamed");
+    ASSERT_NE(nullptr, port);
+    DWORD id = NewJob();
+    TraceCapture trace;
+    constexpr int kRounds = 30;
+    std::thread jobs([&] {
+        for (int round = 0; round < kRounds; ++round) {
+            EXPECT_FALSE(StartDoc(port, id));
+            EXPECT_EQ(static_cast<DWORD>(ERROR_REGISTRY_CORRUPT), GetLastError());
+            EXPECT_TRUE(table_->pfnEndDocPort(port));
+        }
+    });
+    for (int round = 0; round < kRounds; ++round) {
+        record = Record(round % 2 == 0 ? u"RENAMED" : u"renamed", kUnparsable);
+        EXPECT_EQ(ERROR_SUCCESS, Request(xcv, u"ConfigPort", &record, sizeof record, nullptr, 0));
+    }
+    jobs.join();
+    EXPECT_EQ(std::vector<std::u16string>{u"renamed"}, MonitorPorts());
+}
+
 TEST_F(Xcv, PortIsValidProbesAPath) {
     HANDLE xcv = Open();
     TempDir dir;
@@ -441,9 +511,11 @@ TEST_F(Xcv, ConfigPortTakesTheRecordsLetterCase) {
     EXPECT_EQ(u"192.0.2.11", RegistryText(u"MixedCase", u"IPAddress"));
 }
 
-// Settings that this monitor cannot use are invalid data (13), whatever an earlier step left
-// as the last error: an unknown protocol, an address that does not parse, a missing value.
-TEST_F(Xcv, SettingsThatCannotBeUsedAreInvalidData) {
+// A ReadConfigInf that fails leaves the caller's output as it was. Settings that this monitor
+// cannot use are invalid data (13), whatever an earlier step left as the last error (an
+// unknown protocol, a missing value), except an address that does not parse: 1015, as a job on
+// the port reports it. A name of another monitor, or of none, is not found (2).
+TEST_F(Xcv, AReadConfigInfThatFailsLeavesTheOutputAsItWas) {
     HANDLE xcv = Open();
     AddRegistryPort(u"P5", u"192.0.2.10");
     SetPortValue(u"P5", u"Protocol", 5u);
@@ -453,16 +525,19 @@ TEST_F(Xcv, SettingsThatCannotBeUsedAreInvalidData) {
     RegDeleteValueW(key, u"HostName");
     RegCloseKey(key);
     xcv = Restart();
-    for (const char16_t* name : {u"P5", u"BCAST"}) {
+    PortEntry untouched;
+    memset(&untouched, 0xCC, sizeof untouched);
+    for (const auto& [name, expected] :
+         std::vector<std::pair<std::u16string, DWORD>>{{u"P5", ERROR_INVALID_DATA},
+                                                       {u"BCAST", ERROR_REGISTRY_CORRUPT},
+                                                       {u"NOHOST", ERROR_INVALID_DATA},
+                                                       {u"LPT1:", ERROR_FILE_NOT_FOUND},
+                                                       {u"NOWHERE", ERROR_FILE_NOT_FOUND}}) {
         DWORD error = 0;
         PortEntry read = ReadConfig(xcv, name, &error);
-        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_DATA), error) << U8(name);
-        EXPECT_EQ(0xCC, reinterpret_cast<BYTE*>(&read)[0]) << "the output is untouched";
+        EXPECT_EQ(expected, error) << U8(name);
+        EXPECT_EQ(0, memcmp(&untouched, &read, sizeof read)) << U8(name);
     }
-    DWORD error = 0;
-    PortEntry read = ReadConfig(xcv, u"NOHOST", &error);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_DATA), error);
-    EXPECT_EQ(0, read.PortName[0]) << "the cleared record is copied";
     PortEntry record = Record(u"P5", u"192.0.2.10", 3);
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_DATA),
               Request(xcv, u"ConfigPort", &record, sizeof record, nullptr, 0));
@@ -574,12 +649,6 @@ TEST_F(Xcv, RecordRequestsCheckTheirBuffers) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER),
               Request(xcv, u"ReadConfigInf", u"PP", 4, &record, sizeof record, &needed))
         << "a name without its terminator in the input";
-    DWORD error = 0;
-    PortEntry read = ReadConfig(xcv, u"LPT1:", &error);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), error) << "not a port of this monitor";
-    EXPECT_EQ(0, read.PortName[0]) << "the cleared record is copied";
-    ReadConfig(xcv, u"NOWHERE", &error);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), error) << "unknown to the spooler";
 }
 
 TEST_F(Xcv, AConfigPortDuringAJobWaitsForTheJob) {

@@ -26,6 +26,7 @@
 #include <map>
 #include <mutex>
 #include <sstream>
+#include <atomic>
 #include <thread>
 
 namespace jobhost {
@@ -152,6 +153,14 @@ class Peer {
     }
     DWORD port() const { return port_; }
     bool valid() const { return port_ != 0; }
+    // A live printer's (nvprinter printer) LPD port, and a command to its control FIFO.
+    DWORD lpdPort() const {
+        return static_cast<DWORD>(atol(ReadWhole(dir_ + "/lpd-port").c_str()));
+    }
+    void Command(const std::string& line) const {
+        std::ofstream control(dir_ + "/control");
+        control << line << "\n";
+    }
 
     // The summary line of the next connection, waited for up to timeoutMs; empty if none came.
     std::string NextSummary(int timeoutMs = 10000) {
@@ -229,7 +238,9 @@ class Host {
   private:
     // --- Setup ---
     bool AddPorts();
-    void AddPort(const std::string& name, const std::string& peer, DWORD protocol, DWORD timeOut);
+    // A port to the peer's raw port, or to `portNumber` when given.
+    void AddPort(const std::string& name, const std::string& peer, DWORD protocol, DWORD timeOut,
+                 DWORD portNumber = 0);
     bool Load(const std::string& library);
 
     // --- One job as the spooler drives it ---
@@ -257,6 +268,7 @@ class Host {
     // --- The cases ---
     void RawSizes();
     void Faults();
+    void PrinterStatus();
     void LprJob();
     void LprEmptyAndLarge();
     void LprRefusedAndNoJobInfo();
@@ -281,7 +293,7 @@ class Host {
 // --- Setup ---
 
 void Host::AddPort(const std::string& name, const std::string& peerName, DWORD protocol,
-                   DWORD timeOut) {
+                   DWORD timeOut, DWORD portNumber) {
     HKEY key = nullptr;
     WString path = WString(WSTR("Ports\\")) + Wide(name);
     if (RegCreateKeyExW(root_, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
@@ -300,7 +312,7 @@ void Host::AddPort(const std::string& name, const std::string& peerName, DWORD p
     text(WSTR("HostName"), WSTR(""));
     text(WSTR("HWAddress"), WSTR(""));
     number(WSTR("Protocol"), protocol);
-    number(WSTR("PortNumber"), peer(peerName).port());
+    number(WSTR("PortNumber"), portNumber != 0 ? portNumber : peer(peerName).port());
     number(WSTR("SnmpTimeOut"), timeOut);
     if (protocol == kProtocolLpr) {
         text(WSTR("QueueName"), WSTR("lp"));
@@ -309,7 +321,7 @@ void Host::AddPort(const std::string& name, const std::string& peerName, DWORD p
 }
 
 bool Host::AddPorts() {
-    std::vector<std::string> names = {"raw", "refused", "lpd"};
+    std::vector<std::string> names = {"raw", "refused", "lpd", "status"};
     for (const PrinterFault& fault : kPrinterFaults) {
         names.push_back(fault.name);
     }
@@ -323,6 +335,8 @@ bool Host::AddPorts() {
     AddPort("RAW", "raw", kProtocolRaw, 15000);
     AddPort("LPR", "lpd", kProtocolLpr, 15000);
     AddPort("LPRREFUSED", "refused", kProtocolLpr, 15000);
+    AddPort("STATUSRAW", "status", kProtocolRaw, 15000);
+    AddPort("STATUSLPR", "status", kProtocolLpr, 15000, peer("status").lpdPort());
     for (const PrinterFault& fault : kPrinterFaults) {
         AddPort(fault.name, fault.name,
                 std::string(fault.mode) == "lpd" ? kProtocolLpr : kProtocolRaw, fault.timeOutMs);
@@ -613,6 +627,67 @@ void Host::Faults() {
     }
 }
 
+// --- The printer's state during a job ---
+
+// A paper-out of 6 s in the middle of a raw job and of an LPR job to a live printer (its SNMP
+// agent on port 161 of the host's own network): the port shows PORT_STATUS_PAPER_OUT as an
+// error, then nothing, and the job ends with one whole copy.
+void Host::PrinterStatus() {
+    Peer& live = peer("status");
+    const struct {
+        const char* name;
+        const char* port;
+    } cases[] = {{"status-raw", "STATUSRAW"}, {"status-lpr", "STATUSLPR"}};
+    DWORD id = 700;
+    for (const auto& c : cases) {
+        // 4 MB at 200 kB/s: the job outlasts the paper-out and the poller's look at its end.
+        std::string data = Pattern(4000000, 77);
+        auto start = Clock::now();
+        std::thread weather([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+            live.Command("set noPaper");
+            std::this_thread::sleep_for(std::chrono::milliseconds(6000));
+            live.Command("clear noPaper");
+        });
+        long long shownMs = -1;
+        long long clearedMs = -1;
+        std::atomic<bool> printing{true};
+        std::thread watcher([&] {
+            while (printing) {
+                std::vector<std::pair<DWORD, DWORD>> changes = machine_->PortStatus(c.port);
+                if (shownMs < 0 && !changes.empty()) {
+                    shownMs = MsSince(start) - 1000;
+                }
+                if (clearedMs < 0 && changes.size() >= 2) {
+                    clearedMs = MsSince(start) - 7000;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+        });
+        JobRun run = Print(c.port, NewJob(++id, "pc7", "tester", "Status"), data, {65536}, 1 << 30);
+        weather.join();
+        printing = false;
+        watcher.join();
+        std::vector<std::pair<DWORD, DWORD>> changes = machine_->PortStatus(c.port);
+        const std::vector<std::pair<DWORD, DWORD>> expected = {
+            {PORT_STATUS_PAPER_OUT, PORT_STATUS_TYPE_ERROR}, {0, 0}};
+        Expect(c.name, changes == expected,
+               "the port shows paper out, then nothing: " + std::to_string(changes.size()) +
+                   " changes");
+        ExpectPrinted(c.name, run);
+        bool lpd = std::string(c.port) == "STATUSLPR";
+        live.NextSummary(30000);
+        int copies = live.Copies(data, lpd);
+        Expect(c.name, copies == 1, "one whole copy, not " + std::to_string(copies));
+        Outcome(c.name, std::string("paper-out=") + (changes == expected ? "shown,cleared" : "?") +
+                            " end=" + std::to_string(run.ended) +
+                            " copies=" + std::to_string(copies));
+        printf(
+            "timing %s: paper out shown %lld ms after it began, cleared %lld ms after it ended\n",
+            c.name, shownMs, clearedMs);
+    }
+}
+
 // --- LPR ---
 
 // The control and data files arrive exactly, from a reserved local port; the job spools into a
@@ -744,6 +819,7 @@ int Host::Run(const std::string& library, const std::vector<std::string>& only) 
     const Group groups[] = {
         {"raw-sizes", &Host::RawSizes},
         {"faults", &Host::Faults},
+        {"printer-status", &Host::PrinterStatus},
         {"lpr-job", &Host::LprJob},
         {"lpr-empty-and-large", &Host::LprEmptyAndLarge},
         {"lpr-refused-and-no-job-information", &Host::LprRefusedAndNoJobInfo},

@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/win32.h"
@@ -35,6 +36,8 @@ class JobMachine {
     virtual void FailGetJob(DWORD error) = 0;
     // What the spooler's user does to a job (JOB_STATUS_DELETING: deleted while it prints).
     virtual void SetJobStatus(DWORD id, DWORD status) = 0;
+    // Every status the monitor set for the port (SetPortW level 3): status and severity.
+    virtual std::vector<std::pair<DWORD, DWORD>> PortStatus(const std::string& port) = 0;
     // The LPR spool directories present now (full paths).
     virtual std::vector<std::string> SpoolDirectories() = 0;
     // Whether only the owner (and the system's own administrators) may use the directory; the

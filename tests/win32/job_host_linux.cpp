@@ -48,6 +48,16 @@ class LinuxMachine : public JobMachine {
 
     void SetJobStatus(DWORD id, DWORD status) override { host_.SetJobStatus(id, status); }
 
+    std::vector<std::pair<DWORD, DWORD>> PortStatus(const std::string& port) override {
+        std::vector<std::pair<DWORD, DWORD>> changes;
+        for (const auto& change : host_.PortStatusChanges()) {
+            if (NvToUtf8(change.port.c_str()) == port) {
+                changes.emplace_back(change.status, change.severity);
+            }
+        }
+        return changes;
+    }
+
     std::vector<std::string> SpoolDirectories() override {
         std::vector<std::string> found;
         const char* tmp = getenv("TMPDIR");

@@ -40,9 +40,10 @@ class WindowsMachine : public JobMachine {
             openPrinters_ = reinterpret_cast<CountProc>(Proc(spoolss, "NvTestOpenPrinters"));
             failGetJob_ = reinterpret_cast<FailProc>(Proc(spoolss, "NvTestFailGetJob"));
             setStatus_ = reinterpret_cast<StatusProc>(Proc(spoolss, "NvTestSetJobStatus"));
+            portStatus_ = reinterpret_cast<PortStatusProc>(Proc(spoolss, "NvTestPortStatus"));
         }
         if (addJob_ == nullptr || commands_ == nullptr || openPrinters_ == nullptr ||
-            failGetJob_ == nullptr || setStatus_ == nullptr) {
+            failGetJob_ == nullptr || setStatus_ == nullptr || portStatus_ == nullptr) {
             *why =
                 "the monitor's SPOOLSS.DLL is not the test stand-in: put spoolss.dll beside the "
                 "host and run with WINEDLLOVERRIDES=spoolss=n";
@@ -66,6 +67,17 @@ class WindowsMachine : public JobMachine {
     size_t OpenPrinters() override { return openPrinters_(); }
     void FailGetJob(DWORD error) override { failGetJob_(error); }
     void SetJobStatus(DWORD id, DWORD status) override { setStatus_(id, status); }
+
+    std::vector<std::pair<DWORD, DWORD>> PortStatus(const std::string& port) override {
+        std::wstring name = WideOf(port);
+        std::vector<DWORD> pairs(2 * 64);
+        DWORD count = portStatus_(name.c_str(), pairs.data(), 64);
+        std::vector<std::pair<DWORD, DWORD>> changes;
+        for (DWORD i = 0; i < count && i < 64; ++i) {
+            changes.emplace_back(pairs[2 * i], pairs[2 * i + 1]);
+        }
+        return changes;
+    }
 
     std::vector<std::string> SpoolDirectories() override {
         std::vector<std::string> found;
@@ -184,6 +196,7 @@ class WindowsMachine : public JobMachine {
     using CountProc = DWORD(WINAPI*)();
     using FailProc = void(WINAPI*)(DWORD);
     using StatusProc = void(WINAPI*)(DWORD, DWORD);
+    using PortStatusProc = DWORD(WINAPI*)(LPCWSTR, DWORD*, DWORD);
 
     static std::wstring SidText(PSID sid) {
         LPWSTR text = nullptr;
@@ -219,6 +232,7 @@ class WindowsMachine : public JobMachine {
     CountProc openPrinters_ = nullptr;
     FailProc failGetJob_ = nullptr;
     StatusProc setStatus_ = nullptr;
+    PortStatusProc portStatus_ = nullptr;
 };
 
 }  // namespace

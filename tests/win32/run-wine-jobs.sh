@@ -59,6 +59,29 @@ start_printer() {
   return 1
 }
 
+# start_live_printer DIR NAME: one printer with a raw port, an LPD and its SNMP agent on port
+# 161 (this network's own), commands read from DIR/NAME/control; its ports in DIR/NAME/port and
+# DIR/NAME/lpd-port.
+start_live_printer() {
+  local dir=$1/$2 line
+  mkdir -p "$dir/out"
+  "$linux_dir/bin/nvprinter" printer --raw 127.0.0.1:0 --lpd 127.0.0.1:0 --snmp 127.0.0.1:161 \
+    --out "$dir/out" --control "$dir/control" --slow 200000 >"$dir/stdout" 2>"$dir/log" &
+  pids+=($!)
+  for _ in $(seq 100); do
+    if [ "$(grep -c 'listening on' "$dir/stdout" 2>/dev/null)" = 3 ]; then
+      line=$(grep '^raw listening on' "$dir/stdout")
+      echo "${line##*:}" >"$dir/port"
+      line=$(grep '^lpd listening on' "$dir/stdout")
+      echo "${line##*:}" >"$dir/lpd-port"
+      return 0
+    fi
+    sleep 0.05
+  done
+  echo "FAILED: nvprinter printer did not start: $(cat "$dir/log")"
+  return 1
+}
+
 # A fresh set of printers for one run of the job host: those of its own cases, and one per
 # case of the table of printer faults.
 start_printers() {
@@ -66,6 +89,7 @@ start_printers() {
   start_printer "$dir" raw raw
   start_printer "$dir" refused raw --refuse
   start_printer "$dir" lpd lpd
+  start_live_printer "$dir" status
   while read -r name mode options; do
     # shellcheck disable=SC2086 # the options are words
     start_printer "$dir" "$name" "$mode" $options

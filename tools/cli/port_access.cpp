@@ -72,7 +72,9 @@ int ReadPort(const Tool& tool, XcvChannel& channel, const std::string& name, Por
         if (error == ERROR_INVALID_DATA) {
             what +=
                 ": the port's stored settings lack a required value (IPAddress, HostName, "
-                "HWAddress) or hold one the monitor cannot use (Protocol, IPAddress)";
+                "HWAddress) or hold one the monitor cannot use (Protocol)";
+        } else if (error == ERROR_REGISTRY_CORRUPT) {
+            what += ": the port's address does not parse (IPAddress)";
         }
         return tool.Fail(what, error);
     }

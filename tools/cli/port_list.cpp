@@ -7,6 +7,7 @@
 #include "tools/cli/port_access.h"
 #include "tools/cli/port_settings.h"
 #include "tools/cli/verbs.h"
+#include "tools/spoolhost/job_info.h"
 
 namespace cli {
 
@@ -22,6 +23,35 @@ struct Listed {
     PortEntry record{};
 };
 
+// The status that the port's monitor set for its printer (the Linux spooler host keeps it in the
+// store; elsewhere there is none to read): "paper out (error)", or "-".
+std::string PortStatusText(const std::string& port) {
+    static const char* const kStatus[] = {
+        nullptr,         "offline",    "paper jam", "paper out",         "output bin full",
+        "paper problem", "no toner",   "door open", "user intervention", "out of memory",
+        "toner low",     "warming up", "power save"};
+    static const char* const kSeverity[] = {"", " (error)", " (warning)", " (information)"};
+    WideString path = WideString(nvspool::kPortStatusKey) + WSTR("\\") + Wide(port);
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE, &key) !=
+        ERROR_SUCCESS) {
+        return "-";
+    }
+    DWORD status = 0;
+    DWORD severity = 0;
+    DWORD size = sizeof status;
+    RegQueryValueExW(key, WSTR("Status"), nullptr, nullptr, reinterpret_cast<LPBYTE>(&status),
+                     &size);
+    size = sizeof severity;
+    RegQueryValueExW(key, WSTR("Severity"), nullptr, nullptr, reinterpret_cast<LPBYTE>(&severity),
+                     &size);
+    RegCloseKey(key);
+    if (status == 0 || status >= sizeof kStatus / sizeof kStatus[0]) {
+        return status == 0 ? "-" : "status " + std::to_string(status);
+    }
+    return std::string(kStatus[status]) + (severity < 4 ? kSeverity[severity] : "");
+}
+
 const char* ProtocolName(DWORD protocol) {
     return protocol == PROTOCOL_LPR ? "lpr" : "raw";
 }
@@ -32,7 +62,8 @@ void PrintLong(const std::vector<Listed>& ports) {
         width = std::max(width, p.name.size());
     }
     const int w = static_cast<int>(width);
-    printf("%-*s  %-15s  %-8s  %-5s  %s\n", w, "NAME", "ADDRESS", "PROTOCOL", "PORT", "QUEUE");
+    printf("%-*s  %-15s  %-8s  %-5s  %-8s  %s\n", w, "NAME", "ADDRESS", "PROTOCOL", "PORT", "QUEUE",
+           "STATUS");
     for (const Listed& p : ports) {
         if (p.error != ERROR_SUCCESS) {
             printf("%-*s  error %lu: %s\n", w, p.name.c_str(), static_cast<unsigned long>(p.error),
@@ -40,10 +71,10 @@ void PrintLong(const std::vector<Listed>& ports) {
             continue;
         }
         const bool lpr = p.record.Protocol == PROTOCOL_LPR;
-        printf("%-*s  %-15s  %-8s  %-5lu  %s\n", w, p.name.c_str(),
+        printf("%-*s  %-15s  %-8s  %-5lu  %-8s  %s\n", w, p.name.c_str(),
                FieldText(p.record.IPAddress).c_str(), ProtocolName(p.record.Protocol),
                static_cast<unsigned long>(p.record.PortNumber),
-               lpr ? FieldText(p.record.QueueName).c_str() : "-");
+               lpr ? FieldText(p.record.QueueName).c_str() : "-", PortStatusText(p.name).c_str());
     }
 }
 
@@ -58,10 +89,14 @@ void PrintJson(const std::vector<Listed>& ports) {
             continue;
         }
         const bool lpr = p.record.Protocol == PROTOCOL_LPR;
-        printf("\"address\": %s, \"protocol\": \"%s\", \"portNumber\": %lu, \"queue\": %s}",
-               JsonString(FieldText(p.record.IPAddress)).c_str(), ProtocolName(p.record.Protocol),
-               static_cast<unsigned long>(p.record.PortNumber),
-               lpr ? JsonString(FieldText(p.record.QueueName)).c_str() : "null");
+        std::string status = PortStatusText(p.name);
+        printf(
+            "\"address\": %s, \"protocol\": \"%s\", \"portNumber\": %lu, \"queue\": %s, "
+            "\"status\": %s}",
+            JsonString(FieldText(p.record.IPAddress)).c_str(), ProtocolName(p.record.Protocol),
+            static_cast<unsigned long>(p.record.PortNumber),
+            lpr ? JsonString(FieldText(p.record.QueueName)).c_str() : "null",
+            status == "-" ? "null" : JsonString(status).c_str());
     }
     printf(ports.empty() ? "]\n" : "\n]\n");
 }
@@ -164,10 +199,12 @@ int PortsVerb(const Tool& tool, const Args& args) {
         for (const SpoolerPort& p : ports) {
             printf("%s  {\"name\": %s", separator, JsonString(Utf8(p.name.c_str())).c_str());
             if (level == 2) {
-                printf(", \"monitor\": %s, \"description\": %s, \"type\": [%s]",
+                std::string status = PortStatusText(Utf8(p.name.c_str()));
+                printf(", \"monitor\": %s, \"description\": %s, \"type\": [%s], \"status\": %s",
                        JsonString(Utf8(p.monitor.c_str())).c_str(),
                        JsonString(Utf8(p.description.c_str())).c_str(),
-                       TypeText(p.type, ", ", true).c_str());
+                       TypeText(p.type, ", ", true).c_str(),
+                       status == "-" ? "null" : JsonString(status).c_str());
             }
             printf("}");
             separator = ",\n";
@@ -176,7 +213,7 @@ int PortsVerb(const Tool& tool, const Args& args) {
         return kExitOk;
     }
     if (level == 2) {
-        printf("%-24s %-20s %-20s %s\n", "PORT", "MONITOR", "DESCRIPTION", "TYPE");
+        printf("%-24s %-20s %-20s %-18s %s\n", "PORT", "MONITOR", "DESCRIPTION", "TYPE", "STATUS");
     }
     for (const SpoolerPort& p : ports) {
         if (level == 1) {
@@ -184,9 +221,9 @@ int PortsVerb(const Tool& tool, const Args& args) {
             continue;
         }
         std::string type = TypeText(p.type, ",", false);
-        printf("%-24s %-20s %-20s %s\n", Utf8(p.name.c_str()).c_str(),
+        printf("%-24s %-20s %-20s %-18s %s\n", Utf8(p.name.c_str()).c_str(),
                Utf8(p.monitor.c_str()).c_str(), Utf8(p.description.c_str()).c_str(),
-               type.empty() ? "-" : type.c_str());
+               type.empty() ? "-" : type.c_str(), PortStatusText(Utf8(p.name.c_str())).c_str());
     }
     return kExitOk;
 }

@@ -214,28 +214,34 @@ int ConfigVerb(const Tool& tool, const Args& args) {
     return configured;
 }
 
-int ShowVerb(const Tool& tool, const Args& args) {
-    bool json = false;
-    std::string name;
+// NAME and --json, in any order, for the verb; 0 or the usage error's exit code.
+int NameAndJson(const Tool& tool, const char* verb, const Args& args, std::string* name,
+                bool* json) {
     for (const auto& a : args) {
         if (a == "--json") {
-            json = true;
+            *json = true;
         } else if (a.size() > 1 && a[0] == '-') {
             return tool.Usage("unknown option " + a);
-        } else if (name.empty()) {
-            name = a;
+        } else if (name->empty()) {
+            *name = a;
         } else {
             return tool.Usage("one port name only");
         }
     }
-    if (name.empty()) {
-        return tool.Usage("show needs a port name");
-    }
+    return name->empty() ? tool.Usage(std::string(verb) + " needs a port name") : kExitOk;
+}
+
+int ShowVerb(const Tool& tool, const Args& args) {
+    bool json = false;
+    std::string name;
     XcvChannel channel;
     PortEntry record{};
-    int read = ReadOwnPort(tool, &channel, name, &record);
-    if (read != kExitOk) {
-        return read;
+    int failed = NameAndJson(tool, "show", args, &name, &json);
+    if (failed == kExitOk) {
+        failed = ReadOwnPort(tool, &channel, name, &record);
+    }
+    if (failed != kExitOk) {
+        return failed;
     }
     PrintRecord(record, json);
     return kExitOk;
@@ -245,27 +251,13 @@ int ShowVerb(const Tool& tool, const Args& args) {
 int StatusVerb(const Tool& tool, const Args& args) {
     bool json = false;
     std::string name;
-    for (const auto& a : args) {
-        if (a == "--json") {
-            json = true;
-        } else if (a.size() > 1 && a[0] == '-') {
-            return tool.Usage("unknown option " + a);
-        } else if (name.empty()) {
-            name = a;
-        } else {
-            return tool.Usage("one port name only");
-        }
-    }
-    if (name.empty()) {
-        return tool.Usage("status needs a port name");
-    }
     XcvChannel channel;
     PortEntry record{};
-    int read = ReadOwnPort(tool, &channel, name, &record);
-    if (read != kExitOk) {
-        return read;
+    int failed = NameAndJson(tool, "status", args, &name, &json);
+    if (failed == kExitOk) {
+        failed = ReadOwnPort(tool, &channel, name, &record);
     }
-    return ShowPrinterStatus(record, json);
+    return failed != kExitOk ? failed : ShowPrinterStatus(record, json);
 }
 
 int DeleteVerb(const Tool& tool, const Args& args) {

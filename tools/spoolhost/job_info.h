@@ -77,6 +77,11 @@ inline BOOL ApplySetJob(JobRecord* job, DWORD level, const BYTE* data, DWORD com
     return TRUE;
 }
 
+// Where the Linux spooler host keeps the port statuses that monitors set (SetPortW level 3),
+// below HKEY_LOCAL_MACHINE, so that every process of the machine shows them: one subkey per
+// port with a status, holding "Status" and "Severity" (REG_DWORD).
+inline constexpr WCHAR kPortStatusKey[] = WSTR("SOFTWARE\\NORVA\\Spooler\\Port Status");
+
 // A port's status as the monitor last set it (SetPortW at level 3), and every change.
 struct PortStatusRecord {
     JobText port;

@@ -522,9 +522,33 @@ BOOL SpoolerHost::SetPort(LPWSTR, LPWSTR portName, DWORD level, LPBYTE portInfo)
     if (!ReadPortStatus(portName, level, portInfo, &record)) {
         return FALSE;
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    portStatus_.push_back(record);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        portStatus_.push_back(record);
+    }
+    StorePortStatus(record);
     return TRUE;
+}
+
+// A status in the store for the other processes' port lists; a status of 0 removes it. A
+// store that cannot be written loses only what the lists show.
+void SpoolerHost::StorePortStatus(const PortStatusRecord& record) {
+    std::u16string path = std::u16string(kPortStatusKey) + u"\\" + record.port;
+    if (record.status == 0) {
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
+        return;
+    }
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS) {
+        return;
+    }
+    for (const auto& [name, value] : {std::pair<const char16_t*, DWORD>{u"Status", record.status},
+                                      {u"Severity", record.severity}}) {
+        RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                       sizeof value);
+    }
+    RegCloseKey(key);
 }
 
 PortStatusRecord SpoolerHost::PortStatus(const std::u16string& port) const {

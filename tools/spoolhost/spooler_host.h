@@ -133,6 +133,7 @@ class SpoolerHost : public NvSpoolerServices {
     };
 
     DWORD Initialize(Monitor* monitor, std::string* message);
+    static void StorePortStatus(const PortStatusRecord& record);
     void Shutdown(Monitor* monitor);
     bool CollectPorts(std::vector<PortEntry>* ports);
 
