@@ -226,18 +226,6 @@ std::string TestData(size_t size, uint32_t seed) {
     return data;
 }
 
-uint16_t FreeLoopbackPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
 ToolResult AddLprPort(const std::string& name, uint16_t port, const std::string& queue,
                       int timeoutMs) {
     return RunTool("nvspool",

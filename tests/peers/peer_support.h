@@ -72,8 +72,6 @@ std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 // `size` bytes that are not a repeating pattern, the same for the same seed.
 std::string TestData(size_t size, uint32_t seed);
-// A loopback TCP port that was free a moment ago.
-uint16_t FreeLoopbackPort();
 
 // An LPR port to 127.0.0.1:`port` made through the monitor's Xcv channel (nvspool add-port).
 ToolResult AddLprPort(const std::string& name, uint16_t port, const std::string& queue,

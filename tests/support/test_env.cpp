@@ -1,5 +1,10 @@
 #include "tests/support/test_env.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <stdexcept>
 
@@ -83,6 +88,30 @@ std::u16string W(const std::string& utf8) {
 
 std::string U8(const std::u16string& text) {
     return NvToUtf8(text.c_str());
+}
+
+namespace {
+
+uint16_t FreePort(int type) {
+    const int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+}  // namespace
+
+uint16_t FreeLoopbackPort() {
+    return FreePort(SOCK_STREAM);
+}
+
+uint16_t FreeLoopbackUdpPort() {
+    return FreePort(SOCK_DGRAM);
 }
 
 }  // namespace nvtest

@@ -1,6 +1,7 @@
 // Helpers shared by the Linux tests.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -56,6 +57,10 @@ class TraceCapture {
 // The build tree (set by CTest as NV_BUILD_DIR), for tests that load built libraries or run
 // built tools.
 std::string BuildDir();
+
+// A loopback TCP (UDP) port that was free a moment ago.
+uint16_t FreeLoopbackPort();
+uint16_t FreeLoopbackUdpPort();
 
 // Wide text helpers for tests.
 std::u16string W(const std::string& utf8);

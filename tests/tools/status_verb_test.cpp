@@ -2,11 +2,6 @@
 // and from net-snmp's snmpd playing a printer (override lines), driven by one table.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <memory>
 
 #include "tests/discover/peers.h"
@@ -92,18 +87,6 @@ std::string JsonConditions(const Case& c) {
     return text + "]";
 }
 
-uint16_t FreeUdpPort() {
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
 nvprinter::PrinterSetup Simulated(bool silent = false, bool refuse = false) {
     nvprinter::PrinterSetup setup;
     setup.mode = nvprinter::kModePrinter;
@@ -168,7 +151,7 @@ TEST_F(StatusVerb, ShowsSnmpdsState) {
     for (const Case& c : kCases) {
         SCOPED_TRACE(testing::PrintToString(c.conditions));
         Snmpd::Config config;
-        const uint16_t port = FreeUdpPort();
+        const uint16_t port = FreeLoopbackUdpPort();
         config.agentAddress = "udp:127.0.0.1:" + std::to_string(port);
         config.deviceIndex = 1;
         const std::string supply = "override 1.3.6.1.2.1.43.11.1.1.";
