@@ -275,5 +275,4 @@ int ShowPrinterStatus(const PortEntry& record, bool json) {
     return VerdictExit(assessment.verdict);
 }
 
-
 }  // namespace cli

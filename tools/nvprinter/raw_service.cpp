@@ -31,11 +31,11 @@ struct RawService::Connection {
     std::string path;
     std::string data;  // kept for the observer
     long long bytes = 0;
-    long long resetAt = -1;  // this job's reset count (--reset-after or --reset-random)
-    bool paused = false;     // --pause-after has taken its pause
+    long long resetAt = -1;   // this job's reset count (--reset-after or --reset-random)
+    bool paused = false;      // --pause-after has taken its pause
     bool halfClosed = false;  // --half-close-after has closed the sending side
-    bool ended = false;      // --hold-open: the job has ended, the connection stays
-    bool printing = false;   // bytes came: the printer counts it as printing
+    bool ended = false;       // --hold-open: the job has ended, the connection stays
+    bool printing = false;    // bytes came: the printer counts it as printing
     Clock::time_point pauseEnds;
     Clock::time_point started;
 };

@@ -23,20 +23,20 @@ struct RawConfig {
     bool once = false;
     bool quiet = false;
     // Faults. Counts are bytes of one job; -1 is off.
-    bool refuse = false;          // hold the port without listening
-    long long stallAfter = -1;    // stop reading for good (until Resume)
-    long long pauseAfter = -1;    // stop reading for pauseMs, then read on
-    long long pauseMs = 3000;     //
-    long long resetAfter = -1;    // reset (RST)
-    long long resetRandom = 0;    // reset after a random count of 0..resetRandom-1
-    long long seed = 1;           // of resetRandom
-    long long closeEarly = -1;    // an orderly close by the printer
+    bool refuse = false;            // hold the port without listening
+    long long stallAfter = -1;      // stop reading for good (until Resume)
+    long long pauseAfter = -1;      // stop reading for pauseMs, then read on
+    long long pauseMs = 3000;       //
+    long long resetAfter = -1;      // reset (RST)
+    long long resetRandom = 0;      // reset after a random count of 0..resetRandom-1
+    long long seed = 1;             // of resetRandom
+    long long closeEarly = -1;      // an orderly close by the printer
     long long halfCloseAfter = -1;  // close the sending side (FIN) and read no more
-    long long slow = 0;           // bytes per second of each job; 0: as fast as it comes
-    long long receiveBuffer = 0;  // SO_RCVBUF of each connection; 0: the system's
-    long long readSize = 0;       // bytes per read at most; 0: 1 MiB
-    bool holdOpen = false;        // after the sender's end, keep the connection open
-    std::string status;           // sent back when a job starts
+    long long slow = 0;             // bytes per second of each job; 0: as fast as it comes
+    long long receiveBuffer = 0;    // SO_RCVBUF of each connection; 0: the system's
+    long long readSize = 0;         // bytes per read at most; 0: 1 MiB
+    bool holdOpen = false;          // after the sender's end, keep the connection open
+    std::string status;             // sent back when a job starts
 };
 
 // A job as it ended, for a caller that keeps jobs in memory (the tests' in-process printer).
