@@ -32,7 +32,7 @@ class CStatusPoller {
     static constexpr int kAttempts = 2;       // the request and one retry
     static constexpr int kConfirmations = 2;  // answers in a row that set or clear a condition
     static constexpr DWORD kConfirmMs = 500;
-    static constexpr DWORD kStopCheckMs = 100;  // the longest wait before the poller sees its end
+    static constexpr DWORD kStopCheckMs = 20;  // the longest wait before the poller sees its end
 
     // What the port's printer shows now.
     struct State {
