@@ -202,7 +202,7 @@ test_arch() {
   nvport list --long
   expect_ok "list --long" $'NAME*P5  *127.0.0.5*raw*9105*-*P6  *127.0.0.6*lpr*515*q6*'
   nvport list --json
-  expect_ok "list --json" '*{"name": "P5", "address": "127.0.0.5", "protocol": "raw", "portNumber": 9105, "queue": null},*{"name": "P6", *"queue": "q6"}*'
+  expect_ok "list --json" '*{"name": "P5", "address": "127.0.0.5", "protocol": "raw", "portNumber": 9105, "queue": null, "status": null},*{"name": "P6", *"queue": "q6", "status": null}*'
   nvport ports --json
   expect_ok "ports --json" '*{"name": "P5", "monitor": "NORVA TCP/IP Port", *}*'
   nvport show P5 --json
