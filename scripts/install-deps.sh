@@ -79,7 +79,9 @@ for attempt in 1 2 3; do
     break
   fi
   if [ $attempt -eq 3 ]; then
-    failed=$(grep -o 'Failed to fetch [^ ]*' "$update_log" | sed 's/Failed to fetch //' | sort -u | tr '\n' ' ' | sed 's/ $//')
+    # apt's first complaint, whatever its form ("Failed to fetch …", "The repository … does not
+    # have a Release file"); a form this does not know must not end the script under pipefail.
+    failed=$(grep -m 1 '^[EW]: ' "$update_log" | sed 's/^[EW]: //' || true)
     say "apt-get update: some package indices could not be fetched (${failed:-see the output of apt-get update}); going on with what apt has"
     break
   fi
